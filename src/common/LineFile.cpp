@@ -1,0 +1,167 @@
+#include "common/LineFile.h"
+
+#include "common/Fault.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace velmar {
+
+namespace {
+constexpr qint64 kChunk = 64 * 1024;
+}
+
+bool LineReader::open(const QString& path) {
+    file_.close();
+    file_.setFileName(path);
+    buffer_.clear();
+    pos_ = 0;
+    eof_ = false;
+    return file_.open(QIODevice::ReadOnly);
+}
+
+bool LineReader::fill() {
+    if (eof_) {
+        return false;
+    }
+    buffer_.erase(0, pos_);
+    pos_ = 0;
+    const std::size_t old = buffer_.size();
+    buffer_.resize(old + kChunk);
+    const qint64 got = file_.read(buffer_.data() + old, kChunk);
+    if (got < 0) {
+        buffer_.resize(old);
+        throw Fault(faultno::FileAccess);
+    }
+    buffer_.resize(old + static_cast<std::size_t>(got));
+    if (got == 0) {
+        eof_ = true;
+        return false;
+    }
+    return true;
+}
+
+bool LineReader::next(std::string& line) {
+    if (!file_.isOpen()) {
+        return false;
+    }
+    std::size_t rel = 0; // bytes after pos_ already known to hold no line end
+    for (;;) {
+        std::size_t end = pos_ + rel;
+        while (end < buffer_.size() && buffer_[end] != '\n' && buffer_[end] != '\r') {
+            ++end;
+        }
+        rel = end - pos_;
+        if (end < buffer_.size()) {
+            // A CR at the very end of the buffer may be the first half of CR LF.
+            if (buffer_[end] == '\r' && end + 1 == buffer_.size() && !eof_) {
+                fill(); // moves the data to the front; `rel` stays valid
+                continue;
+            }
+            line.assign(buffer_, pos_, rel);
+            std::size_t next = end + 1;
+            if (buffer_[end] == '\r' && next < buffer_.size() && buffer_[next] == '\n') {
+                ++next;
+            }
+            pos_ = next;
+            return true;
+        }
+        if (!fill()) {
+            if (pos_ < buffer_.size()) {
+                line.assign(buffer_, pos_, std::string::npos);
+                pos_ = buffer_.size();
+                return true;
+            }
+            return false;
+        }
+    }
+}
+
+LineWriter::~LineWriter() {
+    if (file_.isOpen()) {
+        try {
+            close();
+        } catch (const Fault&) {
+            // Nothing more can be done for a file abandoned by a fault.
+        }
+    }
+}
+
+void LineWriter::create(const QString& path) {
+    file_.close();
+    pending_.clear();
+    file_.setFileName(path);
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        const bool folderExists = QFileInfo(path).absoluteDir().exists();
+        throw Fault(folderExists ? faultno::FileAccess : faultno::PathNotFound);
+    }
+}
+
+void LineWriter::writeLine(std::string_view line) {
+    pending_.append(line);
+    pending_.append("\r\n");
+    if (pending_.size() >= static_cast<std::size_t>(kChunk)) {
+        flush();
+    }
+}
+
+void LineWriter::flush() {
+    if (pending_.empty()) {
+        return;
+    }
+    const qint64 n = file_.write(pending_.data(), static_cast<qint64>(pending_.size()));
+    pending_.clear();
+    if (n < 0) {
+        throw Fault(faultno::FileAccess);
+    }
+}
+
+void LineWriter::close() {
+    if (!file_.isOpen()) {
+        return;
+    }
+    try {
+        flush();
+    } catch (...) {
+        file_.close();
+        throw;
+    }
+    const bool ok = file_.flush();
+    file_.close();
+    if (!ok || file_.error() != QFileDevice::NoError) {
+        throw Fault(faultno::FileAccess);
+    }
+}
+
+std::vector<std::string> readLines(const QString& path) {
+    std::vector<std::string> lines;
+    try {
+        LineReader reader;
+        if (!reader.open(path)) {
+            return lines;
+        }
+        std::string line;
+        while (reader.next(line)) {
+            lines.push_back(line);
+        }
+    } catch (const Fault&) {
+        lines.clear();
+    }
+    return lines;
+}
+
+bool writeLines(const QString& path, const std::vector<std::string>& lines) {
+    try {
+        LineWriter w;
+        w.create(path);
+        for (const auto& l : lines) {
+            w.writeLine(l);
+        }
+        w.close();
+        return true;
+    } catch (const Fault&) {
+        return false;
+    }
+}
+
+} // namespace velmar

@@ -1,0 +1,68 @@
+#pragma once
+// Byte-exact line files. Lines are read as bytes and end at CR LF, LF or a
+// lone CR (the end markers are not part of the line; a last line without an
+// end marker still counts). Lines are written with CR LF.
+//
+// Reading streams through a fixed buffer, so a large file costs time in
+// proportion to its size and memory in proportion to its longest line.
+
+#include <QFile>
+#include <QString>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmar {
+
+class LineReader {
+public:
+    LineReader() = default;
+    explicit LineReader(const QString& path) { open(path); }
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+
+    bool open(const QString& path);
+    bool isOpen() const { return file_.isOpen(); }
+    void close() { file_.close(); }
+    // The next line into `line`; false at the end of the file.
+    // Throws Fault 75 when the file cannot be read.
+    bool next(std::string& line);
+
+private:
+    bool fill();
+
+    QFile file_;
+    std::string buffer_;
+    std::size_t pos_ = 0;
+    bool eof_ = false;
+};
+
+class LineWriter {
+public:
+    LineWriter() = default;
+    ~LineWriter();
+    LineWriter(const LineWriter&) = delete;
+    LineWriter& operator=(const LineWriter&) = delete;
+
+    // Creates or truncates the file. Throws Fault 76 or 75 when it cannot.
+    void create(const QString& path);
+    bool isOpen() const { return file_.isOpen(); }
+    // Writes the line and CR LF. Throws Fault 75 on a write error.
+    void writeLine(std::string_view line);
+    // Flushes and closes; throws Fault 75 when the data did not reach the file.
+    void close();
+
+private:
+    void flush();
+
+    QFile file_;
+    std::string pending_;
+};
+
+// Whole-file helpers for small files (settings, channel files).
+// readLines: empty list when the file is missing or unreadable.
+std::vector<std::string> readLines(const QString& path);
+// writeLines: true when the whole file was written (each line with CR LF).
+bool writeLines(const QString& path, const std::vector<std::string>& lines);
+
+} // namespace velmar
