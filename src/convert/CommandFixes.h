@@ -1,0 +1,22 @@
+#pragma once
+// The rewrites the translator applies to a command after it is produced.
+
+#include <string>
+#include <string_view>
+
+namespace velmar {
+
+// The amount mark: the first "|" becomes "*" on a percent line and "H"
+// otherwise, and the command is upper-cased; a "|" in first place is dropped
+// (the command is upper-cased too).
+void applyBarFix(std::string& out, bool percentLine);
+
+// Deposit and withdrawal commands of register families 1 and 3: family 1 takes
+// "14M"/"15M" for "10M"/"11M", pays them in cash and has no closing "=";
+// family 3 only drops the closing "=".
+void applyDepositFix(std::string& out, int ecrVariant);
+
+// A closing payment line: ends with "T" and has a digit right before a "T".
+bool isPaymentLine(std::string_view out);
+
+} // namespace velmar

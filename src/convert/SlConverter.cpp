@@ -1,0 +1,658 @@
+#include "convert/SlConverter.h"
+
+#include "common/Cp1252.h"
+#include "common/Fault.h"
+#include "common/TextRules.h"
+#include "convert/CommandFixes.h"
+#include "convert/SlField.h"
+#include "convert/SlNormalizer.h"
+#include "convert/TaxCodeChecks.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <cmath>
+
+namespace velmar {
+
+namespace {
+
+using text::isNumeric;
+using text::leadingNumber;
+using text::numberText;
+using text::toInt16;
+
+std::string inQuotes(std::string_view s) {
+    std::string q;
+    q.reserve(s.size() + 2);
+    q.push_back('"');
+    q.append(s);
+    q.push_back('"');
+    return q;
+}
+
+// The number as the "0000" picture shows it: at least four digits, rounded
+// half away from zero.
+std::string fourDigits(double v) {
+    const double r = std::round(v);
+    std::string digits = numberText(std::fabs(r));
+    if (digits.size() < 4) {
+        digits.insert(0, 4 - digits.size(), '0');
+    }
+    return r < 0 ? "-" + digits : digits;
+}
+
+QString forPeople(std::string_view bytes) {
+    QString s = cp1252::decode(bytes);
+    if (s.size() > 80) {
+        s = s.left(77) + QLatin1String("...");
+    }
+    return s;
+}
+
+} // namespace
+
+QString SlConverter::outputPath() const {
+    return QDir(ctx_.dataDir).filePath(QString::fromLatin1(kOutputName));
+}
+
+bool SlConverter::field(std::string_view key, std::string& value) const {
+    value.clear();
+    return GetSlField(false, value, line_, key) == 1;
+}
+
+bool SlConverter::atStart(std::string_view keyword) const {
+    std::string ignored;
+    return GetSlField(true, ignored, line_, keyword) == 1;
+}
+
+SlConverter::Next SlConverter::refuse(std::string why) {
+    refusal_ = std::move(why);
+    return Next::Refuse;
+}
+
+void SlConverter::documentStartRule() {
+    if (variant_ == 4 && !DocumentStartSent_ && FirstSalePending_) {
+        writeNow("A");
+        DocumentStartSent_ = true;
+    }
+}
+
+std::int16_t SlConverter::ConvertSlFile(const QString& InputFilePath) {
+    ctx_.link.TotalLinesLeft = 0;
+    FirstSalePending_ = true;
+    DocumentStartSent_ = false;
+    PendingComment_.clear();
+    ReferenceDocumentSeen_ = false;
+    barcodeType_.clear();
+    reason_.clear();
+    refusal_.clear();
+
+    std::size_t lineNo = 0;
+    std::string raw;
+    try {
+        if (!QFileInfo::exists(InputFilePath)) {
+            ctx_.ui.message(QStringLiteral("Il file ") + InputFilePath + QStringLiteral(" non esiste"));
+            outcome_ = ConversionOutcome::MissingInput;
+            reason_ = QStringLiteral("il file %1 non esiste").arg(InputFilePath);
+            return 0;
+        }
+        LineReader in;
+        if (!in.open(InputFilePath)) {
+            throw Fault(faultno::FileAccess);
+        }
+        const QString output = outputPath();
+        if (QFileInfo::exists(output) && !QFile::remove(output)) {
+            throw Fault(faultno::FileAccess);
+        }
+        if (QFileInfo(InputFilePath).size() == 0) {
+            outcome_ = ConversionOutcome::Empty;
+            return 0;
+        }
+
+        LineWriter out;
+        out.create(output);
+        writer_ = &out;
+        while (in.next(raw)) {
+            ++lineNo;
+            if (!convertLine(raw)) {
+                writer_ = nullptr;
+                out.close();
+                outcome_ = ConversionOutcome::Refused;
+                reason_ = QStringLiteral("riga %1 (%2): %3")
+                              .arg(lineNo)
+                              .arg(forPeople(line_.empty() ? raw : line_))
+                              .arg(QString::fromUtf8(refusal_));
+                return 1;
+            }
+        }
+        writer_ = nullptr;
+        out.close();
+        ctx_.link.ConvertedFilePath = output;
+        outcome_ = ConversionOutcome::Converted;
+        return 0;
+    } catch (const Fault& fault) {
+        writer_ = nullptr;
+        const QString description = QString::fromUtf8(fault.description());
+        ctx_.ui.message(QStringLiteral("Errore Conv = ") + description);
+        outcome_ = ConversionOutcome::Failed;
+        reason_ = lineNo > 0 ? QStringLiteral("riga %1 (%2): %3 (errore %4)")
+                                   .arg(lineNo)
+                                   .arg(forPeople(raw))
+                                   .arg(description)
+                                   .arg(fault.number())
+                             : QStringLiteral("%1 (errore %2)").arg(description).arg(fault.number());
+        ctx_.exit.endProgram(QStringLiteral("Errore Conv = ") + description);
+        return 1;
+    }
+}
+
+bool SlConverter::convertLine(const std::string& raw) {
+    line_.clear();
+    if (text::startsWithNoCase(raw, "READ")) {
+        QFile data(GetDataReceivedPath(raw));
+        if (!data.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            throw Fault(QFileInfo(data.fileName()).absoluteDir().exists() ? faultno::FileAccess
+                                                                           : faultno::PathNotFound);
+        }
+        data.close();
+        return true;
+    }
+
+    line_ = NormalizeSlLine(raw, ctx_.panel.maxDescrLen());
+    out_.clear();
+    SalePrefix_.clear();
+    const std::size_t percentAt = text::findNoCase(line_, ",%");
+    percentLine_ = percentAt != 0;
+    nPayment_ = static_cast<int>(percentAt);
+    variant_ = ctx_.panel.ecrVariant();
+
+    const bool deld = atStart("DELD");
+    Next next = dispatch();
+    if (next == Next::Refuse) {
+        return false;
+    }
+    if (next == Next::Drop) {
+        return true;
+    }
+
+    if (next == Next::Library) {
+        if (!deld && out_.empty()) {
+            const ConversionLibrary::Output answer = ctx_.library.call(line_);
+            if (ConversionLibrary::isRefusal(answer)) {
+                refusal_ = "la libreria di conversione non sa tradurre la riga (" +
+                           std::string(text::trimRightBlanks(ConversionLibrary::commandOf(answer))) +
+                           ")";
+                return false;
+            }
+            out_ = ConversionLibrary::commandOf(answer);
+        }
+        if (!deld) {
+            applyBarFix(out_, percentLine_);
+        }
+    }
+    if (next == Next::Library || next == Next::Deposit) {
+        if (atStart("DEPO") || atStart("PREL")) {
+            applyDepositFix(out_, variant_);
+        }
+    }
+    if (isPaymentLine(out_)) {
+        ++ctx_.link.TotalLinesLeft;
+    }
+    if (!out_.empty()) {
+        writeNow(out_);
+    }
+    return true;
+}
+
+SlConverter::Next SlConverter::dispatch() {
+    // The keyword tests, in their fixed order; each needs its keyword at the
+    // start of the line, so at most one applies.
+    if (atStart("OPEN,")) return handleOpen();
+    if (atStart("DISP,")) return handleDisp();
+    if (atStart("OPNF")) return handleOpnf();
+    if (atStart("CLNF")) {
+        DocumentStartSent_ = false;
+        out_ = "J";
+        return Next::Deposit;
+    }
+    if (atStart("SALE,")) return handleSale();
+    if (atStart("PLUD")) return handlePlud();
+    if (atStart("PRNT")) return handlePrnt();
+    if (atStart("ADDS,")) return handleAdds();
+    if (atStart("CHEQ")) return handleChequeOrCard(true);
+    if (atStart("CARD")) return handleChequeOrCard(false);
+    if (atStart("CRED")) return handleCred();
+    if (atStart("RECO,")) return handleReco();
+    if (atStart("QRCO")) return handleQrco();
+    if (atStart("BARC")) return handleBarc();
+    if (atStart("EXTL,")) return handleExtl();
+    if (atStart("LOTT")) return handleLott();
+    if (!atStart("CASH")) { // CHEQ and CARD lines never get here
+        if (atStart("TEND")) return handleTend();
+        if (atStart("BANC")) return handleBanc();
+        if (atStart("TICK")) return handleTick();
+    }
+    if (atStart("FUNC")) return handleFunc();
+    if (atStart("NDCR")) return handleReferenceDocument(false);
+    if (atStart("DELD")) return handleReferenceDocument(true);
+    return Next::Library;
+}
+
+SlConverter::Next SlConverter::handleOpen() {
+    std::string n;
+    if (!field(",N", n)) {
+        return Next::Library;
+    }
+    out_ = "a"; // open the drawer
+    return Next::Deposit;
+}
+
+SlConverter::Next SlConverter::handleDisp() {
+    if (variant_ != 1 && variant_ != 3) {
+        return Next::Drop;
+    }
+    std::string n;
+    const bool hasN = field(",N", n);
+    if (variant_ == 3 && hasN) {
+        const std::string_view number = text::trimLeftBlanks(n);
+        if (isNumeric(number) && leadingNumber(number) == 2) {
+            return Next::Drop; // family 3 shows nothing on the second display line
+        }
+    }
+    std::string shown;
+    if (!field(",:", shown) || shown.empty()) {
+        shown = "  ";
+    } else if (shown.size() > 20) {
+        shown.resize(20);
+    }
+    out_ = inQuotes(shown) + "1%";
+    return Next::Deposit;
+}
+
+SlConverter::Next SlConverter::handleOpnf() {
+    if (variant_ == 4 && !DocumentStartSent_) {
+        writeNow("A");
+        DocumentStartSent_ = true;
+    }
+    out_ = "j";
+    ctx_.link.NonFiscalOpen = true;
+    return Next::Deposit;
+}
+
+SlConverter::Next SlConverter::handleSale() {
+    documentStartRule();
+    FirstSalePending_ = false;
+    return Next::Library; // the library translates the sale itself
+}
+
+SlConverter::Next SlConverter::handlePlud() {
+    PendingComment_.clear();
+    std::string value;
+
+    // Sale type; a document that refers to an earlier one sells plainly.
+    if (!ReferenceDocumentSeen_) {
+        if (field(",S1", value)) {
+            SalePrefix_ = "9M";
+        } else if (field(",S3", value)) {
+            SalePrefix_ = "13M";
+        } else if (field(",S2", value)) {
+            SalePrefix_ = "16M";
+        } else if (field(",S", value)) {
+            out_ = "0M";
+        }
+    }
+
+    std::string description;
+    if (field(",:", description)) {
+        std::replace(description.begin(), description.end(), '"', '\'');
+        out_ += inQuotes(description);
+    }
+
+    std::string price;
+    if (field(",P", price)) {
+        std::string quantity;
+        const bool hasQuantity = field(",Q", quantity);
+        if (price.find('.') != std::string::npos) {
+            // A unit price in currency units: sell 1 x the line's total and
+            // print the quantity and unit price as a comment.
+            const double unit = leadingNumber(price);
+            const double count = hasQuantity ? leadingNumber(quantity) : 1;
+            std::string quantityText = hasQuantity ? quantity : "1";
+            std::replace(quantityText.begin(), quantityText.end(), '.', ',');
+            std::string priceText = numberText(unit);
+            if (priceText.starts_with('.')) {
+                priceText.insert(0, 1, '0');
+            }
+            const std::string comment = "\"" + std::string(FirstSalePending_ ? " ^---**  " : "  ") +
+                                        quantityText + " X " + priceText + "\"@";
+            if (FirstSalePending_) {
+                PendingComment_ = comment;
+            } else {
+                writeNow(comment);
+            }
+            out_ += "1*" + std::to_string(text::toInt32(unit * count * 100)) + "H";
+        } else {
+            if (hasQuantity) {
+                out_ += quantity + "*";
+            }
+            out_ += price + "H";
+        }
+    }
+
+    std::string department;
+    if (!field(",N", department)) {
+        out_ += "1R";
+    } else if (SalePrefix_.empty()) {
+        out_ += department + "R";
+    } else if (SalePrefix_ == "13M" || SalePrefix_ == "16M") {
+        const std::int16_t named = toInt16(leadingNumber(department));
+        const std::int16_t kind = SalePrefix_ == "13M" ? 0 : 1;
+        const std::optional<std::int16_t> found =
+            ctx_.tables.SearchDepartmentOmaggioBuono(named, kind);
+        const std::int16_t booked = found.value_or(0);
+        if (booked < 1) {
+            return refuse("nessun reparto " + std::string(kind == 0 ? "omaggio" : "buono") +
+                          " con la stessa aliquota IVA del reparto " + std::to_string(named) +
+                          (booked < 0 ? " (tabelle reparti/IVA mancanti o incomplete)"
+                                      : " in Tb-Reparti.xml"));
+        }
+        out_ += std::to_string(booked) + "R";
+    } else { // "9M": a return of goods
+        out_ = "9M" + out_ + department + "R";
+    }
+
+    // The first item's comment follows its item, pointing up with its marker.
+    if (!PendingComment_.empty() && FirstSalePending_) {
+        writeNow(out_);
+        out_ = PendingComment_;
+        PendingComment_.clear();
+    }
+    documentStartRule();
+    FirstSalePending_ = false;
+    return Next::Library;
+}
+
+SlConverter::Next SlConverter::handlePrnt() {
+    documentStartRule();
+    std::string printed;
+    if (!field(",:", printed)) {
+        return Next::Library;
+    }
+    if ((printed.size() == 16 || printed.size() == 11) && !CheckCodiceFiscale(printed) &&
+        !CheckPartitaIva(printed)) {
+        return Next::Drop; // a customer's tax code or VAT number that is not valid
+    }
+    out_ = inQuotes(printed) + "@";
+    return Next::Library;
+}
+
+SlConverter::Next SlConverter::handleAdds() {
+    std::string amount;
+    if (field(",V", amount)) {
+        out_ = "=" + amount + "H8M"; // surcharge on the subtotal
+    }
+    return Next::Library;
+}
+
+int SlConverter::paymentNumber(std::string_view keyword) const {
+    // Payment numbers by register family: CHEQ, CARD, BANC, TICK.
+    switch (variant_) {
+    case 1:
+        return keyword == "CHEQ" ? 2 : keyword == "CARD" ? 3 : keyword == "BANC" ? 8 : 5;
+    case 2:
+        return keyword == "CHEQ" ? 3 : keyword == "CARD" ? 5 : 4;
+    case 5:
+        return keyword == "CHEQ" ? 5 : keyword == "CARD" ? 18 : keyword == "BANC" ? 6 : 3;
+    default:
+        return (keyword == "CHEQ" || keyword == "CARD") ? nPayment_ : 4;
+    }
+}
+
+SlConverter::Next SlConverter::handleChequeOrCard(bool cheque) {
+    const int number = paymentNumber(cheque ? "CHEQ" : "CARD");
+    std::string amount;
+    if (field(",V", amount) && isNumeric(amount)) {
+        out_ = amount + "H" + std::to_string(number) + "T";
+    } else {
+        out_ = std::to_string(number) + "T";
+    }
+    return Next::Library;
+}
+
+SlConverter::Next SlConverter::handleCred() {
+    int number = 7;
+    if (variant_ != 1) {
+        std::string type;
+        const int t = field(",T", type) ? toInt16(leadingNumber(type)) : 0;
+        switch (t) {
+        case 2: number = 9; break;
+        case 3: number = 10; break;
+        case 4: number = 11; break;
+        case 5: number = 4; break;
+        case 6: number = 8; break;
+        default: number = 2; break;
+        }
+    }
+    std::string amount;
+    if (field(",V", amount) && isNumeric(amount)) {
+        out_ = amount + "H" + std::to_string(number) + "T";
+    } else {
+        out_ = std::to_string(number) + "T";
+    }
+    return Next::Library;
+}
+
+SlConverter::Next SlConverter::handleReco() {
+    if (variant_ != 2) {
+        return Next::Library;
+    }
+    std::string amount;
+    if (field(",V", amount) && isNumeric(amount)) {
+        out_ = "j\"RECUPERO CREDITO: " + amount + "\"@J";
+    } else {
+        out_ = "j\"RECUPERO CREDITO\"@J";
+    }
+    return Next::Library;
+}
+
+SlConverter::Next SlConverter::handleQrco() {
+    std::string content;
+    if (variant_ == 1 && field(",:", content) && !text::trimBlanks(content).empty()) {
+        out_ = inQuotes(content) + "6Z";
+        return Next::Count;
+    }
+    return Next::Library;
+}
+
+SlConverter::Next SlConverter::handleBarc() {
+    if (variant_ != 1 && variant_ != 5) {
+        return Next::Drop;
+    }
+    std::string type;
+    if (field(",T", type)) {
+        // Types 1 to 3 (EAN-13, EAN-8, CODE39); anything else is EAN-13.
+        barcodeType_ = type.empty() ? "1" : type.substr(0, 1);
+        const char c = barcodeType_[0];
+        if (c == '0' || static_cast<unsigned char>(c) > '3') {
+            barcodeType_ = "1";
+        }
+    }
+    std::string code;
+    if (!field(",:", code)) {
+        return Next::Drop;
+    }
+    out_ = inQuotes(code) + barcodeType_ + "Z";
+    return Next::Deposit;
+}
+
+SlConverter::Next SlConverter::handleExtl() {
+    if (variant_ != 1) {
+        return Next::Drop;
+    }
+    std::string extra;
+    if (field(",:", extra)) {
+        if (extra.size() > 40) {
+            extra.resize(40);
+        }
+        if (extra.empty()) {
+            extra = " ";
+        }
+        out_ = inQuotes(extra) + "@40F";
+    }
+    return Next::Library;
+}
+
+SlConverter::Next SlConverter::handleLott() {
+    std::string code;
+    field(",C", code);
+    const std::size_t open = code.find('[');
+    if (open != std::string::npos) {
+        code.erase(0, open + 1);
+        if (code.find(']') != std::string::npos) {
+            code.pop_back();
+        }
+    }
+    if (code.size() == 8) {
+        out_ = inQuotes(code) + "@39F"; // the customer's lottery code
+    }
+    return Next::Library;
+}
+
+SlConverter::Next SlConverter::handleTend() {
+    std::string number;
+    const bool hasNumber = field(",N", number);
+    const int n = toInt16(leadingNumber(number));
+    if (!hasNumber || n < 1 || n > 19) {
+        return Next::Library;
+    }
+    std::string amount;
+    if (field(",V", amount)) {
+        out_ = numberText(leadingNumber(amount)) + "H" + std::to_string(n) + "T";
+    } else {
+        out_ = std::to_string(n) + "T";
+    }
+    return Next::Count;
+}
+
+SlConverter::Next SlConverter::handleBanc() {
+    const int number = paymentNumber("BANC");
+    std::string text;
+    if (field(",:", text)) {
+        out_ = inQuotes(text);
+    }
+    std::string amount;
+    if (field(",V", amount)) {
+        out_ += amount + "H";
+    }
+    out_ += std::to_string(number) + "T";
+    return Next::Library;
+}
+
+SlConverter::Next SlConverter::handleTick() {
+    const int number = paymentNumber("TICK");
+    std::string text;
+    if (field(",:", text)) {
+        out_ = inQuotes(text);
+    }
+    std::string quantity;
+    const double count =
+        field(",Q", quantity) && isNumeric(quantity) ? leadingNumber(quantity) : 1.0;
+    out_ += numberText(count) + "*";
+    std::string amount;
+    if (field(",V", amount)) {
+        out_ += amount + "H";
+    }
+    out_ += std::to_string(number) + "T";
+    return Next::Library;
+}
+
+SlConverter::Next SlConverter::handleFunc() {
+    if (variant_ != 1 && variant_ != 5) {
+        return Next::Library;
+    }
+    std::string number;
+    if (!field(",N", number) || !isNumeric(number)) {
+        return Next::Drop;
+    }
+    const int n = toInt16(leadingNumber(number));
+    if (n == 3) {
+        out_ = "8F";
+    } else if (n == 8) {
+        out_ = "3F";
+    }
+    return Next::Library;
+}
+
+SlConverter::Next SlConverter::handleReferenceDocument(bool cancelling) {
+    const char* keyword = cancelling ? "DELD" : "NDCR";
+    std::string date;
+    if (!field(",D", date)) {
+        if (cancelling) {
+            return refuse("DELD senza la data (D) del documento da annullare");
+        }
+        return Next::Library;
+    }
+    if (date.size() != 6) {
+        return refuse(std::string(keyword) + ": la data (D) del documento di riferimento deve avere 6 caratteri, non " +
+                      std::to_string(date.size()));
+    }
+    out_ = "\"" + date;
+
+    std::string number;
+    if (!field(",N", number)) {
+        out_ += "00000000";
+    } else if (number.size() == 8) {
+        out_ += fourDigits(leadingNumber(std::string_view(number).substr(0, 4))) +
+                fourDigits(leadingNumber(std::string_view(number).substr(4, 4)));
+    }
+
+    std::string issuer;
+    if (!field(",>", issuer)) {
+        if (!cancelling) {
+            return refuse("NDCR senza il registratore (>) che ha emesso il documento di riferimento");
+        }
+    } else {
+        const std::string code = cancelling ? "103M" : "102M";
+        if (issuer.size() == 11) {
+            // A document of this very register leaves the serial number out.
+            if (issuer != ctx_.panel.ConfiguredMatricola) {
+                out_ += issuer;
+            }
+            out_ += "\"" + code;
+        } else if (issuer == "POS" || issuer == "ND" || issuer == "VR") {
+            out_ += issuer + "\"" + code;
+        }
+    }
+    ReferenceDocumentSeen_ = true;
+    return Next::Count;
+}
+
+QString SlConverter::GetDataReceivedPath(std::string_view sLine) const {
+    std::string name;
+    const bool named = GetSlField(false, name, sLine, ",:") == 1;
+    const QString channelSuffix = QStringLiteral(".00") + QString::number(ctx_.iCurrentCom);
+    const QString dataDir = QDir::cleanPath(ctx_.dataDir);
+
+    QString path;
+    if (!named || text::trimBlanks(name).empty()) {
+        path = dataDir + QStringLiteral("/DataReceived.txt");
+    } else {
+        // A name with a folder in it is a path of its own; a name without an
+        // extension takes the channel's.
+        const QString given = cp1252::decode(name);
+        const bool hasFolder = given.contains(QLatin1Char('\\')) || given.contains(QLatin1Char('/'));
+        const QString suffix = given.contains(QLatin1Char('.')) ? QString() : channelSuffix;
+        path = hasFolder ? given + suffix : dataDir + QLatin1Char('/') + given + suffix;
+    }
+    if (path.startsWith(QLatin1Char('"'))) {
+        path.remove(0, 1);
+    }
+    if (path.endsWith(QLatin1Char('"'))) {
+        path.chop(1);
+    }
+    return path;
+}
+
+} // namespace velmar

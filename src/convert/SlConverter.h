@@ -1,0 +1,122 @@
+#pragma once
+// The translator: a host receipt file (SR_DATI.00n) becomes XON.txt in the
+// data directory, one register command per line, for the selected register
+// family. About twenty keywords are translated here; every other line goes to
+// the conversion library.
+
+#include "app/OperatorPanel.h"
+#include "common/LineFile.h"
+#include "common/OperatorUi.h"
+#include "convert/ConversionLibrary.h"
+#include "link/LinkState.h"
+#include "tables/DepartmentTables.h"
+
+#include <QString>
+#include <cstdint>
+#include <string>
+
+namespace velmar {
+
+// What the converter needs from the rest of the engine. The data directory
+// and the channel are read at every use: start-up and the job step own them.
+struct ConverterContext {
+    const OperatorPanel& panel;
+    DepartmentTables& tables;
+    ConversionLibrary& library;
+    LinkState& link;
+    OperatorUi& ui;
+    ProgramExit& exit;
+    const QString& dataDir;
+    const std::int16_t& iCurrentCom;
+};
+
+// How the last conversion ended, beyond its 0 / 1 result.
+enum class ConversionOutcome {
+    Converted,    // 0: converted to the end of the input
+    Empty,        // 0: the input file has 0 bytes; no XON.txt exists
+    MissingInput, // 0: the input file does not exist (the operator was told)
+    Refused,      // 1: the receipt cannot be printed; lastReason() says why
+    Failed,       // 1: an unexpected fault; the program was asked to end
+};
+
+class SlConverter {
+public:
+    static constexpr const char* kOutputName = "XON.txt";
+
+    explicit SlConverter(ConverterContext context) : ctx_(context) {}
+
+    // 0 when converted (or when the input is missing or empty), 1 when refused.
+    std::int16_t ConvertSlFile(const QString& InputFilePath);
+
+    // Path of the data file named by a READ line.
+    QString GetDataReceivedPath(std::string_view sLine) const;
+
+    QString outputPath() const;
+    ConversionOutcome lastOutcome() const { return outcome_; }
+    // One line for people: which input line was refused or failed, and why.
+    const QString& lastReason() const { return reason_; }
+
+private:
+    // What follows a keyword handler.
+    enum class Next {
+        Library,   // library if nothing was produced, bar fix, deposit fix, count, write
+        Deposit,   // deposit fix, count, write
+        Count,     // count, write
+        Drop,      // nothing is written for the line
+        Refuse,    // the whole receipt is refused
+    };
+
+    bool convertLine(const std::string& raw);
+    Next dispatch();
+    bool field(std::string_view key, std::string& value) const;
+    bool atStart(std::string_view keyword) const;
+    Next refuse(std::string why);
+    void writeNow(std::string_view command) { writer_->writeLine(command); }
+    void documentStartRule(); // family 4: "A" before the first sale
+
+    Next handleOpen();
+    Next handleDisp();
+    Next handleOpnf();
+    Next handlePlud();
+    Next handlePrnt();
+    Next handleSale();
+    Next handleAdds();
+    Next handleChequeOrCard(bool cheque);
+    Next handleCred();
+    Next handleReco();
+    Next handleQrco();
+    Next handleBarc();
+    Next handleExtl();
+    Next handleLott();
+    Next handleTend();
+    Next handleBanc();
+    Next handleTick();
+    Next handleFunc();
+    Next handleReferenceDocument(bool cancelling);
+
+    int paymentNumber(std::string_view keyword) const;
+
+    ConverterContext ctx_;
+    LineWriter* writer_ = nullptr; // XON.txt, while a conversion runs
+
+    // Conversion state, reset at every ConvertSlFile.
+    bool FirstSalePending_ = true;
+    bool DocumentStartSent_ = false;
+    std::string PendingComment_;
+    bool ReferenceDocumentSeen_ = false;
+    std::string barcodeType_;
+
+    // Per line.
+    std::string line_;
+    std::string out_;
+    std::string SalePrefix_;
+    bool percentLine_ = false;
+    int nPayment_ = 0;
+    int variant_ = 0;
+
+    ConversionOutcome outcome_ = ConversionOutcome::Converted;
+    QString reason_;
+    std::string refusal_;
+};
+
+} // namespace velmar
