@@ -120,7 +120,13 @@ double leadingNumber(std::string_view s) {
 }
 
 bool isNumeric(std::string_view s) {
-    s = trimBlanks(s);
+    // Blanks as leadingNumber skips them: spaces and tabs, at both ends.
+    while (!s.empty() && isBlank(s.front())) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && isBlank(s.back())) {
+        s.remove_suffix(1);
+    }
     if (s.empty()) {
         return false;
     }

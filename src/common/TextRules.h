@@ -12,14 +12,14 @@
 
 namespace velmar::text {
 
-// The leading number of a text: leading blanks skipped, an optional sign, then
+// The leading number of a text: leading blanks (spaces, tabs) skipped, an optional sign, then
 // digits with at most one decimal point; reading stops at the first character
 // that cannot continue the number. No digits at all reads as 0.
 // "  12.5kg" -> 12.5, "1.2.3" -> 1.2, "-7x" -> -7, "" -> 0, "abc" -> 0.
 // Throws Fault 6 (overflow) when the number is beyond a double.
 double leadingNumber(std::string_view s);
 
-// True when the whole text, blanks trimmed, is one number in the form read by
+// True when the whole text, blanks (spaces, tabs) trimmed, is one number in the form read by
 // leadingNumber (at least one digit) and fits in a double.
 bool isNumeric(std::string_view s);
 
