@@ -1,0 +1,63 @@
+#pragma once
+// A converter wired as the driver wires it, on a temporary data directory,
+// with the real conversion library from the build.
+
+#include "app/OperatorPanel.h"
+#include "convert/Mod_SLParser.h"
+#include "link/LinkState.h"
+#include "support/TestSupport.h"
+#include "tables/DepartmentTables.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace velmar::test {
+
+struct ConverterFixture {
+    ConverterFixture() {
+        if (!library.load(binDir())) {
+            qFatal("qarn_slm1 not found in %s: %s", qPrintable(binDir()),
+                   qPrintable(library.errorString()));
+        }
+        dataDir = dir.path();
+        tables.setDataDirectory(dataDir);
+    }
+
+    // Writes bytes as a file of the data directory; returns its path.
+    QString writeFile(const QString& name, const QByteArray& bytes) const {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) {
+            qFatal("cannot write %s", qPrintable(path));
+        }
+        return path;
+    }
+
+    QByteArray readFile(const QString& path) const {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    QByteArray xon() const { return readFile(converter.outputPath()); }
+
+    void setFamily(int family) { panel.cboAddedFunctions.setListIndex(family); }
+
+    // Converts `receipt` written as SR_DATI.00<channel>.
+    std::int16_t convert(const QByteArray& receipt) {
+        return converter.ConvertSlFile(writeFile(QStringLiteral("SR_DATI.00%1").arg(iCurrentCom), receipt));
+    }
+
+    QTemporaryDir dir;
+    QString dataDir;
+    std::int16_t iCurrentCom = 1;
+    OperatorPanel panel;
+    ScriptedOperatorUi ui;
+    RecordingProgramExit programExit;
+    ConversionLibrary library;
+    DepartmentTables tables{ui};
+    LinkState link;
+    SlConverter converter{ConverterContext{panel, tables, library, link, ui, programExit, dataDir, iCurrentCom}};
+};
+
+} // namespace velmar::test

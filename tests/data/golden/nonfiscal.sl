@@ -1,0 +1,9 @@
+OPNF;
+PRNT,:Grazie;
+PRNT,:Arrivederci e a presto;
+PRNT;
+
+   
+CLNF;
+OPEN,N1;
+OPEN;

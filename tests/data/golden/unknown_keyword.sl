@@ -1,0 +1,3 @@
+PLUD,:A,P1,N1;
+FOOB,X1;
+CASH;
