@@ -1,0 +1,338 @@
+#include "tables/DepartmentTables.h"
+
+#include "common/Fault.h"
+#include "common/TextRules.h"
+
+#include <QDomElement>
+#include <QDomNodeList>
+#include <QDomProcessingInstruction>
+#include <QFile>
+#include <QList>
+#include <QSaveFile>
+#include <string>
+
+namespace velmar {
+
+namespace {
+
+const QString kDeclarationTarget = QStringLiteral("xml");
+const QString kDeclarationData = QStringLiteral("version='1.0' encoding='UTF-8'");
+const QString kTrue = QStringLiteral("True");
+const QString kFalse = QStringLiteral("False");
+constexpr int kIndent = 2;
+
+const char* const kFormName = "FrmConfigurazioneReparti";
+
+// Every element named `name`, in document order.
+QList<QDomElement> elements(const QDomDocument& doc, const QString& name) {
+    QList<QDomElement> out;
+    const QDomNodeList nodes = doc.elementsByTagName(name);
+    out.reserve(nodes.size());
+    for (int i = 0; i < nodes.size(); ++i) {
+        out.append(nodes.item(i).toElement());
+    }
+    return out;
+}
+
+// Every element named `name` whose parent is an element named `parent`, in
+// document order: the n-th of them belongs to the n-th parent.
+QList<QDomElement> childElements(const QDomDocument& doc, const QString& name,
+                                 const QString& parent) {
+    QList<QDomElement> out;
+    const QDomNodeList nodes = doc.elementsByTagName(name);
+    for (int i = 0; i < nodes.size(); ++i) {
+        const QDomNode up = nodes.item(i).parentNode();
+        if (up.isElement() && up.toElement().tagName() == parent) {
+            out.append(nodes.item(i).toElement());
+        }
+    }
+    return out;
+}
+
+double numberOf(const QString& text) {
+    return text::leadingNumber(text.toStdString());
+}
+
+std::int16_t int16Of(const QString& text) {
+    return text::toInt16(numberOf(text));
+}
+
+QString twoDigits(int n) {
+    return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
+}
+
+void appendTextChild(QDomDocument& doc, QDomElement& parent, const QString& name,
+                     const QString& text) {
+    QDomElement child = doc.createElement(name);
+    if (!text.isEmpty()) {
+        child.appendChild(doc.createTextNode(text));
+    }
+    parent.appendChild(child);
+}
+
+// A new document holding only the declaration and the root element.
+QDomElement startDocument(QDomDocument& doc, const QString& rootName) {
+    doc = QDomDocument();
+    doc.appendChild(doc.createProcessingInstruction(kDeclarationTarget, kDeclarationData));
+    QDomElement root;
+    if (doc.childNodes().size() == 2 && doc.childNodes().item(1).isElement()) {
+        root = doc.childNodes().item(1).toElement();
+    } else {
+        root = doc.createElement(rootName);
+        doc.appendChild(root);
+    }
+    return root;
+}
+
+// The document as UTF-8 bytes, declaration first.
+QByteArray serialize(const QDomDocument& doc) {
+    QByteArray bytes = doc.toByteArray(kIndent);
+    const QDomNode first = doc.firstChild();
+    const bool hasDeclaration = first.isProcessingInstruction() &&
+                                first.toProcessingInstruction().target() == kDeclarationTarget;
+    if (!hasDeclaration && !doc.documentElement().isNull()) {
+        bytes.prepend(QByteArray("<?xml ") + kDeclarationData.toUtf8() + "?>\n");
+    }
+    return bytes;
+}
+
+// Replaces `path` with `bytes`; a Fault (70 or 75) when the write is refused.
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
+    bool ok = file.open(QIODevice::WriteOnly);
+    if (ok) {
+        if (file.write(bytes) != bytes.size()) {
+            file.cancelWriting();
+        }
+        ok = file.commit();
+    }
+    if (!ok) {
+        const int number = file.error() == QFileDevice::PermissionsError ? faultno::PermissionDenied
+                                                                         : faultno::FileAccess;
+        throw Fault(number);
+    }
+}
+
+QString errorBoxText(const Fault& fault, const char* procedure) {
+    return QStringLiteral("Error %1 (%2) in procedure %3 of Form %4")
+        .arg(fault.number())
+        .arg(QString::fromStdString(fault.description()), QLatin1String(procedure),
+             QLatin1String(kFormName));
+}
+
+[[noreturn]] void missing(const QString& what, const char* file) {
+    throw Fault(
+        faultno::MissingElement,
+        QStringLiteral("%1 non presente in %2").arg(what, QLatin1String(file)).toStdString());
+}
+
+// One kind of child element over the whole document ("IdIva" under "Reparto"): the
+// n-th of them belongs to the n-th parent. Reading an entry that does not exist is
+// Fault 91, naming the missing parent or element.
+struct Column {
+    Column(const QDomDocument& doc, const QString& name, const QString& parent, const char* file)
+        : name(name), parent(parent), file(file), parents(elements(doc, parent).size()),
+          items(childElements(doc, name, parent)) {}
+
+    QString text(int n) const {
+        if (n < 1 || n > parents) {
+            missing(QStringLiteral("%1 %2").arg(parent).arg(n), file);
+        }
+        if (n > items.size()) {
+            missing(QStringLiteral("Elemento %1 di %2 %3").arg(name, parent).arg(n), file);
+        }
+        return items.at(n - 1).text();
+    }
+
+    QString name;
+    QString parent;
+    const char* file;
+    qsizetype parents;
+    QList<QDomElement> items;
+};
+
+} // namespace
+
+DepartmentTables::DepartmentTables(OperatorUi& ui, QObject* parent) : QObject(parent), ui_(ui) {}
+
+QString DepartmentTables::filePath(const char* name) const {
+    return dataDir_ + QLatin1Char('/') + QLatin1String(name);
+}
+
+void DepartmentTables::CreateDefaultReparti() {
+    currentFilePath_ = filePath(kDepartmentFile);
+    QDomElement root = startDocument(work_, QStringLiteral("TabReparti"));
+    if (work_.elementsByTagName(QStringLiteral("Reparto")).isEmpty()) {
+        for (int k = 1; k <= kDefaultDepartments; ++k) {
+            const QString id = twoDigits(k);
+            const QString description = QStringLiteral("Reparto n. ") + id;
+            QDomElement dept = work_.createElement(QStringLiteral("Reparto"));
+            appendTextChild(work_, dept, QStringLiteral("Id"), id);
+            appendTextChild(work_, dept, QStringLiteral("Descrizione"), description);
+            appendTextChild(work_, dept, QStringLiteral("FlagOmaggio"), kFalse);
+            appendTextChild(work_, dept, QStringLiteral("FlagBuono"), kFalse);
+            appendTextChild(work_, dept, QStringLiteral("IdIva"), QStringLiteral("0"));
+            appendTextChild(work_, dept, QStringLiteral("Scelto"), kFalse);
+            root.appendChild(dept);
+            emit departmentListed(description);
+        }
+    }
+    try {
+        writeFile(currentFilePath_, serialize(work_));
+    } catch (const Fault& fault) {
+        ui_.message(errorBoxText(fault, "CreateDefaultReparti"));
+    }
+}
+
+void DepartmentTables::CreateDefaultIva() {
+    struct Rate {
+        const char* description;
+        const char* percent;
+    };
+    static const Rate rates[kDefaultVatRates] = {
+        {"Aliquota 4% ", "4.00"},   {"Aliquota 10% ", "10.00"}, {"Aliquota 22% ", "22.00"},
+        {"Aliquota 36% ", "36.00"}, {"Aliquota 5% ", "5.00"},   {"Natura N 1", "0"},
+        {"Natura N 2", "0"},        {"Natura N 3", "0"},        {"Natura N 4", "0"},
+        {"Natura N 5", "0"},        {"Natura N 6", "0"},        {"Ventilazione Iva ", "0.00"},
+    };
+
+    currentFilePath_ = filePath(kVatFile);
+    QDomElement root = startDocument(work_, QStringLiteral("TbIva"));
+    if (work_.elementsByTagName(QStringLiteral("Aliquota")).isEmpty()) {
+        for (int k = 1; k <= kDefaultVatRates; ++k) {
+            const Rate& rate = rates[k - 1];
+            const QString description = QString::fromUtf8(rate.description);
+            QDomElement entry = work_.createElement(QStringLiteral("Aliquota"));
+            appendTextChild(work_, entry, QStringLiteral("Id"), twoDigits(k));
+            appendTextChild(work_, entry, QStringLiteral("Descrizione"), description);
+            appendTextChild(work_, entry, QStringLiteral("Percentuale"),
+                            QString::fromUtf8(rate.percent));
+            appendTextChild(work_, entry, QStringLiteral("Tipo"), QStringLiteral("1"));
+            root.appendChild(entry);
+            emit vatListed(description);
+        }
+    }
+    try {
+        writeFile(currentFilePath_, serialize(work_));
+    } catch (const Fault& fault) {
+        ui_.message(errorBoxText(fault, "CreateDefaultIva"));
+    }
+}
+
+std::int16_t DepartmentTables::load(QDomDocument& doc, bool& parseFailed, const char* name) {
+    currentFilePath_ = filePath(name);
+    doc = QDomDocument();
+    parseFailed = true;
+    QFile file(currentFilePath_);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError || !doc.setContent(bytes)) {
+        // A failed parse leaves an empty document, not a partial one.
+        doc = QDomDocument();
+        return -1;
+    }
+    parseFailed = false;
+    return 0;
+}
+
+std::int16_t DepartmentTables::LoadReparti() {
+    return load(departments_, departmentsParseFailed_, kDepartmentFile);
+}
+
+std::int16_t DepartmentTables::LoadIva() {
+    return load(vat_, vatParseFailed_, kVatFile);
+}
+
+void DepartmentTables::store(QDomDocument& doc, bool parseFailed, const char* name,
+                             const char* procedure, const QString& failText,
+                             const QString& failTitle) {
+    try {
+        currentFilePath_ = filePath(name);
+        writeFile(currentFilePath_, serialize(doc));
+        if (parseFailed) {
+            ui_.message(failText, MsgIcon::Critical, failTitle);
+        }
+    } catch (const Fault& fault) {
+        ui_.message(errorBoxText(fault, procedure));
+    }
+}
+
+void DepartmentTables::StoreDataReparti() {
+    store(departments_, departmentsParseFailed_, kDepartmentFile, "StoreDataReparti",
+          QStringLiteral("Impossibile salvare la tabella dei reparti"),
+          QStringLiteral("Tabella Reparti"));
+}
+
+void DepartmentTables::StoreDataIva() {
+    store(vat_, vatParseFailed_, kVatFile, "StoreDataIva",
+          QStringLiteral("Impossibile salvare la tabella IVA"), QStringLiteral("Tabella IVA"));
+}
+
+std::optional<std::int16_t> DepartmentTables::SearchDepartmentOmaggioBuono(std::int16_t nDept,
+                                                                           std::int16_t nKind) {
+    const QString reparto = QStringLiteral("Reparto");
+    const QString aliquota = QStringLiteral("Aliquota");
+    if (departments_.elementsByTagName(reparto).isEmpty()) {
+        if (LoadReparti() < 0) {
+            return std::int16_t(-1);
+        }
+        if (LoadIva() < 0) {
+            // Both tables load together: without this, the loaded department
+            // table would keep the next lookups from reading Tb-Iva.xml again
+            // and every gift or voucher would fail until the editor closed.
+            departments_ = QDomDocument();
+            return std::int16_t(-1);
+        }
+    }
+    const int d = nDept;
+    if (d <= 0) {
+        return std::nullopt;
+    }
+
+    currentDepartment_ = nDept;
+    const Column vatOfDept{departments_, QStringLiteral("IdIva"), reparto, kDepartmentFile};
+    const QString vatText = vatOfDept.text(d);
+    if (vatText.isEmpty()) {
+        return std::int16_t(-1);
+    }
+    const int v = int16Of(vatText);
+    if (v <= 0) {
+        return std::nullopt;
+    }
+
+    const QString codeText = Column{vat_, QStringLiteral("Id"), aliquota, kVatFile}.text(v);
+    if (codeText.isEmpty()) {
+        return std::int16_t(-1);
+    }
+    currentVatCode_ = int16Of(codeText);
+
+    const int count = elements(departments_, reparto).size();
+    if (count == 0) {
+        return std::int16_t(-1);
+    }
+    const Column flags{departments_,
+                       nKind == 0 ? QStringLiteral("FlagOmaggio") : QStringLiteral("FlagBuono"),
+                       reparto, kDepartmentFile};
+    for (int p = 1; p <= count; ++p) {
+        if (p == d) {
+            continue;
+        }
+        const double vatOfP = numberOf(vatOfDept.text(p));
+        if (vatOfP == currentVatCode_ && flags.text(p) == kTrue) {
+            return text::toInt16(p);
+        }
+    }
+    return std::nullopt;
+}
+
+void DepartmentTables::discardDocuments() {
+    work_ = QDomDocument();
+    departments_ = QDomDocument();
+    vat_ = QDomDocument();
+    departmentsParseFailed_ = false;
+    vatParseFailed_ = false;
+}
+
+} // namespace velmar
