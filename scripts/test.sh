@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Quick start (2): installs what is missing, builds, and runs every test:
+#   - the whole suite in a normal build, warnings as errors;
+#   - the whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer;
+#   - every fuzz target for a bounded time (FUZZ_SECONDS each, default 20).
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$root/scripts/install-deps.sh"
+export QT_QPA_PLATFORM=offscreen
+
+echo "== build and test (build/)"
+"$root/scripts/build.sh" build -DVELMAR_WERROR=ON
+ctest --test-dir "$root/build" --output-on-failure -j 2
+
+echo "== build and test with ASan + UBSan (build-asan/)"
+"$root/scripts/build.sh" build-asan -DVELMAR_WERROR=ON -DVELMAR_SANITIZE=ON -DVELMAR_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    ctest --test-dir "$root/build-asan" --output-on-failure -j 2
+
+echo "== fuzz targets"
+"$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-20}"
+echo "== all tests passed"
