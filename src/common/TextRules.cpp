@@ -48,6 +48,15 @@ NumberExtent scanNumber(std::string_view s, std::size_t i) {
 
 // Parses digits-and-point text; a magnitude below the smallest double reads 0.
 bool parseBody(std::string_view body, double& out) {
+    // Most numbers on a receipt are a few whole digits: exact without parsing.
+    if (!body.empty() && body.size() <= 15 && body.find('.') == std::string_view::npos) {
+        std::int64_t n = 0;
+        for (char c : body) {
+            n = n * 10 + (c - '0');
+        }
+        out = static_cast<double>(n);
+        return true;
+    }
     // from_chars does not take a bare leading point everywhere: give it "0.5".
     std::string buf;
     buf.reserve(body.size() + 1);
@@ -99,9 +108,11 @@ constexpr std::array<unsigned char, 256> makeUpperTable() {
     return t;
 }
 
-constexpr std::array<unsigned char, 256> kUpper = makeUpperTable();
-
 } // namespace
+
+namespace detail {
+constexpr std::array<unsigned char, 256> kUpperTable = makeUpperTable();
+} // namespace detail
 
 double leadingNumber(std::string_view s) {
     std::size_t i = 0;
@@ -163,6 +174,10 @@ std::string numberText(double v) {
     if (v == 0 || std::isnan(v)) {
         return "0";
     }
+    // Whole numbers below 10^15 are written digit for digit.
+    if (std::fabs(v) < 1e15 && v == std::trunc(v)) {
+        return std::to_string(static_cast<std::int64_t>(v));
+    }
     char buf[64];
     auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
     if (ec != std::errc()) {
@@ -175,10 +190,6 @@ std::string numberText(double v) {
         }
     }
     return out;
-}
-
-char upperByte(char c) {
-    return static_cast<char>(kUpper[static_cast<unsigned char>(c)]);
 }
 
 std::string toUpper(std::string_view s) {

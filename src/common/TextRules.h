@@ -6,11 +6,17 @@
 // Everything here works on bytes in the single-byte code page (Windows-1252)
 // and is plain C++, so the conversion library can use it without Qt.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace velmar::text {
+
+namespace detail {
+// Windows-1252 upper case by byte value (see upperByte).
+extern const std::array<unsigned char, 256> kUpperTable;
+} // namespace detail
 
 // The leading number of a text: leading blanks (spaces, tabs) skipped, an optional sign, then
 // digits with at most one decimal point; reading stops at the first character
@@ -37,7 +43,9 @@ std::string numberText(double v);
 
 // Upper case in Windows-1252: a-z, the accented letters 224-254 (but 247), and
 // the four letters whose capitals sit in 128-159 (š, œ, ž, ÿ).
-char upperByte(char c);
+inline char upperByte(char c) {
+    return static_cast<char>(detail::kUpperTable[static_cast<unsigned char>(c)]);
+}
 std::string toUpper(std::string_view s);
 void toUpperInPlace(std::string& s);
 

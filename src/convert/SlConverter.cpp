@@ -168,7 +168,7 @@ bool SlConverter::convertLine(const std::string& raw) {
     nPayment_ = static_cast<int>(percentAt);
     variant_ = ctx_.panel.ecrVariant();
 
-    const bool deld = atStart("DELD");
+    const bool deld = text::startsWithNoCase(line_, "DELD");
     Next next = dispatch();
     if (next == Next::Refuse) {
         return false;
@@ -193,7 +193,7 @@ bool SlConverter::convertLine(const std::string& raw) {
         }
     }
     if (next == Next::Library || next == Next::Deposit) {
-        if (atStart("DEPO") || atStart("PREL")) {
+        if (text::startsWithNoCase(line_, "DEPO") || text::startsWithNoCase(line_, "PREL")) {
             applyDepositFix(out_, variant_);
         }
     }
@@ -208,35 +208,37 @@ bool SlConverter::convertLine(const std::string& raw) {
 
 SlConverter::Next SlConverter::dispatch() {
     // The keyword tests, in their fixed order; each needs its keyword at the
-    // start of the line, so at most one applies.
-    if (atStart("OPEN,")) return handleOpen();
-    if (atStart("DISP,")) return handleDisp();
-    if (atStart("OPNF")) return handleOpnf();
-    if (atStart("CLNF")) {
+    // start of the line, so at most one applies. The switch on the first four
+    // letters only picks the test to run; the test itself decides.
+    const std::string keyword = text::toUpper(std::string_view(line_).substr(0, 4));
+    const auto is = [&keyword](const char* k) { return keyword == k; };
+    if (is("OPEN") && atStart("OPEN,")) return handleOpen();
+    if (is("DISP") && atStart("DISP,")) return handleDisp();
+    if (is("OPNF")) return handleOpnf();
+    if (is("CLNF")) {
         DocumentStartSent_ = false;
         out_ = "J";
         return Next::Deposit;
     }
-    if (atStart("SALE,")) return handleSale();
-    if (atStart("PLUD")) return handlePlud();
-    if (atStart("PRNT")) return handlePrnt();
-    if (atStart("ADDS,")) return handleAdds();
-    if (atStart("CHEQ")) return handleChequeOrCard(true);
-    if (atStart("CARD")) return handleChequeOrCard(false);
-    if (atStart("CRED")) return handleCred();
-    if (atStart("RECO,")) return handleReco();
-    if (atStart("QRCO")) return handleQrco();
-    if (atStart("BARC")) return handleBarc();
-    if (atStart("EXTL,")) return handleExtl();
-    if (atStart("LOTT")) return handleLott();
-    if (!atStart("CASH")) { // CHEQ and CARD lines never get here
-        if (atStart("TEND")) return handleTend();
-        if (atStart("BANC")) return handleBanc();
-        if (atStart("TICK")) return handleTick();
-    }
-    if (atStart("FUNC")) return handleFunc();
-    if (atStart("NDCR")) return handleReferenceDocument(false);
-    if (atStart("DELD")) return handleReferenceDocument(true);
+    if (is("SALE") && atStart("SALE,")) return handleSale();
+    if (is("PLUD")) return handlePlud();
+    if (is("PRNT")) return handlePrnt();
+    if (is("ADDS") && atStart("ADDS,")) return handleAdds();
+    if (is("CHEQ")) return handleChequeOrCard(true);
+    if (is("CARD")) return handleChequeOrCard(false);
+    if (is("CRED")) return handleCred();
+    if (is("RECO") && atStart("RECO,")) return handleReco();
+    if (is("QRCO")) return handleQrco();
+    if (is("BARC")) return handleBarc();
+    if (is("EXTL") && atStart("EXTL,")) return handleExtl();
+    if (is("LOTT")) return handleLott();
+    // CASH, CHEQ and CARD lines never reach the next three.
+    if (is("TEND")) return handleTend();
+    if (is("BANC")) return handleBanc();
+    if (is("TICK")) return handleTick();
+    if (is("FUNC")) return handleFunc();
+    if (is("NDCR")) return handleReferenceDocument(false);
+    if (is("DELD")) return handleReferenceDocument(true);
     return Next::Library;
 }
 

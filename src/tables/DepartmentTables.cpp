@@ -9,7 +9,10 @@
 #include <QFile>
 #include <QList>
 #include <QSaveFile>
+#include <QStringList>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace velmar {
 
@@ -131,27 +134,77 @@ QString errorBoxText(const Fault& fault, const char* procedure) {
 // Fault 91, naming the missing parent or element.
 struct Column {
     Column(const QDomDocument& doc, const QString& name, const QString& parent, const char* file)
-        : name(name), parent(parent), file(file), parents(elements(doc, parent).size()),
-          items(childElements(doc, name, parent)) {}
+        : name(name), parent(parent), file(file), parents(elements(doc, parent).size()) {
+        for (const QDomElement& e : childElements(doc, name, parent)) {
+            texts.append(e.text());
+        }
+    }
 
-    QString text(int n) const {
+    const QString& text(int n) const {
         if (n < 1 || n > parents) {
             missing(QStringLiteral("%1 %2").arg(parent).arg(n), file);
         }
-        if (n > items.size()) {
+        if (n > texts.size()) {
             missing(QStringLiteral("Elemento %1 di %2 %3").arg(name, parent).arg(n), file);
         }
-        return items.at(n - 1).text();
+        return texts.at(n - 1);
     }
 
     QString name;
     QString parent;
     const char* file;
     qsizetype parents;
-    QList<QDomElement> items;
+    QStringList texts;
 };
 
 } // namespace
+
+// What the lookup reads, taken from the documents once and kept until a
+// document may have changed (a load, a discard, or a caller that took a
+// document to edit), so a receipt full of gifts does not walk the XML for
+// every line.
+struct DepartmentTables::LookupCache {
+    LookupCache(const QDomDocument& departments, const QDomDocument& vat)
+        : vatOfDept(departments, QStringLiteral("IdIva"), QStringLiteral("Reparto"), kDepartmentFile),
+          giftFlags(departments, QStringLiteral("FlagOmaggio"), QStringLiteral("Reparto"),
+                    kDepartmentFile),
+          voucherFlags(departments, QStringLiteral("FlagBuono"), QStringLiteral("Reparto"),
+                       kDepartmentFile),
+          vatIds(vat, QStringLiteral("Id"), QStringLiteral("Aliquota"), kVatFile) {
+        for (const QString& t : vatOfDept.texts) {
+            try {
+                vatNumbers.push_back(numberOf(t));
+            } catch (const Fault&) {
+                vatNumbers.push_back(std::nullopt); // overflow: a fault when it is read
+            }
+        }
+    }
+
+    // The number read from department p's IdIva (Fault 6 when beyond a double).
+    double vatNumber(int p) const {
+        vatOfDept.text(p); // Fault 91 for a missing element, as when reading the text
+        if (!vatNumbers[static_cast<std::size_t>(p - 1)]) {
+            throw Fault(faultno::Overflow);
+        }
+        return *vatNumbers[static_cast<std::size_t>(p - 1)];
+    }
+
+    Column vatOfDept;
+    Column giftFlags;
+    Column voucherFlags;
+    Column vatIds;
+    std::vector<std::optional<double>> vatNumbers;
+};
+
+DepartmentTables::~DepartmentTables() = default;
+
+const DepartmentTables::LookupCache& DepartmentTables::lookupCache() {
+    if (!cache_ || cacheGeneration_ != generation_) {
+        cache_ = std::make_unique<LookupCache>(departments_, vat_);
+        cacheGeneration_ = generation_;
+    }
+    return *cache_;
+}
 
 DepartmentTables::DepartmentTables(OperatorUi& ui, QObject* parent) : QObject(parent), ui_(ui) {}
 
@@ -220,6 +273,7 @@ void DepartmentTables::CreateDefaultIva() {
 }
 
 std::int16_t DepartmentTables::load(QDomDocument& doc, bool& parseFailed, const char* name) {
+    ++generation_;
     currentFilePath_ = filePath(name);
     doc = QDomDocument();
     parseFailed = true;
@@ -272,9 +326,7 @@ void DepartmentTables::StoreDataIva() {
 
 std::optional<std::int16_t> DepartmentTables::SearchDepartmentOmaggioBuono(std::int16_t nDept,
                                                                            std::int16_t nKind) {
-    const QString reparto = QStringLiteral("Reparto");
-    const QString aliquota = QStringLiteral("Aliquota");
-    if (departments_.elementsByTagName(reparto).isEmpty()) {
+    if (lookupCache().vatOfDept.parents == 0) { // no "Reparto" element
         if (LoadReparti() < 0) {
             return std::int16_t(-1);
         }
@@ -283,17 +335,18 @@ std::optional<std::int16_t> DepartmentTables::SearchDepartmentOmaggioBuono(std::
             // table would keep the next lookups from reading Tb-Iva.xml again
             // and every gift or voucher would fail until the editor closed.
             departments_ = QDomDocument();
+            ++generation_;
             return std::int16_t(-1);
         }
     }
+    const LookupCache& cache = lookupCache();
     const int d = nDept;
     if (d <= 0) {
         return std::nullopt;
     }
 
     currentDepartment_ = nDept;
-    const Column vatOfDept{departments_, QStringLiteral("IdIva"), reparto, kDepartmentFile};
-    const QString vatText = vatOfDept.text(d);
+    const QString& vatText = cache.vatOfDept.text(d);
     if (vatText.isEmpty()) {
         return std::int16_t(-1);
     }
@@ -302,25 +355,22 @@ std::optional<std::int16_t> DepartmentTables::SearchDepartmentOmaggioBuono(std::
         return std::nullopt;
     }
 
-    const QString codeText = Column{vat_, QStringLiteral("Id"), aliquota, kVatFile}.text(v);
+    const QString& codeText = cache.vatIds.text(v);
     if (codeText.isEmpty()) {
         return std::int16_t(-1);
     }
     currentVatCode_ = int16Of(codeText);
 
-    const int count = elements(departments_, reparto).size();
+    const int count = static_cast<int>(cache.vatOfDept.parents);
     if (count == 0) {
         return std::int16_t(-1);
     }
-    const Column flags{departments_,
-                       nKind == 0 ? QStringLiteral("FlagOmaggio") : QStringLiteral("FlagBuono"),
-                       reparto, kDepartmentFile};
+    const Column& flags = nKind == 0 ? cache.giftFlags : cache.voucherFlags;
     for (int p = 1; p <= count; ++p) {
         if (p == d) {
             continue;
         }
-        const double vatOfP = numberOf(vatOfDept.text(p));
-        if (vatOfP == currentVatCode_ && flags.text(p) == kTrue) {
+        if (cache.vatNumber(p) == currentVatCode_ && flags.text(p) == kTrue) {
             return text::toInt16(p);
         }
     }
@@ -328,6 +378,7 @@ std::optional<std::int16_t> DepartmentTables::SearchDepartmentOmaggioBuono(std::
 }
 
 void DepartmentTables::discardDocuments() {
+    ++generation_;
     work_ = QDomDocument();
     departments_ = QDomDocument();
     vat_ = QDomDocument();

@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 namespace velmar {
@@ -25,6 +26,7 @@ public:
     static constexpr int kDefaultVatRates = 12;
 
     explicit DepartmentTables(OperatorUi& ui, QObject* parent = nullptr);
+    ~DepartmentTables() override;
 
     void setDataDirectory(const QString& dir) { dataDir_ = dir; }
     const QString& dataDirectory() const { return dataDir_; }
@@ -55,8 +57,16 @@ public:
     // next lookup reads both files again.
     void discardDocuments();
 
-    QDomDocument& departmentDocument() { return departments_; }
-    QDomDocument& vatDocument() { return vat_; }
+    // The loaded documents, for the editor to read and change. Taking one
+    // counts as a change: the lookup reads the documents afresh afterwards.
+    QDomDocument& departmentDocument() {
+        ++generation_;
+        return departments_;
+    }
+    QDomDocument& vatDocument() {
+        ++generation_;
+        return vat_;
+    }
 
     const QString& currentFilePath() const { return currentFilePath_; }
     std::int16_t currentDepartment() const { return currentDepartment_; }
@@ -69,6 +79,8 @@ signals:
     void vatListed(const QString& description);
 
 private:
+    struct LookupCache;
+    const LookupCache& lookupCache();
     QString filePath(const char* name) const;
     std::int16_t load(QDomDocument& doc, bool& parseFailed, const char* name);
     void store(QDomDocument& doc, bool parseFailed, const char* name, const char* procedure,
@@ -84,6 +96,9 @@ private:
     QString currentFilePath_;
     std::int16_t currentDepartment_ = 0;
     std::int16_t currentVatCode_ = 0;
+    std::unique_ptr<LookupCache> cache_;
+    quint64 generation_ = 0;
+    quint64 cacheGeneration_ = 0;
 };
 
 } // namespace velmar
