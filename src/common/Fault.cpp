@@ -8,6 +8,7 @@ const char* standardFaultDescription(int number) {
     case faultno::Overflow: return "Overflow";
     case faultno::OutOfRange: return "Indice non incluso nell'intervallo";
     case faultno::FileNotFound: return "Impossibile trovare il file";
+    case faultno::FileAlreadyOpen: return "File già aperto";
     case faultno::PermissionDenied: return "Autorizzazione negata";
     case faultno::FileAccess: return "Errore di accesso al percorso/file";
     case faultno::PathNotFound: return "Impossibile trovare il percorso";

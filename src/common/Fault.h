@@ -20,6 +20,7 @@ inline constexpr int InvalidCall = 5;        // invalid procedure call or argume
 inline constexpr int Overflow = 6;           // a number beyond its type
 inline constexpr int OutOfRange = 9;         // index outside an array
 inline constexpr int FileNotFound = 53;      // a file that must exist does not
+inline constexpr int FileAlreadyOpen = 55;   // a file in use by this very operation
 inline constexpr int PermissionDenied = 70;  // the system refused access
 inline constexpr int FileAccess = 75;        // a file could not be opened, written or removed
 inline constexpr int PathNotFound = 76;      // a folder that must exist does not

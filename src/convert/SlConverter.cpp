@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace velmar {
 
@@ -89,6 +90,7 @@ std::int16_t SlConverter::ConvertSlFile(const QString& InputFilePath) {
     reason_.clear();
     refusal_.clear();
 
+    inputPath_ = InputFilePath;
     std::size_t lineNo = 0;
     std::string raw;
     try {
@@ -152,6 +154,13 @@ bool SlConverter::convertLine(const std::string& raw) {
     line_.clear();
     if (text::startsWithNoCase(raw, "READ")) {
         QFile data(GetDataReceivedPath(raw));
+        // The receipt and XON.txt are open while the conversion runs: a READ
+        // line naming either must not truncate it.
+        const QString named = QFileInfo(data.fileName()).absoluteFilePath();
+        if (named == QFileInfo(outputPath()).absoluteFilePath() ||
+            named == QFileInfo(inputPath_).absoluteFilePath()) {
+            throw Fault(faultno::FileAlreadyOpen);
+        }
         if (!data.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             throw Fault(QFileInfo(data.fileName()).absoluteDir().exists() ? faultno::FileAccess
                                                                            : faultno::PathNotFound);
@@ -198,6 +207,9 @@ bool SlConverter::convertLine(const std::string& raw) {
         }
     }
     if (isPaymentLine(out_)) {
+        if (ctx_.link.TotalLinesLeft == std::numeric_limits<std::int16_t>::max()) {
+            throw Fault(faultno::Overflow); // the count is 16 bits
+        }
         ++ctx_.link.TotalLinesLeft;
     }
     if (!out_.empty()) {

@@ -98,6 +98,7 @@ private:
 
     ConverterContext ctx_;
     LineWriter* writer_ = nullptr; // XON.txt, while a conversion runs
+    QString inputPath_;            // the receipt being converted
 
     // Conversion state, reset at every ConvertSlFile.
     bool FirstSalePending_ = true;

@@ -80,6 +80,8 @@ private slots:
         QTest::newRow("deposit") << 1 << QByteArray("DEPO,V500;\r\n") << 1;
         QTest::newRow("dropped payment-like text") << 0 << QByteArray("PRNT,:12345678904;\r\n") << 0;
         QTest::newRow("non-fiscal text ending in T") << 0 << QByteArray("PRNT,:PAGA 1T;\r\n") << 0;
+        QTest::newRow("the most a 16-bit count holds")
+            << 0 << QByteArray("CHEQ\r\n").repeated(32767) << 32767;
     }
     void totalLinesLeftCountsWrittenPaymentLines() {
         QFETCH(int, family);
@@ -227,6 +229,14 @@ private slots:
             << QStringLiteral("Errore Conv = Overflow");
         QTest::newRow("amount beyond 32 bits")
             << QByteArray("PLUD,P99999999.5,Q1000,N1;\r\n") << QStringLiteral("Errore Conv = Overflow");
+        QTest::newRow("32768 payment lines")
+            << QByteArray("CHEQ\r\n").repeated(32768) << QStringLiteral("Errore Conv = Overflow");
+        QTest::newRow("READ naming XON.txt")
+            << QByteArray("PRNT,:A;\r\nREAD,:XON.txt;\r\nCASH;\r\n")
+            << QStringLiteral("Errore Conv = File già aperto");
+        QTest::newRow("READ naming the receipt")
+            << QByteArray("READ,:SR_DATI.001;\r\nCASH;\r\n")
+            << QStringLiteral("Errore Conv = File già aperto");
         QTest::newRow("READ into a missing folder")
             << QByteArray("READ,:/nonexistent-velmar-folder/x.txt;\r\n")
             << QStringLiteral("Errore Conv = Impossibile trovare il percorso");
@@ -241,7 +251,7 @@ private slots:
         QCOMPARE(fx.ui.texts(), QStringList{message});
         QVERIFY(fx.programExit.requested());
         QCOMPARE(fx.link.ConvertedFilePath, QStringLiteral("previous"));
-        QVERIFY(fx.converter.lastReason().startsWith(QStringLiteral("riga 1")));
+        QVERIFY(fx.converter.lastReason().startsWith(QStringLiteral("riga ")));
     }
 
     void departmentBeyondTheTableEndsTheProgram() {
