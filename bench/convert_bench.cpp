@@ -1,0 +1,281 @@
+// convert_bench: how fast a receipt file is converted, and whether the cost
+// grows in proportion to the file.
+//
+//   convert_bench [LINES] [--family N] [--no-lookups]
+//
+// Generates a receipt of LINES lines (default 1,000,000) that cycles through
+// every keyword path of every register family: item sales by department with
+// whole and decimal prices and the S1/S2/S3 sale types (the department tables
+// are set up so gift and voucher lookups succeed), library sales, payments of
+// every kind, discounts and surcharges by percentage and by amount, deposits,
+// non-fiscal documents with tax codes, display, bar and QR codes, extra lines,
+// lottery codes, function keys, surcharges, credit recovery and clear. The
+// last two lines refer to and cancel an earlier document (from then on sale
+// types are ignored, so they close the file). The same receipt cut to 1/4
+// and 1/2 of its lines shows whether the time grows linearly.
+//
+// Each file is converted by SlConverter with the real qarn_slm1 loaded from
+// this program's folder, three times per family; the median is reported.
+// --no-lookups leaves the two gift and voucher lines (S3, S2) out of the
+// cycle, to show what the department table lookups cost.
+
+#include "app/OperatorPanel.h"
+#include "common/OperatorUi.h"
+#include "convert/Mod_SLParser.h"
+#include "link/LinkState.h"
+#include "tables/DepartmentTables.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <string_view>
+#include <vector>
+
+using namespace velmar;
+
+namespace {
+
+// One cycle of the receipt. Lines a family does not translate are dropped or
+// go to the library, as in a real job; none is refused in any family.
+const char* const kCycle[] = {
+    "PLUD,:PANE,P150,N1;",
+    "PLUD,:LATTE,P1.5,Q2,N2;",
+    "PLUD,:FORMAGGIO,P2.35,Q0.25,N3;",
+    "PLUD,:ACQUA,Q3,P50,N1;",
+    "PLUD,:RESO,S1,P500,N2;",
+    "PLUD,:OMAGGIO,S3,P500,N1;",
+    "PLUD,:BUONO,S2,P1000,N1;",
+    "PLUD,:PIATTO,S,P100,N2,CABC123;",
+    "plud,:Caff\xe8 Totale,p120,n6",
+    "SALE,N1,P1000;",
+    "SALE,:MELE,N2,Q1.5,P250;",
+    "ADDS,V150;",
+    "DISC,%10.5;",
+    "DISC,V100;",
+    "MOST,%5;",
+    "MOST,V200;",
+    "DOST,%20;",
+    "DOST,V50;",
+    "MAGG,%7.25;",
+    "MAGG,V30;",
+    "DEPO,V500;",
+    "PREL,V200,N3;",
+    "OPNF;",
+    "PRNT,:Grazie della visita;",
+    "PRNT,:RSSMRA85T10A562S;",
+    "PRNT,:12345678903;",
+    "CLNF;",
+    "DISP,N1,:Benvenuto;",
+    "DISP,N2,:Totale 12.50;",
+    "BARC,T2,:8001234567890;",
+    "BARC,:12345670;",
+    "QRCO,:https://x.it/r/1;",
+    "EXTL,:Punti fedelta 120;",
+    "LOTT,C[abcd1234];",
+    "FUNC,N3;",
+    "FUNC,N8;",
+    "RECO,V500;",
+    "CLER;",
+    "CHEQ,V1000;",
+    "CARD,V500;",
+    "CRED,T3,V500;",
+    "TEND,N3,V1200;",
+    "BANC,:BONIFICO,V300;",
+    "TICK,:PASTI,Q2,V700;",
+    "CASH,V100;",
+    "OPEN,N1;",
+};
+const char* const kClosing[] = {
+    "NDCR,D010125,N00120034,>99MEX012345;",
+    "DELD,D311224,N12345678,>POS;",
+};
+
+std::vector<const char*> cycle(bool lookups) {
+    std::vector<const char*> c;
+    for (const char* line : kCycle) {
+        const std::string_view l(line);
+        if (lookups || (l.find(",S3,") == l.npos && l.find(",S2,") == l.npos)) {
+            c.push_back(line);
+        }
+    }
+    return c;
+}
+
+QByteArray receipt(long lines, const std::vector<const char*>& cycle) {
+    constexpr long kClose = static_cast<long>(std::size(kClosing));
+    QByteArray r;
+    r.reserve(lines * 24);
+    const long body = std::max(0L, lines - kClose);
+    for (long i = 0; i < body; ++i) {
+        r += cycle[static_cast<std::size_t>(i) % cycle.size()];
+        r += "\r\n";
+    }
+    for (long i = 0; i < lines - body; ++i) {
+        r += kClosing[i];
+        r += "\r\n";
+    }
+    return r;
+}
+
+// 50 departments as in the default table. VAT positions 1-5 in turn;
+// departments 11-15 take gifts and 16-20 take vouchers, one per VAT rate, so
+// every gift or voucher sale finds its department.
+QByteArray departmentTable() {
+    QByteArray x = "<?xml version='1.0' encoding='UTF-8'?>\n<TabReparti>\n";
+    for (int k = 1; k <= 50; ++k) {
+        const QByteArray id = QByteArray::number(k).rightJustified(2, '0');
+        const bool gift = k >= 11 && k <= 15;
+        const bool voucher = k >= 16 && k <= 20;
+        x += "  <Reparto>\n    <Id>" + id + "</Id>\n    <Descrizione>Reparto n. " + id +
+             "</Descrizione>\n    <FlagOmaggio>" + (gift ? "True" : "False") +
+             "</FlagOmaggio>\n    <FlagBuono>" + (voucher ? "True" : "False") +
+             "</FlagBuono>\n    <IdIva>" + QByteArray::number((k - 1) % 5 + 1) +
+             "</IdIva>\n    <Scelto>True</Scelto>\n  </Reparto>\n";
+    }
+    return x + "</TabReparti>\n";
+}
+
+QByteArray vatTable() {
+    QByteArray x = "<?xml version='1.0' encoding='UTF-8'?>\n<TbIva>\n";
+    const char* const rates[] = {"4.00", "10.00", "22.00", "36.00", "5.00"};
+    for (int k = 1; k <= 5; ++k) {
+        const QByteArray id = QByteArray::number(k).rightJustified(2, '0');
+        x += "  <Aliquota>\n    <Id>" + id + "</Id>\n    <Descrizione>Aliquota " + rates[k - 1] +
+             "% </Descrizione>\n    <Percentuale>" + rates[k - 1] +
+             "</Percentuale>\n    <Tipo>1</Tipo>\n  </Aliquota>\n";
+    }
+    return x + "</TbIva>\n";
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+[[noreturn]] void fail(const QString& why) {
+    std::fprintf(stderr, "convert_bench: %s\n", qPrintable(why));
+    std::exit(1);
+}
+
+double median3(std::array<double, 3> t) {
+    std::sort(t.begin(), t.end());
+    return t[1];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+
+    long lines = 1000000;
+    int onlyFamily = -1;
+    bool lookups = true;
+    const QStringList args = QCoreApplication::arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        bool ok = false;
+        if (args[i] == QLatin1String("--family") && i + 1 < args.size()) {
+            onlyFamily = args[++i].toInt(&ok);
+            if (!ok || onlyFamily < 0 || onlyFamily > 6) {
+                fail(QStringLiteral("--family takes 0 to 6"));
+            }
+        } else if (args[i] == QLatin1String("--no-lookups")) {
+            lookups = false;
+        } else if (args[i] == QLatin1String("-h") || args[i] == QLatin1String("--help")) {
+            std::puts("usage: convert_bench [LINES] [--family N] [--no-lookups]");
+            return 0;
+        } else {
+            lines = args[i].toLong(&ok);
+            if (!ok || lines < 8) {
+                fail(QStringLiteral("LINES must be a number of at least 8, not '%1'").arg(args[i]));
+            }
+        }
+    }
+
+    LoggingOperatorUi ui([](const QString& text) {
+        std::fprintf(stderr, "convert_bench: message: %s\n", qPrintable(text));
+    });
+    ConversionLibrary library;
+    if (!ProbeConversionLibrary(library, QCoreApplication::applicationDirPath(), ui)) {
+        fail(QStringLiteral("qarn_slm1 not usable: %1").arg(library.errorString()));
+    }
+
+    QTemporaryDir dir;
+    if (!dir.isValid()) {
+        fail(QStringLiteral("cannot create a temporary folder"));
+    }
+    const QString dataDir = dir.path();
+    if (!writeFile(dir.filePath(QString::fromLatin1(DepartmentTables::kDepartmentFile)),
+                   departmentTable()) ||
+        !writeFile(dir.filePath(QString::fromLatin1(DepartmentTables::kVatFile)), vatTable())) {
+        fail(QStringLiteral("cannot write the tables in %1").arg(dataDir));
+    }
+
+    // The whole receipt and its first quarter and half.
+    const std::array<long, 3> sizes = {lines / 4, lines / 2, lines};
+    std::array<QString, 3> files;
+    std::array<qint64, 3> bytes{};
+    const std::vector<const char*> lineCycle = cycle(lookups);
+    for (std::size_t s = 0; s < sizes.size(); ++s) {
+        files[s] = dir.filePath(QStringLiteral("SR_DATI_%1.001").arg(sizes[s]));
+        const QByteArray r = receipt(sizes[s], lineCycle);
+        bytes[s] = r.size();
+        if (!writeFile(files[s], r)) {
+            fail(QStringLiteral("cannot write %1").arg(files[s]));
+        }
+    }
+
+    std::printf(
+        "convert_bench: %ld lines (%.1f MB), %zu distinct lines per cycle, median of 3 runs\n",
+        lines, static_cast<double>(bytes[2]) / 1e6, lineCycle.size());
+    std::printf("library: %s\n\n", qPrintable(library.filePath()));
+    std::printf("%-6s %-24s %9s %9s %9s %12s %8s %8s %8s\n", "family", "name", "1/4 (s)", "1/2 (s)",
+                "1/1 (s)", "lines/s", "MB/s", "1/2:1/4", "1/1:1/2");
+
+    double slowest = 0;
+    for (int family = 0; family <= 6; ++family) {
+        if (onlyFamily >= 0 && family != onlyFamily) {
+            continue;
+        }
+        OperatorPanel panel;
+        panel.cboAddedFunctions.setListIndex(family);
+        panel.ConfiguredMatricola = "99MEX012345";
+        DepartmentTables tables(ui);
+        tables.setDataDirectory(dataDir);
+        LinkState link;
+        RecordingProgramExit programExit;
+        const std::int16_t channel = 1;
+        SlConverter converter({panel, tables, library, link, ui, programExit, dataDir, channel});
+
+        std::array<double, 3> seconds{};
+        for (std::size_t s = 0; s < sizes.size(); ++s) {
+            std::array<double, 3> runs{};
+            for (double& run : runs) {
+                QElapsedTimer timer;
+                timer.start();
+                const std::int16_t result = converter.ConvertSlFile(files[s]);
+                run = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+                if (result != 0 || converter.lastOutcome() != ConversionOutcome::Converted) {
+                    fail(QStringLiteral("family %1: not converted: %2")
+                             .arg(family)
+                             .arg(converter.lastReason()));
+                }
+            }
+            seconds[s] = median3(runs);
+        }
+        const double perSecond = static_cast<double>(lines) / seconds[2];
+        slowest = slowest == 0 ? perSecond : std::min(slowest, perSecond);
+        std::printf("%-6d %-24s %9.3f %9.3f %9.3f %12.0f %8.1f %8.2f %8.2f\n", family,
+                    qPrintable(OperatorPanel::familyNames().at(family)), seconds[0], seconds[1],
+                    seconds[2], perSecond, static_cast<double>(bytes[2]) / 1e6 / seconds[2],
+                    seconds[1] / seconds[0], seconds[2] / seconds[1]);
+        std::fflush(stdout);
+    }
+    std::printf("\nslowest family: %.0f lines/s\n", slowest);
+    return 0;
+}

@@ -1,0 +1,1 @@
+ SALE,N1:ABC,P1;

@@ -1,0 +1,1 @@
+ plud_extra,:x

@@ -1,0 +1,1 @@
+ PRNT,:Totale TOTALE totale;

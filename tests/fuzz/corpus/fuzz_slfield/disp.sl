@@ -1,0 +1,1 @@
+IDISP,N1,:CIAO;

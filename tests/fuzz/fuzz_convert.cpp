@@ -1,0 +1,368 @@
+// Fuzzes a whole conversion: the input becomes a receipt file (SR_DATI.001) in
+// a data directory made once, SlConverter::ConvertSlFile converts it with the
+// real qarn_slm1 loaded from the build's bin folder, and the outcome is
+// checked:
+//   - the result is 0 or 1 and matches the outcome;
+//   - Converted: XON.txt exists, every line ends with CR LF and holds no other
+//     CR or LF and is not empty, and TotalLinesLeft equals the number of
+//     written lines that end in "T" and have a digit right before a "T"
+//     (counted here, independently of the converter);
+//   - Refused: XON.txt is left well-formed as far as it was written;
+//   - Empty: no XON.txt; Failed: the program was asked to end, and only then.
+//
+// Input layout: four header bytes, each read as (byte - '0') so seeds can be
+// plain text, then the receipt.
+//   h0  register family: value % 7
+//   h1  department/VAT tables: value % 6
+//         0 good tables (gift and voucher departments found)
+//         1 Tb-Reparti.xml cut short at h3/256 of its length
+//         2 Tb-Iva.xml cut short at h3/256 of its length
+//         3 both from the input: receipt, then a line "--8<--", the
+//           department table, another "--8<--" line, the VAT table
+//         4 no table files
+//         5 the default tables (no department flagged: lookups find nothing)
+//   h2  maximum description length text: 0 "30", 1-15 "18".."32", 16 "abc",
+//       254 "99999", 255 "-3", otherwise (value - 17) % 201
+//   h3  the receipt repeated up to 6: 16 kB, 7: 200 kB, 8: 1.1 MB, and at
+//       most 33000 lines (a 1 MB line when it holds no line end, more
+//       payment lines than 16 bits count when it does); other values: as
+//       given
+//
+// READ lines name a file to create: "/" and "\" in them are replaced by "_"
+// before the file is written, so a name can never leave the data directory.
+
+#include "app/OperatorPanel.h"
+#include "common/OperatorUi.h"
+#include "common/TextRules.h"
+#include "convert/Mod_SLParser.h"
+#include "link/LinkState.h"
+#include "tables/DepartmentTables.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <string>
+#include <string_view>
+
+using namespace velmar;
+
+namespace {
+
+[[noreturn]] void breach(const char* what) {
+    std::fprintf(stderr, "fuzz_convert: invariant broken: %s\n", what);
+    __builtin_trap();
+}
+
+#define CHECK(cond)                                                                                \
+    do {                                                                                           \
+        if (!(cond)) {                                                                             \
+            breach(#cond);                                                                         \
+        }                                                                                          \
+    } while (0)
+
+struct Setup {
+    QTemporaryDir dir;
+    QString dataDir;
+    ConversionLibrary library;
+    QByteArray goodDepartments;
+    QByteArray goodVat;
+    QByteArray defaultDepartments;
+    QByteArray defaultVat;
+};
+
+Setup* setup = nullptr;
+
+// Departments 1..9 with VAT positions 1,2,3,1,2,3,...; 4-6 take vouchers,
+// 7-9 take gifts; 10 has an empty IdIva, 11 has IdIva 0.
+QByteArray departmentTable(bool flagged) {
+    QByteArray x = "<?xml version='1.0' encoding='UTF-8'?>\n<TabReparti>\n";
+    for (int k = 1; k <= 11; ++k) {
+        const QByteArray id = QByteArray::number(k).rightJustified(2, '0');
+        const QByteArray vat =
+            k == 10 ? QByteArray() : QByteArray::number(k == 11 ? 0 : (k - 1) % 3 + 1);
+        const bool gift = flagged && k >= 7 && k <= 9;
+        const bool voucher = flagged && k >= 4 && k <= 6;
+        x += " <Reparto><Id>" + id + "</Id><Descrizione>Reparto n. " + id +
+             "</Descrizione><FlagOmaggio>" + (gift ? "True" : "False") +
+             "</FlagOmaggio><FlagBuono>" + (voucher ? "True" : "False") + "</FlagBuono><IdIva>" +
+             vat + "</IdIva><Scelto>True</Scelto></Reparto>\n";
+    }
+    return x + "</TabReparti>\n";
+}
+
+QByteArray vatTable() {
+    QByteArray x = "<?xml version='1.0' encoding='UTF-8'?>\n<TbIva>\n";
+    const char* const rates[] = {"4.00", "10.00", "22.00"};
+    for (int k = 1; k <= 3; ++k) {
+        const QByteArray id = QByteArray::number(k).rightJustified(2, '0');
+        x += " <Aliquota><Id>" + id + "</Id><Descrizione>Aliquota " + rates[k - 1] +
+             "% </Descrizione><Percentuale>" + rates[k - 1] +
+             "</Percentuale><Tipo>1</Tipo></Aliquota>\n";
+    }
+    return x + "</TbIva>\n";
+}
+
+void writeFile(const QString& name, const QByteArray& bytes) {
+    QFile f(QDir(setup->dataDir).filePath(name));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) {
+        std::fprintf(stderr, "fuzz_convert: cannot write %s\n", qPrintable(f.fileName()));
+        std::abort();
+    }
+}
+
+void removeFile(const QString& name) {
+    QFile::remove(QDir(setup->dataDir).filePath(name));
+}
+
+// Every file of the data directory goes (READ lines create files there).
+void clearDataDir() {
+    QDir dir(setup->dataDir);
+    const QStringList names =
+        dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        dir.remove(name);
+    }
+}
+
+unsigned headerValue(const std::uint8_t* data, std::size_t size, std::size_t i) {
+    const std::uint8_t b = i < size ? data[i] : '0';
+    return static_cast<std::uint8_t>(b - '0');
+}
+
+QString maxLenText(unsigned v) {
+    switch (v) {
+    case 0:
+        return QStringLiteral("30");
+    case 16:
+        return QStringLiteral("abc");
+    case 254:
+        return QStringLiteral("99999"); // beyond 16 bits
+    case 255:
+        return QStringLiteral("-3");
+    default:
+        break;
+    }
+    return QString::number(v <= 15 ? 17 + v : (v - 17) % 201);
+}
+
+QByteArray cutShort(const QByteArray& table, unsigned fraction) {
+    return table.left(
+        static_cast<qsizetype>(table.size() * static_cast<qsizetype>(fraction) / 256));
+}
+
+// Replaces "/" and "\" in READ lines; true when the receipt has a READ line.
+bool tameReadLines(QByteArray& receipt) {
+    bool any = false;
+    qsizetype start = 0;
+    const qsizetype n = receipt.size();
+    while (start < n) {
+        qsizetype end = start;
+        while (end < n && receipt[end] != '\r' && receipt[end] != '\n') {
+            ++end;
+        }
+        const std::string_view line(receipt.constData() + start,
+                                    static_cast<std::size_t>(end - start));
+        if (text::startsWithNoCase(line, "READ")) {
+            any = true;
+            for (qsizetype i = start; i < end; ++i) {
+                if (receipt[i] == '/' || receipt[i] == '\\') {
+                    receipt[i] = '_';
+                }
+            }
+        }
+        start = end + 1;
+    }
+    return any;
+}
+
+bool isPaymentCommand(std::string_view line) {
+    if (line.empty() || line.back() != 'T') {
+        return false;
+    }
+    for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+        if (line[i] >= '0' && line[i] <= '9' && line[i + 1] == 'T') {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Checks the line structure of XON.txt; returns the number of payment lines.
+long checkOutputFile(const QString& path) {
+    QFile f(path);
+    CHECK(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    const std::string_view all(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    long payments = 0;
+    std::size_t pos = 0;
+    while (pos < all.size()) {
+        const std::size_t lf = all.find('\n', pos);
+        CHECK(lf != std::string_view::npos); // the last line has its CR LF too
+        CHECK(lf > pos && all[lf - 1] == '\r');
+        const std::string_view command = all.substr(pos, lf - 1 - pos);
+        CHECK(!command.empty());
+        CHECK(command.find('\r') == std::string_view::npos);
+        if (isPaymentCommand(command)) {
+            ++payments;
+        }
+        pos = lf + 1;
+    }
+    return payments;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    setup = new Setup;
+    if (!setup->dir.isValid()) {
+        std::fprintf(stderr, "fuzz_convert: cannot create a temporary folder\n");
+        std::abort();
+    }
+    setup->dataDir = setup->dir.path();
+    LoggingOperatorUi ui(nullptr);
+    if (!ProbeConversionLibrary(setup->library, QStringLiteral(VELMAR_FUZZ_BIN_DIR), ui)) {
+        std::fprintf(stderr, "fuzz_convert: qarn_slm1 not usable in %s: %s\n", VELMAR_FUZZ_BIN_DIR,
+                     qPrintable(setup->library.errorString()));
+        std::abort();
+    }
+    setup->goodDepartments = departmentTable(true);
+    setup->defaultDepartments = departmentTable(false);
+    setup->goodVat = vatTable();
+    std::atexit([] {
+        delete setup; // removes the data directory
+        setup = nullptr;
+    });
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const int family = static_cast<int>(headerValue(data, size, 0) % 7);
+    const unsigned tablesMode = headerValue(data, size, 1) % 6;
+    const QString maxLen = maxLenText(headerValue(data, size, 2));
+    const unsigned h3 = headerValue(data, size, 3);
+    const std::size_t skip = size < 4 ? size : 4;
+    QByteArray receipt(reinterpret_cast<const char*>(data + skip),
+                       static_cast<qsizetype>(size - skip));
+
+    QByteArray departments = setup->goodDepartments;
+    QByteArray vat = setup->goodVat;
+    bool withDepartments = true;
+    bool withVat = true;
+    switch (tablesMode) {
+    case 1:
+        departments = cutShort(departments, h3);
+        break;
+    case 2:
+        vat = cutShort(vat, h3);
+        break;
+    case 3: {
+        static const QByteArray cut = "\n--8<--\n";
+        const qsizetype first = receipt.indexOf(cut);
+        const qsizetype second = first < 0 ? -1 : receipt.indexOf(cut, first + cut.size());
+        withDepartments = first >= 0;
+        withVat = second >= 0;
+        if (withDepartments) {
+            departments =
+                receipt.mid(first + cut.size(), second < 0 ? -1 : second - first - cut.size());
+            vat = second < 0 ? QByteArray() : receipt.mid(second + cut.size());
+            receipt.truncate(first);
+        }
+        break;
+    }
+    case 4:
+        withDepartments = withVat = false;
+        break;
+    case 5:
+        departments = setup->defaultDepartments;
+        break;
+    default:
+        break;
+    }
+
+    if (h3 >= 6 && h3 <= 8 && !receipt.isEmpty()) {
+        // Up to the size, or to 33000 line ends: enough to pass the 16-bit
+        // line count, few enough that an instrumented run stays in seconds.
+        const qsizetype target = h3 == 6 ? 16 * 1000 : h3 == 7 ? 200 * 1000 : 1100 * 1000;
+        const QByteArray unit = receipt;
+        const qsizetype unitLineEnds = unit.count('\n') + unit.count('\r') - unit.count("\r\n");
+        qsizetype lineEnds = unitLineEnds;
+        receipt.reserve(target + unit.size());
+        while (receipt.size() < target && lineEnds < 33000) {
+            receipt += unit;
+            lineEnds += unitLineEnds;
+        }
+    }
+    const bool hasRead = tameReadLines(receipt);
+
+    const QString input = QStringLiteral("SR_DATI.001");
+    writeFile(input, receipt);
+    if (withDepartments) {
+        writeFile(QString::fromLatin1(DepartmentTables::kDepartmentFile), departments);
+    } else {
+        removeFile(QString::fromLatin1(DepartmentTables::kDepartmentFile));
+    }
+    if (withVat) {
+        writeFile(QString::fromLatin1(DepartmentTables::kVatFile), vat);
+    } else {
+        removeFile(QString::fromLatin1(DepartmentTables::kVatFile));
+    }
+
+    OperatorPanel panel;
+    panel.cboAddedFunctions.setListIndex(family);
+    panel.cboMaxLenDescr.setText(maxLen);
+    panel.ConfiguredMatricola = "99MEX012345";
+    LoggingOperatorUi ui(nullptr);
+    DepartmentTables tables(ui);
+    tables.setDataDirectory(setup->dataDir);
+    LinkState link;
+    RecordingProgramExit programExit;
+    const std::int16_t channel = 1;
+    SlConverter converter(
+        {panel, tables, setup->library, link, ui, programExit, setup->dataDir, channel});
+
+    const std::int16_t result = converter.ConvertSlFile(QDir(setup->dataDir).filePath(input));
+    const ConversionOutcome outcome = converter.lastOutcome();
+    const QString output = converter.outputPath();
+
+    CHECK(result == 0 || result == 1);
+    CHECK(outcome != ConversionOutcome::MissingInput);
+    CHECK((result == 1) ==
+          (outcome == ConversionOutcome::Refused || outcome == ConversionOutcome::Failed));
+    CHECK(programExit.requested() == (outcome == ConversionOutcome::Failed));
+    CHECK((outcome == ConversionOutcome::Empty) == receipt.isEmpty());
+    switch (outcome) {
+    case ConversionOutcome::Converted: {
+        CHECK(QFileInfo::exists(output));
+        CHECK(link.ConvertedFilePath == output);
+        const long payments = checkOutputFile(output);
+        CHECK(payments == link.TotalLinesLeft);
+        break;
+    }
+    case ConversionOutcome::Refused:
+        CHECK(QFileInfo::exists(output));
+        CHECK(link.ConvertedFilePath.isEmpty());
+        checkOutputFile(output);
+        break;
+    case ConversionOutcome::Empty:
+        CHECK(!QFileInfo::exists(output));
+        CHECK(link.ConvertedFilePath.isEmpty());
+        break;
+    case ConversionOutcome::Failed:
+        CHECK(link.ConvertedFilePath.isEmpty());
+        break;
+    case ConversionOutcome::MissingInput:
+        break;
+    }
+
+    if (hasRead) {
+        clearDataDir();
+    }
+    return 0;
+}
