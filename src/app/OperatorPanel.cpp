@@ -14,6 +14,13 @@ const QStringList& OperatorPanel::familyNames() {
     return names;
 }
 
+const QStringList& OperatorPanel::lineSpeeds() {
+    static const QStringList speeds = {QStringLiteral("9600"), QStringLiteral("19200"),
+                                       QStringLiteral("38400"), QStringLiteral("57600"),
+                                       QStringLiteral("115200")};
+    return speeds;
+}
+
 OperatorPanel::OperatorPanel(QObject* parent) : QObject(parent) {
     cboAddedFunctions.setItems(familyNames());
     cboAddedFunctions.setListIndex(0);
@@ -23,6 +30,39 @@ OperatorPanel::OperatorPanel(QObject* parent) : QObject(parent) {
     }
     cboMaxLenDescr.setItems(lengths);
     cboMaxLenDescr.setText(QStringLiteral("30"));
+    cmbBaude.setItems(lineSpeeds());
+    cmbBaude.setText(QStringLiteral("9600"));
+    OptionControl::group({&OptionRS232, &OptionRete});
+    OptionRS232.select();
+    TcpPort.setText(QStringLiteral("6660"));
+    ShapeConn.setColor(LampControl::kRed);
+}
+
+CheckControl& OperatorPanel::check(int channel) {
+    switch (channel) {
+    case 1: return Check1;
+    case 2: return Check2;
+    case 3: return Check3;
+    default: return Check4;
+    }
+}
+
+LampControl& OperatorPanel::portLamp(int channel) {
+    switch (channel) {
+    case 1: return Shape1;
+    case 2: return Shape2;
+    case 3: return Shape4;
+    default: return Shape5;
+    }
+}
+
+TextControl& OperatorPanel::dumpStatus(int channel) {
+    switch (channel) {
+    case 1: return Text4;
+    case 2: return Text5;
+    case 3: return Text6;
+    default: return Text7;
+    }
 }
 
 int OperatorPanel::ecrVariant() const {
