@@ -15,6 +15,13 @@ const char* standardFaultDescription(int number) {
     case faultno::MissingElement: return "Variabile oggetto non impostata";
     case faultno::DllLoad: return "Errore durante il caricamento della DLL";
     case faultno::DllEntryPoint: return "Impossibile trovare il punto di ingresso della DLL";
+    case faultno::InvalidProperty: return "Valore di proprietà non valido";
+    case faultno::InvalidPort: return "Numero di porta non valido";
+    case faultno::PortAlreadyOpen: return "Porta già aperta";
+    case faultno::PortUnavailable: return "Hardware non disponibile";
+    case faultno::PortNotOpen: return "Operazione valida solo con la porta aperta";
+    case faultno::WrongSocketState:
+        return "Protocollo o stato della connessione non validi per la richiesta";
     default: return "";
     }
 }

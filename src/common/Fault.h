@@ -27,6 +27,14 @@ inline constexpr int PathNotFound = 76;      // a folder that must exist does no
 inline constexpr int MissingElement = 91;    // an element or object that is not there
 inline constexpr int DllLoad = 48;           // a shared library could not be loaded
 inline constexpr int DllEntryPoint = 453;    // a function is missing from a shared library
+inline constexpr int InvalidProperty = 380;  // a setting value a control does not take
+// Serial control
+inline constexpr int InvalidPort = 8002;     // no such port
+inline constexpr int PortAlreadyOpen = 8005; // the port is open already (here or elsewhere)
+inline constexpr int PortUnavailable = 8010; // the port exists but cannot be used
+inline constexpr int PortNotOpen = 8018;     // the operation needs an open port
+// Socket control
+inline constexpr int WrongSocketState = 40006; // not connected for this request
 } // namespace faultno
 
 // The standard description of a fault number ("" for numbers without one).

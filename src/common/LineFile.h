@@ -6,6 +6,7 @@
 // Reading streams through a fixed buffer, so a large file costs time in
 // proportion to its size and memory in proportion to its longest line.
 
+#include <QByteArray>
 #include <QFile>
 #include <QString>
 #include <string>
@@ -49,6 +50,10 @@ public:
     bool isOpen() const { return file_.isOpen(); }
     // Writes the line and CR LF. Throws Fault 75 on a write error.
     void writeLine(std::string_view line);
+    void writeLine(const char* line) { writeLine(std::string_view(line)); }
+    void writeLine(const QByteArray& line) {
+        writeLine(std::string_view(line.constData(), static_cast<std::size_t>(line.size())));
+    }
     // Flushes and closes; throws Fault 75 when the data did not reach the file.
     void close();
 

@@ -1,0 +1,103 @@
+#include "jobs/ChannelFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+namespace velmar {
+
+bool writeWholeFile(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+QString ChannelFiles::name(const char* base, int channel) {
+    return QLatin1String(base) + QStringLiteral(".00") + QString::number(channel);
+}
+
+QString ChannelFiles::path(const char* base, int channel) const {
+    return path(name(base, channel));
+}
+
+QString ChannelFiles::path(const QString& fileName) const {
+    return QDir(job_.DataDir).filePath(fileName);
+}
+
+bool ChannelFiles::exists(const char* base, int channel) const {
+    return QFile::exists(path(base, channel));
+}
+
+void ChannelFiles::VerifyExistenceAndKill(const QString& cFileName) {
+    QString fileName = cFileName;
+    while (fileName.startsWith(QLatin1Char('\\')) || fileName.startsWith(QLatin1Char('/'))) {
+        fileName.remove(0, 1);
+    }
+    const QString full = path(fileName);
+    if (QFile::exists(full)) {
+        QFile::remove(full);
+    }
+}
+
+bool ChannelFiles::retry(int& failures, const QString& logText, const std::function<bool()>& step) {
+    for (;;) {
+        if (step()) {
+            return true;
+        }
+        if (++failures >= kFailureBudget) {
+            log_.logLine(logText);
+            return false;
+        }
+        WaitMs(runtime_, kRetryMs);
+    }
+}
+
+void ChannelFiles::killWithRetry(const char* base, const char* logName) {
+    const QString file = path(base, job_.iCurrentCom);
+    int failures = 0;
+    retry(failures, QStringLiteral("Errore nella Kill di ") + QLatin1String(logName),
+          [&file] { return !QFile::exists(file) || QFile::remove(file); });
+}
+
+void ChannelFiles::SubKillErrFile() {
+    killWithRetry("SR_ERR", "SR_ERR");
+}
+
+void ChannelFiles::SubKillFileOut() {
+    killWithRetry("SR_OUT", "SR_OUT");
+}
+
+void ChannelFiles::SubKillDatiFile() {
+    killWithRetry("SR_DATI", "SR_DATI");
+}
+
+void ChannelFiles::SubKillStartFile() {
+    const int c = job_.iCurrentCom;
+    const QString start = path("SR_START", c);
+    if (!QFile::exists(start)) {
+        return;
+    }
+    int failures = 0; // one budget for every step of this call
+    const QString logText = QStringLiteral("Errore nella Kill di SR_START");
+    retry(failures, logText, [&start] { return !QFile::exists(start) || QFile::remove(start); });
+    if (exists("SR_ERR", c)) {
+        return;
+    }
+    const QString finesco = path("FINESCO", c);
+    retry(failures, logText, [&finesco] { return writeWholeFile(finesco, "finesco"); });
+}
+
+void ChannelFiles::WriteErrFile(const QByteArray& cErrMesg, int iQualeCom) {
+    const QString file = path("SR_ERR", iQualeCom);
+    if (!writeWholeFile(file, cErrMesg + "\r\n")) {
+        log_.logLine(QStringLiteral("Errore nella scrittura di ") + name("SR_ERR", iQualeCom));
+    }
+}
+
+} // namespace velmar

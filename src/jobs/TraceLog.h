@@ -1,0 +1,45 @@
+#pragma once
+// The diagnostic files: the trace of one job or dump (every string sent and
+// every answer, with a UTC millisecond stamp), and LOGFILE.TXT for the rare
+// failures to delete a channel file.
+
+#include "app/OperatorPanel.h"
+#include "common/Runtime.h"
+#include "jobs/JobState.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+namespace velmar {
+
+class TraceLog {
+public:
+    TraceLog(Runtime& runtime, const OperatorPanel& panel, const JobState& job)
+        : runtime_(runtime), panel_(panel), job_(job) {}
+
+    // A new trace file TRACE_YYYYMM/TRACE_YYYYMMDD_hhmmss.TXT in the data
+    // directory (local time; the data directory itself when the folder cannot
+    // be made). A file of the same name is replaced.
+    void openTrace();
+    void closeTrace();
+    bool isOpen() const { return file_.isOpen(); }
+    QString fileName() const { return file_.fileName(); }
+
+    // "YYYYMMDD_hhmmss.mmm <--> " in UTC: the prefix of every trace line.
+    QByteArray CurrDateTime() const;
+    // Writes prefix + payload when tracing is ticked and a trace file is open.
+    void line(const QByteArray& payload);
+    bool active() const { return panel_.chbTrace.value() == 1 && file_.isOpen(); }
+
+    // Appends "date time message" to LOGFILE.TXT (local regional formats).
+    void logLine(const QString& message);
+
+private:
+    Runtime& runtime_;
+    const OperatorPanel& panel_;
+    const JobState& job_;
+    QFile file_;
+};
+
+} // namespace velmar
