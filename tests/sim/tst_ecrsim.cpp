@@ -1,0 +1,203 @@
+// ecrsim as the driver meets it: a pseudo-terminal opened as a serial port,
+// and a loopback TCP port. Few and quick; every wait is bounded.
+
+#include "support/TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace velmar::test;
+
+namespace {
+
+const QString ecrsim = binDir() + QStringLiteral("/ecrsim");
+// The register's clock is set, so its answers are known to the byte (a test
+// that ran across a minute would see 09-16; each one takes a few seconds).
+const QStringList clock = {QStringLiteral("--clock"), QStringLiteral("2026-12-06T09:15:00")};
+const QByteArray footerOfReceipt1 = "\x02"
+                                    "06/12/2026 09-15 0001EE\x03";
+
+// Starts ecrsim and waits (at most 10 s) for its ready line.
+bool start(QProcess& p, const QStringList& args, QByteArray* ready) {
+    p.setReadChannel(QProcess::StandardError);
+    p.start(ecrsim, args + clock + QStringList{QStringLiteral("--quiet")});
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 10000 && p.state() != QProcess::NotRunning) {
+        p.waitForReadyRead(200);
+        *ready += p.readAllStandardError();
+        if (ready->contains('\n')) {
+            return ready->startsWith("ecrsim: family ");
+        }
+    }
+    return false;
+}
+
+// Reads from `dev` until `n` bytes came or `ms` passed.
+QByteArray readBytes(QIODevice& dev, int n, int ms) {
+    QByteArray got;
+    QElapsedTimer t;
+    t.start();
+    while (got.size() < n && t.elapsed() < ms) {
+        if (dev.bytesAvailable() == 0) {
+            dev.waitForReadyRead(50);
+        }
+        got += dev.read(n - got.size());
+    }
+    return got;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestEcrsim : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+private slots:
+    void commandLine_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("says");
+        QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0
+                              << QByteArray("--fault SPEC");
+        QTest::newRow("no family") << QStringList{QStringLiteral("--tcp"), QStringLiteral("0")} << 2
+                                   << QByteArray("--family is required");
+        QTest::newRow("two lines") << QStringList{QStringLiteral("--family"), QStringLiteral("0"),
+                                                  QStringLiteral("--tcp"),    QStringLiteral("0"),
+                                                  QStringLiteral("--pty"),    QStringLiteral("x")}
+                                   << 2 << QByteArray("exactly one of");
+        QTest::newRow("bad fault")
+            << QStringList{QStringLiteral("--family"), QStringLiteral("0"),
+                           QStringLiteral("--tcp"),    QStringLiteral("0"),
+                           QStringLiteral("--fault"),  QStringLiteral("boom@1")}
+            << 2 << QByteArray("unknown fault");
+        QTest::newRow("bad baud") << QStringList{QStringLiteral("--family"), QStringLiteral("0"),
+                                                 QStringLiteral("--pty"),    QStringLiteral("x"),
+                                                 QStringLiteral("--baud"),   QStringLiteral("1200")}
+                                  << 2 << QByteArray("--baud");
+    }
+    void commandLine() {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QByteArray, says);
+        QProcess p;
+        p.start(ecrsim, args);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), status);
+        QVERIFY2((p.readAllStandardOutput() + p.readAllStandardError()).contains(says),
+                 says.constData());
+    }
+
+    void ptyEchoReceiptFooterAndCleanExit() {
+        const QString link = dir.filePath(QStringLiteral("ecr"));
+        const QString journal = dir.filePath(QStringLiteral("pty.jsonl"));
+        QProcess p;
+        QByteArray ready;
+        QVERIFY2(start(p,
+                       {QStringLiteral("--family"), QStringLiteral("5"), QStringLiteral("--pty"),
+                        link, QStringLiteral("--journal"), journal,
+                        QStringLiteral("--closing-print"), QStringLiteral("300")},
+                       &ready),
+                 ready.constData());
+        QVERIFY(ready.contains(link.toLocal8Bit()));
+        QVERIFY(QFileInfo(link).isSymLink());
+
+        QSerialPort port;
+        port.setPortName(link);
+        QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+        port.setBaudRate(9600);
+        port.setFlowControl(QSerialPort::NoFlowControl);
+
+        port.write("KK");
+        QCOMPARE(readBytes(port, 2, 3000), QByteArray("KK"));
+
+        // A receipt: its echo, then the footer once printing is done (11
+        // bytes at 400 a second and 300 ms of closing print: 327 ms).
+        const QByteArray receipt = "\"A\"100H1R1T";
+        QElapsedTimer sent;
+        sent.start();
+        port.write(receipt);
+        QCOMPARE(readBytes(port, receipt.size(), 3000), receipt);
+        const QByteArray footer = readBytes(port, footerOfReceipt1.size(), 3000);
+        const qint64 footerMs = sent.elapsed();
+        QCOMPARE(footer, footerOfReceipt1);
+        QVERIFY2(footerMs >= 327, qPrintable(QString::number(footerMs)));
+
+        port.write("\x06");
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(journal).contains("\"ack\":true"), 5000);
+        QVERIFY(readFile(journal).contains("\"kind\":\"receipt\""));
+        port.close();
+
+        p.terminate(); // SIGTERM
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
+    }
+
+    void tcpReceiptIsAnsweredOnClosing() {
+        QProcess p;
+        QByteArray ready;
+        QVERIFY2(
+            start(p,
+                  {QStringLiteral("--family"), QStringLiteral("0"), QStringLiteral("--tcp"),
+                   QStringLiteral("0"), QStringLiteral("--closing-print"), QStringLiteral("100")},
+                  &ready),
+            ready.constData());
+        const auto m = QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)"))
+                           .match(QString::fromLatin1(ready));
+        QVERIFY2(m.hasMatch(), ready.constData());
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, m.captured(1).toUShort());
+        QVERIFY(s.waitForConnected(3000));
+        s.write("KK\"A\"100H1R");
+        QCOMPARE(readBytes(s, 1, 400), QByteArray()); // no echo, no answer
+        s.write("1T");
+        QCOMPARE(readBytes(s, footerOfReceipt1.size(), 3000), footerOfReceipt1);
+        s.disconnectFromHost();
+        p.terminate();
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), 0);
+    }
+
+    void tcpRefuseFaultRefusesConnections() {
+        QProcess p;
+        QByteArray ready;
+        // A port that was free a moment ago: ecrsim must not listen on it.
+        quint16 port = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost));
+            port = probe.serverPort();
+        }
+        QVERIFY2(start(p,
+                       {QStringLiteral("--family"), QStringLiteral("5"), QStringLiteral("--tcp"),
+                        QString::number(port), QStringLiteral("--fault"), QStringLiteral("refuse")},
+                       &ready),
+                 ready.constData());
+        QVERIFY(ready.contains("refusing"));
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(!s.waitForConnected(3000));
+        QCOMPARE(s.error(), QAbstractSocket::ConnectionRefusedError);
+        p.terminate();
+        QVERIFY(p.waitForFinished(5000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEcrsim)
+#include "tst_ecrsim.moc"

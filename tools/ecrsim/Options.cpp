@@ -1,0 +1,243 @@
+#include "Options.h"
+
+#include <QSet>
+
+namespace velmar::ecrsim {
+
+namespace {
+
+const QSet<int> baudRates = {9600, 19200, 38400, 57600, 115200};
+
+bool readInt(const QString& text, int low, int high, int* out) {
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    if (!ok || v < low || v > high) {
+        return false;
+    }
+    *out = v;
+    return true;
+}
+
+} // namespace
+
+std::optional<Options> parseOptions(const QStringList& args, QString* error, bool* help) {
+    Options o;
+    o.config.clockAtZero = QDateTime::currentDateTime();
+    *help = false;
+    bool familyGiven = false;
+    int modes = 0;
+
+    auto fail = [error](const QString& why) -> std::optional<Options> {
+        *error = why;
+        return std::nullopt;
+    };
+
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        QString name = args[i];
+        QString value;
+        bool inlineValue = false;
+        const qsizetype eq = name.indexOf(QLatin1Char('='));
+        if (name.startsWith(QLatin1String("--")) && eq > 0) {
+            value = name.mid(eq + 1);
+            name.truncate(eq);
+            inlineValue = true;
+        }
+        if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+            *help = true;
+            return std::nullopt;
+        }
+        if (name == QLatin1String("--quiet")) {
+            o.quiet = true;
+            continue;
+        }
+        static const QStringList withValue = {
+            QStringLiteral("--family"),        QStringLiteral("--pty"),
+            QStringLiteral("--serial"),        QStringLiteral("--tcp"),
+            QStringLiteral("--baud"),          QStringLiteral("--journal"),
+            QStringLiteral("--matricola"),     QStringLiteral("--fault"),
+            QStringLiteral("--seed"),          QStringLiteral("--buffer"),
+            QStringLiteral("--print-speed"),   QStringLiteral("--first-receipt"),
+            QStringLiteral("--closing-print"), QStringLiteral("--clock")};
+        if (!withValue.contains(name)) {
+            return fail(QStringLiteral("unknown option %1").arg(name));
+        }
+        if (!inlineValue) {
+            if (i + 1 >= args.size()) {
+                return fail(QStringLiteral("%1 needs a value").arg(name));
+            }
+            value = args[++i];
+        }
+
+        if (name == QLatin1String("--family")) {
+            if (!readInt(value, 0, 6, &o.config.family)) {
+                return fail(QStringLiteral("--family takes 0 to 6, not \"%1\"").arg(value));
+            }
+            familyGiven = true;
+        } else if (name == QLatin1String("--pty") || name == QLatin1String("--serial") ||
+                   name == QLatin1String("--tcp")) {
+            ++modes;
+            o.target = value;
+            if (name == QLatin1String("--tcp")) {
+                int port = 0;
+                if (!readInt(value, 0, 65535, &port)) {
+                    return fail(
+                        QStringLiteral("--tcp takes a port 0 to 65535, not \"%1\"").arg(value));
+                }
+                o.mode = Options::Mode::Tcp;
+                o.port = static_cast<quint16>(port);
+            } else {
+                o.mode =
+                    name == QLatin1String("--pty") ? Options::Mode::Pty : Options::Mode::Serial;
+            }
+        } else if (name == QLatin1String("--baud")) {
+            if (!readInt(value, 1, 1000000, &o.config.baud) || !baudRates.contains(o.config.baud)) {
+                return fail(
+                    QStringLiteral("--baud takes 9600, 19200, 38400, 57600 or 115200, not \"%1\"")
+                        .arg(value));
+            }
+        } else if (name == QLatin1String("--journal")) {
+            o.journalPath = value;
+        } else if (name == QLatin1String("--matricola")) {
+            const QByteArray m = value.toLatin1();
+            if (m.size() != 11) {
+                return fail(
+                    QStringLiteral("--matricola takes 11 characters, not \"%1\"").arg(value));
+            }
+            o.config.matricola = m;
+        } else if (name == QLatin1String("--fault")) {
+            QString why;
+            const auto rule = sim::FaultRule::parse(value, &why);
+            if (!rule) {
+                return fail(QStringLiteral("--fault %1").arg(why));
+            }
+            o.config.faults.append(*rule);
+        } else if (name == QLatin1String("--seed")) {
+            bool ok = false;
+            o.config.seed = value.toULongLong(&ok);
+            if (!ok) {
+                return fail(QStringLiteral("--seed takes a whole number, not \"%1\"").arg(value));
+            }
+        } else if (name == QLatin1String("--buffer")) {
+            if (!readInt(value, 16, 65536, &o.config.bufferSize)) {
+                return fail(
+                    QStringLiteral("--buffer takes 16 to 65536 bytes, not \"%1\"").arg(value));
+            }
+        } else if (name == QLatin1String("--print-speed")) {
+            if (!readInt(value, 1, 1000000, &o.config.printBytesPerSecond)) {
+                return fail(QStringLiteral("--print-speed takes bytes a second from 1, not \"%1\"")
+                                .arg(value));
+            }
+        } else if (name == QLatin1String("--first-receipt")) {
+            if (!readInt(value, 1, 9999, &o.config.firstReceiptNumber)) {
+                return fail(
+                    QStringLiteral("--first-receipt takes 1 to 9999, not \"%1\"").arg(value));
+            }
+        } else if (name == QLatin1String("--closing-print")) {
+            if (!readInt(value, 0, 60000, &o.config.closingPrintMs)) {
+                return fail(
+                    QStringLiteral("--closing-print takes 0 to 60000 ms, not \"%1\"").arg(value));
+            }
+        } else if (name == QLatin1String("--clock")) {
+            const QDateTime t = QDateTime::fromString(value, Qt::ISODate);
+            if (!t.isValid()) {
+                return fail(QStringLiteral(
+                                "--clock takes a date and time like 2026-12-06T09:15, not \"%1\"")
+                                .arg(value));
+            }
+            o.config.clockAtZero = t;
+        }
+    }
+    if (!familyGiven) {
+        return fail(QStringLiteral("--family is required"));
+    }
+    if (modes != 1) {
+        return fail(QStringLiteral("give exactly one of --pty, --serial and --tcp"));
+    }
+    o.config.serial = o.mode != Options::Mode::Tcp;
+    return o;
+}
+
+QString helpText() {
+    return QStringLiteral(
+        R"(Usage: ecrsim --family N (--pty LINK | --serial DEVICE | --tcp PORT) [options]
+
+A fiscal cash register for trying and testing Velmar without one. It reads
+the register command stream, keeps the fiscal state, prints into a buffer at
+a fixed speed and answers like a register of family N: echo and XON/XOFF on a
+serial line, closing answers (footers), Y and 89F, and a journal of every
+document it printed.
+
+Where it listens (exactly one):
+  --pty LINK          make a pseudo-terminal and a symbolic link LINK to it;
+                      the driver opens LINK as its serial port. The link is
+                      removed when ecrsim ends.
+  --serial DEVICE     use a real serial device (8N1, no flow control).
+  --tcp PORT          listen on 127.0.0.1:PORT, one client at a time
+                      (0: any free port, shown in the ready line).
+
+The register:
+  --family N          0 Standard, 1 Custom Eng., 2 Ditron, 3 3I,
+                      4 SystemConnection, 5 Emotiq, 6 Asem SF85. Required.
+  --baud N            serial line speed: 9600 (default), 19200, 38400, 57600
+                      or 115200. Every byte takes 10 bits each way.
+  --matricola TEXT    the registration number, 11 characters
+                      (default 99MEX012345); families 3 and 6 tell it on 89F.
+  --buffer BYTES      print buffer size (default 256): XOFF when more than
+                      three quarters are used, XON below one quarter.
+  --print-speed BPS   bytes printed a second (default 400).
+  --closing-print MS  time to print a closing document's totals and trailer
+                      (default 800); its footer comes after it.
+  --first-receipt N   number of the first receipt (default 1).
+  --clock DATETIME    the register's clock at start, e.g. 2026-12-06T09:15
+                      (default: the computer's clock).
+
+Faults (repeatable; at most one strikes a command):
+  --fault SPEC        SPEC is kind[:ms][@N|%P]
+                        @N   at the N-th command (1 is the first)
+                        %P   each command with probability P (0 < P <= 1)
+                        neither: every command
+  --seed N            seed of the %P draws (default 1): one draw per command,
+                      so the same seed and commands strike the same commands.
+  kinds:
+    no-echo           the command gets no echo at all (serial)
+    wrong-echo        the first byte of its echo is changed (serial)
+    late-echo[:ms]    its echo comes ms late (default 1000) (serial)
+    xoff-stall[:ms]   XOFF after the command and no XON for ms (default:
+                      until the line is reset) (serial)
+    drop[:ms]         the line goes dead at the command: TCP closes the
+                      client; serial stops answering for ms (default: for good)
+    refuse            the command is refused: its terminator gets no echo and
+                      it is not carried out; without @N or %P over TCP, every
+                      connection is refused
+    garble            its echo is replaced by as many junk bytes (serial)
+  examples:
+    --fault no-echo@5            no echo for the 5th command
+    --fault late-echo:800@3      the 3rd command's echo comes 800 ms late
+    --fault wrong-echo%0.1 --seed 7   about one command in ten, repeatably
+    --fault drop@12              the line dies at the 12th command
+    --fault refuse               refuse everything (TCP: no connections)
+
+Output:
+  --journal FILE      append one JSON line per finished document or refused
+                      command to FILE, flushed as it is written.
+  --quiet             do not copy the journal lines to standard output.
+
+  Journal objects have "kind": receipt, void, nonfiscal, cash-in, cash-out or
+  refused. Documents carry "number", "datetime" (ISO), and as they apply
+  "items" (dept, qty as text, amount in cents, text, return), "modifiers",
+  "payments" (form, amount), "total", "change", "lines", "reference", and
+  "ack" (families 5 and 6 over serial: whether ACK followed the footer).
+  Refusals carry "sequence", "command" and "reason". Example:
+  {"change":200,"datetime":"2026-12-06T09:15:03","items":[{"amount":300,"dept":1,"qty":"2","return":false,"text":"MILK"}],"kind":"receipt","modifiers":[],"number":1,"payments":[{"amount":500,"form":1}],"total":300}
+
+When it is ready, ecrsim writes one line to standard error:
+  ecrsim: family N listening on WHERE
+SIGTERM or SIGINT end it cleanly. Exit status: 0 after a signal, 1 when the
+line cannot be opened, 2 for a wrong command line.
+
+Example:
+  ecrsim --family 5 --pty /tmp/ecr --journal /tmp/ecr.jsonl --fault no-echo@7
+)");
+}
+
+} // namespace velmar::ecrsim
