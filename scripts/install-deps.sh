@@ -5,7 +5,9 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev            # Qt Core, Xml, Test (and later Network, Widgets)
+    qt6-base-dev            # Qt Core, Xml, Network, Test, Widgets
+    qt6-serialport-dev      # Qt SerialPort
+    socat                   # pseudo-terminal pairs for the serial tests
     clang libclang-rt-14-dev # the fuzz targets (libFuzzer, sanitizers)
 )
 

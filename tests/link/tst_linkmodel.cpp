@@ -1,0 +1,171 @@
+// Whole jobs and dumps against the register model, every family, serial and
+// TCP, with faults: what the register printed, what the host gets, and that
+// every wait ends within its bound.
+
+#include "ModelFixture.h"
+
+#include "ident/WorkstationId.h"
+
+#include <QJsonArray>
+
+using namespace velmar;
+using namespace velmar::test;
+
+namespace {
+
+const QByteArray kReceipt = "PLUD,:PANE,P150,Q2,N1;\r\n"
+                            "PLUD,:LATTE,P1.20,N2;\r\n"
+                            "DISC,%10;\r\n"
+                            "CHEQ,V200;\r\n"
+                            "CASH;\r\n";
+
+QByteArray infoLines(const QByteArray& time, const QByteArray& date, int number, bool blank = true) {
+    const QByteArray n = QByteArray::number(number).rightJustified(4, '0');
+    return "TIME,CASS. 1 " + time + " CASSA   1 ,E,A1;\r\nDATE," + date + "  SCONTR. N." + n +
+           (blank ? " ,E,A1;\r\n" : ",E,A1;\r\n");
+}
+
+} // namespace
+
+class TestLinkModel : public QObject {
+    Q_OBJECT
+
+private slots:
+    void printsInEveryFamily_data() {
+        QTest::addColumn<int>("family");
+        QTest::addColumn<bool>("tcp");
+        for (int family = 0; family <= 6; ++family) {
+            QTest::addRow("family %d serial", family) << family << false;
+            QTest::addRow("family %d tcp", family) << family << true;
+        }
+    }
+    void printsInEveryFamily() {
+        QFETCH(int, family);
+        QFETCH(bool, tcp);
+        ModelFixture fx(family, tcp);
+        // Over serial, family 1 closes with function key 1 and is then asked for
+        // its footer; over TCP the footer answers the last payment line.
+        const QByteArray receipt = family == 1 && !tcp ? kReceipt + "FUNC,N1;\r\n" : kReceipt;
+        QCOMPARE(fx.job(receipt), std::int16_t(0));
+        fx.rt.sleepServing(6000); // lets a footer's acknowledgement settle
+
+        const QList<QJsonObject> receipts = fx.documents(QStringLiteral("receipt"));
+        QCOMPARE(receipts.size(), 1);
+        const QJsonObject r = receipts.first();
+        QCOMPARE(r.value(QStringLiteral("total")).toInt(), 300 + 120 - 12);
+        QCOMPARE(r.value(QStringLiteral("items")).toArray().size(), 2);
+        QCOMPARE(r.value(QStringLiteral("payments")).toArray().size(), 2);
+        QCOMPARE(r.value(QStringLiteral("change")).toInt(), 0);
+        QVERIFY(fx.documents(QStringLiteral("refused")).isEmpty());
+        QVERIFY(!fx.serial.portOpen());
+        QVERIFY(!fx.engine.link.TransmitBusy);
+
+        // SR_OUT: time, date and number where the family tells them.
+        const int number = r.value(QStringLiteral("number")).toInt();
+        const QByteArray expected =
+            (family == 1 || family == 5 || (family == 6 && !tcp))
+                ? infoLines("09:15", "06/12/26", number)
+            : (family == 3 && !tcp)
+                ? infoLines(fx.rt.currentDateTime().toString(QStringLiteral("HH:mm")).toLatin1(),
+                            fx.rt.currentDateTime().toString(QStringLiteral("dd/MM/yyyy")).toLatin1(),
+                            number, false)
+                : QByteArray();
+        QCOMPARE(fx.read("SR_OUT.001"), expected);
+        if ((family == 5 || family == 6) && !tcp) {
+            QVERIFY(r.value(QStringLiteral("ack")).toBool());
+        }
+    }
+
+    // A register that stops answering mid-receipt: -4 within the bound, the
+    // port closed, nothing reported printed.
+    void registerFaults_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<int>("atMostSeconds");
+        QTest::newRow("no echo") << QStringLiteral("no-echo@3") << -4 << 10;
+        QTest::newRow("wrong echo") << QStringLiteral("wrong-echo@3") << 0 << 10; // per character: any answer counts
+        QTest::newRow("refused command") << QStringLiteral("refuse@3") << -4 << 10;
+        // Each byte of the command answered 0.8 s late: slow, but every answer comes.
+        QTest::newRow("late echo within 3 s") << QStringLiteral("late-echo:800@3") << 0 << 20;
+        QTest::newRow("late echo beyond 3 s") << QStringLiteral("late-echo:4000@3") << -4 << 10;
+        QTest::newRow("XOFF without XON") << QStringLiteral("xoff-stall@3") << -4 << 30;
+        QTest::newRow("line goes dead") << QStringLiteral("drop@2") << -4 << 10;
+        QTest::newRow("garbage instead of echo") << QStringLiteral("garble@3") << 0 << 10;
+    }
+    void registerFaults() {
+        QFETCH(QString, fault);
+        QFETCH(int, result);
+        QFETCH(int, atMostSeconds);
+        ModelFixture fx(0, false, {fault});
+        const auto start = fx.rt.nowUs();
+        QCOMPARE(int(fx.job(kReceipt)), result);
+        QVERIFY2((fx.rt.nowUs() - start) / 1000000 <= atMostSeconds,
+                 qPrintable(QString::number((fx.rt.nowUs() - start) / 1000)));
+        QVERIFY(!fx.serial.portOpen());
+        QCOMPARE(fx.documents(QStringLiteral("receipt")).size(), result == 0 ? 1 : 0);
+    }
+
+    // After a failed job the receipt may stay open on the register; the
+    // operator's cancel voids it, and the host's resend prints it once.
+    void cancelAfterAFailedJobThenResend() {
+        ModelFixture fx(0, false, {QStringLiteral("no-echo@4")});
+        QCOMPARE(fx.job(kReceipt), std::int16_t(-4));
+        fx.engine.panel.AnnullaSco.click();
+        fx.engine.ecr.CloseSerialPort();
+        QCOMPARE(fx.documents(QStringLiteral("void")).size(), 1);
+        QCOMPARE(fx.job(kReceipt), std::int16_t(0));
+        QCOMPARE(fx.documents(QStringLiteral("receipt")).size(), 1);
+    }
+
+    // TCP: the register closes the line mid-receipt; the next job connects again.
+    void tcpLineDropsThenRecovers() {
+        ModelFixture fx(5, true, {QStringLiteral("drop@3")});
+        QCOMPARE(fx.job(kReceipt), std::int16_t(-4));
+        QVERIFY(fx.engine.link.SocketLost);
+        QVERIFY(fx.rt.nowUs() / 1000000 < 30);
+        fx.engine.ecr.ResetReStartConnection(3);
+        fx.engine.panel.AnnullaSco.click();
+        QCOMPARE(fx.job(kReceipt), std::int16_t(0));
+        QCOMPARE(fx.documents(QStringLiteral("receipt")).size(), 1);
+    }
+
+    // The configuration dump in every family over both links.
+    void dumpInEveryFamily_data() {
+        QTest::addColumn<int>("family");
+        QTest::addColumn<bool>("tcp");
+        for (int family = 0; family <= 6; ++family) {
+            QTest::addRow("family %d serial", family) << family << false;
+            QTest::addRow("family %d tcp", family) << family << true;
+        }
+    }
+    void dumpInEveryFamily() {
+        QFETCH(int, family);
+        QFETCH(bool, tcp);
+        ModelFixture fx(family, tcp);
+        fx.engine.panel.Check1.setValue(1);
+        fx.engine.dump.RunDumpRequest(1);
+        const QByteArray number = family == 6 && !tcp ? QByteArray("99MEX012") : workstationIdentifier();
+        if (family == 6 && tcp) {
+            // No echo over TCP and no answer to 89F: the identity request is
+            // taken once sent, and no STX means an empty number.
+            QVERIFY(fx.read("SR_MATR.001").startsWith("\r\nStato: RT\r\n"));
+        } else {
+            QVERIFY(fx.read("SR_MATR.001").startsWith(number + "\r\nStato: RT\r\n"));
+        }
+        QVERIFY(!fx.engine.job.bDumpInProgress);
+        QVERIFY(!fx.engine.job.bDumpConf[1]);
+    }
+
+    // A dump to a register that is switched off.
+    void dumpWithoutARegister() {
+        ModelFixture fx(0, false, {QStringLiteral("drop@1")});
+        const auto start = fx.rt.nowUs();
+        fx.engine.dump.RunDumpRequest(1);
+        QVERIFY(!QFile::exists(fx.path("SR_MATR.001")));
+        QVERIFY(!fx.engine.job.bDumpInProgress);
+        QCOMPARE((fx.rt.nowUs() - start) / 1000, std::int64_t(300 + 3500));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLinkModel)
+#include "tst_linkmodel.moc"

@@ -1,0 +1,288 @@
+// The TCP half of the link in virtual time: the one-chunk receiver, the
+// sends that wait for the answer to the last payment line, reconnecting, and
+// Velmar's bounded choices where the rules leave the outcome open.
+
+#include "ScriptedFixture.h"
+
+using namespace velmar;
+using namespace velmar::test;
+
+namespace {
+
+// Connected to a register at 10.0.0.5 with family `family`.
+void connectRegister(ScriptedFixture& fx, int family = 0) {
+    fx.networkMode();
+    fx.engine.panel.cboAddedFunctions.setListIndex(family);
+    fx.engine.panel.TxtRemoteIP.setText(QStringLiteral("10.0.0.5"));
+    fx.engine.ecr.ConnectSocket(false);
+    fx.rt.sleepServing(10);
+    QCOMPARE(fx.socket.state(), int(SocketControl::Connected));
+}
+
+QList<Reply> footerOnPayment(const QByteArray& w) {
+    if (w.endsWith('T')) {
+        return {{50, "\x02" "06/12/2026 09-15 0042 A1\x03"}};
+    }
+    return {};
+}
+
+} // namespace
+
+class TestTcpTransport : public QObject {
+    Q_OBJECT
+
+private slots:
+    void connectingLightsTheLampAndTraces() {
+        ScriptedFixture fx;
+        QCOMPARE(fx.engine.panel.ShapeConn.fillColor(), LampControl::kRed);
+        connectRegister(fx);
+        QCOMPARE(fx.engine.panel.ShapeConn.fillColor(), LampControl::kGreen);
+        QCOMPARE(fx.engine.panel.ShapeConn.backColor(), LampControl::kGreen);
+        QVERIFY(fx.traceText().contains(" <-->  -> Connection OK\r\n"));
+        QVERIFY(fx.engine.ecr.CloseSocketConnection());
+        QCOMPARE(fx.engine.panel.ShapeConn.fillColor(), LampControl::kRed);
+    }
+
+    // An empty port is filled by family before connecting.
+    void emptyPortIsFilledByFamily_data() {
+        QTest::addColumn<int>("family");
+        QTest::addColumn<int>("port");
+        QTest::newRow("family 5") << 5 << 6660;
+        QTest::newRow("family 1") << 1 << 9100;
+        QTest::newRow("family 0") << 0 << 9100;
+    }
+    void emptyPortIsFilledByFamily() {
+        QFETCH(int, family);
+        QFETCH(int, port);
+        ScriptedFixture fx;
+        fx.engine.panel.TcpPort.setText(QString());
+        connectRegister(fx, family);
+        QCOMPARE(fx.engine.panel.TcpPort.text(), QString::number(port));
+        QCOMPARE(fx.socket.remotePort, port);
+    }
+
+    void noAddressNoConnection() {
+        ScriptedFixture fx;
+        fx.networkMode();
+        fx.engine.ecr.ConnectSocket(false);
+        fx.rt.sleepServing(10);
+        QCOMPARE(fx.socket.connects, 0);
+    }
+
+    // One armed wait sees exactly one chunk.
+    void secondChunkOfAWaitIsDiscarded() {
+        ScriptedFixture fx;
+        connectRegister(fx);
+        fx.engine.ecr.WSResetReceive();
+        fx.socket.arrive("first");
+        fx.socket.arrive("second");
+        QCOMPARE(fx.engine.link.SocketRxBuffer, QByteArray("first"));
+        QVERIFY(fx.engine.link.SocketRxReady);
+        QVERIFY(!fx.engine.link.SocketRxArmed);
+    }
+
+    // Family 5: a line that is not a payment goes out once, without waiting.
+    void family5NonPaymentIsAcceptedAtOnce() {
+        ScriptedFixture fx;
+        connectRegister(fx, 5);
+        const auto start = fx.rt.nowUs();
+        QVERIFY(fx.engine.ecr.SendStringWinsock("1000H1R"));
+        QCOMPARE(fx.socket.written, QByteArray("1000H1R"));
+        QCOMPARE(fx.elapsedMs(start), std::int64_t(0)); // 7 ms rounds to no pause
+    }
+
+    // Two payment lines: the first returns at once, the last waits for the answer.
+    void onlyTheLastPaymentLineWaits() {
+        ScriptedFixture fx;
+        connectRegister(fx);
+        fx.socket.answer = footerOnPayment;
+        fx.engine.link.TotalLinesLeft = 2;
+        auto start = fx.rt.nowUs();
+        QVERIFY(fx.engine.ecr.SendStringWinsock("500H2T"));
+        QCOMPARE(fx.elapsedMs(start), std::int64_t(0));
+        QVERIFY(fx.engine.link.ReplyBuffer.isEmpty());
+        start = fx.rt.nowUs();
+        QVERIFY(fx.engine.ecr.SendStringWinsock("500H1T"));
+        QCOMPARE(fx.elapsedMs(start), std::int64_t(50));
+        QVERIFY(fx.engine.link.ReplyBuffer.startsWith('\x02'));
+        QCOMPARE(int(fx.engine.link.TotalLinesLeft), 0);
+    }
+
+    // No answer: three waits of the reply time-out with 500 ms pauses, then false.
+    void unansweredLastPaymentLine() {
+        ScriptedFixture fx;
+        connectRegister(fx);
+        fx.engine.link.TotalLinesLeft = 1;
+        fx.engine.link.SocketReplyTimeoutMs = 3500;
+        const auto start = fx.rt.nowUs();
+        QVERIFY(!fx.engine.ecr.SendStringWinsock("1T"));
+        QCOMPARE(fx.elapsedMs(start), std::int64_t(3 * (3500 + 500)));
+        QCOMPARE(fx.socket.written, QByteArray("1T")); // sent once, never resent
+    }
+
+    // Outside family 5 the rules leave these open; Velmar's bounded choices.
+    void boundedOutcomesOutsideFamily5_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("linesLeft");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<int>("elapsedMs");
+        QTest::newRow("not a payment: accepted once taken") << QByteArray("1000H1R") << 1 << true << 0;
+        QTest::newRow("text ending in T: not a payment") << QByteArray("\"PAGAT\"") << 1 << true << 0;
+        QTest::newRow("payment beyond the count waits like the last")
+            << QByteArray("1T") << 0 << true << 50;
+    }
+    void boundedOutcomesOutsideFamily5() {
+        QFETCH(QByteArray, line);
+        QFETCH(int, linesLeft);
+        QFETCH(bool, accepted);
+        QFETCH(int, elapsedMs);
+        ScriptedFixture fx;
+        connectRegister(fx, 2);
+        fx.socket.answer = footerOnPayment;
+        fx.engine.link.TotalLinesLeft = std::int16_t(linesLeft);
+        const auto start = fx.rt.nowUs();
+        QCOMPARE(fx.engine.ecr.SendStringWinsock(line), accepted);
+        QCOMPARE(fx.elapsedMs(start), std::int64_t(elapsedMs));
+        QCOMPARE(fx.socket.written, line);
+    }
+
+    // A refused connection during the wait ends it; the link reconnects.
+    void refusedDuringTheWait() {
+        ScriptedFixture fx;
+        connectRegister(fx);
+        fx.engine.link.TotalLinesLeft = 1;
+        fx.socket.failLater(1000, 10061);
+        const auto start = fx.rt.nowUs();
+        QVERIFY(!fx.engine.ecr.SendStringWinsock("1T"));
+        QVERIFY(fx.elapsedMs(start) < 3500);
+        QVERIFY(fx.engine.link.SocketLost);
+        QVERIFY(!fx.engine.link.SocketError);
+        QCOMPARE(fx.socket.connects, 2); // the reset action connected again
+        fx.rt.sleepServing(10);
+        QCOMPARE(fx.socket.state(), int(SocketControl::Connected));
+        QCOMPARE(fx.engine.panel.cmdResetConn.caption(), QStringLiteral("Reset Connessione"));
+    }
+
+    // Another error shows its numbers in the status field and the trace.
+    void otherSocketErrorsAreShown() {
+        ScriptedFixture fx;
+        connectRegister(fx);
+        fx.socket.failLater(5, 11001);
+        fx.rt.sleepServing(10);
+        QCOMPARE(fx.engine.panel.Text2.text(), QStringLiteral("WS_Error n.11001 - errore - 11001"));
+        QVERIFY(fx.engine.link.SocketError);
+        QVERIFY(!fx.engine.link.SocketLost);
+        QVERIFY(fx.traceText().contains(" -> WS_Error n.11001 - errore - 11001"));
+        QCOMPARE(fx.socket.state(), int(SocketControl::Closed));
+    }
+
+    // SendString over TCP: the reset string is accepted once sent; the last
+    // payment line waits once; a payment after the last is refused.
+    void sendStringTcp_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("linesLeft");
+        QTest::addColumn<bool>("answered");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<int>("elapsedMs");
+        QTest::newRow("reset string") << QByteArray("KK") << 0 << false << true << 0;
+        QTest::newRow("last payment, answered") << QByteArray("1T") << 1 << true << true << 50;
+        QTest::newRow("last payment, no answer") << QByteArray("1T") << 1 << false << false << 3500 + 300;
+        QTest::newRow("not the last payment") << QByteArray("1T") << 2 << true << true << 0;
+        QTest::newRow("payment after the last") << QByteArray("1T") << 0 << true << false << 0;
+    }
+    void sendStringTcp() {
+        QFETCH(QByteArray, line);
+        QFETCH(int, linesLeft);
+        QFETCH(bool, answered);
+        QFETCH(bool, accepted);
+        QFETCH(int, elapsedMs);
+        ScriptedFixture fx;
+        connectRegister(fx);
+        if (answered) {
+            fx.socket.answer = footerOnPayment;
+        }
+        fx.engine.link.TotalLinesLeft = std::int16_t(linesLeft);
+        const auto start = fx.rt.nowUs();
+        QCOMPARE(fx.engine.ecr.SendString(line), accepted);
+        QCOMPARE(fx.elapsedMs(start), std::int64_t(elapsedMs));
+        QCOMPARE(fx.socket.written, line);
+        QVERIFY(!fx.engine.ecr.replyTimerActive());
+    }
+
+    // Not connected: the fault is shown, the link reconnects within 3 s and
+    // sends; never reports a line it did not send.
+    void sendStringReconnectsWhenNotConnected() {
+        ScriptedFixture fx;
+        fx.networkMode();
+        fx.engine.panel.TxtRemoteIP.setText(QStringLiteral("10.0.0.5"));
+        QVERIFY(fx.engine.ecr.SendString("KK"));
+        QCOMPARE(fx.socket.written, QByteArray("KK"));
+        QCOMPARE(fx.ui.texts(), QStringList{QStringLiteral(
+                                    "Error 40006 (Protocollo o stato della connessione non validi per la "
+                                    "richiesta) in procedure SendString of Modulo Module1")});
+    }
+
+    void sendStringGivesUpWhenTheRegisterRefuses() {
+        ScriptedFixture fx;
+        fx.networkMode();
+        fx.engine.panel.TxtRemoteIP.setText(QStringLiteral("10.0.0.5"));
+        fx.socket.refuse = true;
+        const auto start = fx.rt.nowUs();
+        QVERIFY(!fx.engine.ecr.SendString("KK"));
+        QVERIFY(fx.socket.written.isEmpty());
+        QVERIFY(fx.elapsedMs(start) < 60000); // bounded, whatever the recovery does
+    }
+
+    void resetRestartGivesUpAfterItsLimit() {
+        ScriptedFixture fx;
+        fx.networkMode();
+        fx.socket.refuse = true; // and no address: nothing ever connects
+        const auto start = fx.rt.nowUs();
+        QVERIFY(!fx.engine.ecr.ResetReStartConnection(3));
+        QCOMPARE(fx.elapsedMs(start), std::int64_t(4000));
+    }
+
+    // The reset action clears a dump left pending by an unanswered reset.
+    void resetConnectionClearsAPendingDump() {
+        ScriptedFixture fx;
+        connectRegister(fx);
+        fx.engine.job.bDumpInProgress = true;
+        fx.engine.panel.cmdResetConn.click();
+        QVERIFY(!fx.engine.job.bDumpInProgress);
+        QCOMPARE(fx.engine.panel.cmdResetConn.caption(), QStringLiteral("Reset Connessione"));
+        QCOMPARE(fx.socket.state(), int(SocketControl::Connected));
+    }
+
+    void isValidIp_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("four fields") << QStringLiteral("192.168.1.20") << true;
+        QTest::newRow("all 255") << QStringLiteral("255.255.255.255") << true;
+        QTest::newRow("a field above 255") << QStringLiteral("192.168.1.256") << false;
+        QTest::newRow("three fields") << QStringLiteral("192.168.1") << false;
+        QTest::newRow("a text field") << QStringLiteral("192.168.x.1") << false;
+        QTest::newRow("empty field") << QStringLiteral("192..1.1") << false;
+        QTest::newRow("more fields are not examined") << QStringLiteral("1.2.3.4.anything") << true;
+        QTest::newRow("empty") << QString() << false;
+    }
+    void isValidIp() {
+        QFETCH(QString, address);
+        QFETCH(bool, valid);
+        QCOMPARE(EcrLink::IsValidIp(address), valid);
+    }
+
+    void validateButtonShowsTheVerdictThenItsCaption() {
+        ScriptedFixture fx;
+        QStringList captions;
+        QObject::connect(&fx.engine.panel.cmdValidateIP, &ButtonControl::captionChanged,
+                         [&captions](const QString& c) { captions << c; });
+        fx.engine.panel.TxtRemoteIP.setText(QStringLiteral("10.0.0.300"));
+        const auto start = fx.rt.nowUs();
+        fx.engine.panel.cmdValidateIP.click();
+        QCOMPARE(captions, (QStringList{QStringLiteral("IP non Valido"), QStringLiteral("Valida IP")}));
+        QCOMPARE(fx.elapsedMs(start), std::int64_t(2000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTcpTransport)
+#include "tst_tcptransport.moc"
