@@ -6,10 +6,10 @@ namespace velmar::ecrsim {
 
 namespace {
 
-// Timers wake in whole milliseconds. Bytes due within this much of now go out
-// at once, so a byte is sent at most half a millisecond early or late rather
-// than up to a millisecond late: a character's round trip at 9600 baud stays
-// close to its 2.1 ms on the wire.
+// Timers wake in whole milliseconds. The wake-up is rounded to the nearest
+// millisecond and bytes due within this much of now go out at once, so a byte
+// leaves at most half a millisecond early or late and on average on time: a
+// character's round trip at 9600 baud stays close to its 2.1 ms on the wire.
 constexpr std::int64_t slackUs = 500;
 
 } // namespace
@@ -61,7 +61,7 @@ void Simulator::pump() {
 
     if (const auto wake = m_model.nextWakeUs()) {
         const std::int64_t waitUs = std::max<std::int64_t>(0, *wake - slackUs - nowUs());
-        m_wake.start(static_cast<int>((waitUs + 999) / 1000));
+        m_wake.start(static_cast<int>((waitUs + 500) / 1000));
     } else {
         m_wake.stop();
     }
