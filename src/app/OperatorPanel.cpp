@@ -36,6 +36,10 @@ OperatorPanel::OperatorPanel(QObject* parent) : QObject(parent) {
     OptionRS232.select();
     TcpPort.setText(QStringLiteral("6660"));
     ShapeConn.setColor(LampControl::kRed);
+    tray.setVisible(false);
+    Form1.setVisible(false);
+    lblPathVista.setVisible(false);
+    txtAppDataVista.setVisible(false);
 }
 
 CheckControl& OperatorPanel::check(int channel) {

@@ -73,6 +73,10 @@ public:
     // The department and VAT table editor's menu entry.
     FrameControl m_Configura{QStringLiteral("m_Configura"), this};
 
+    // The notification-area icon, and the closing notice shown during shut-down.
+    TrayControl tray{QStringLiteral("tray"), this};
+    FrameControl Form1{QStringLiteral("Form1"), this};
+
     // The register registration number read from the settings at start-up;
     // the converter compares document references with it.
     std::string ConfiguredMatricola;

@@ -125,4 +125,23 @@ void ButtonControl::setCaption(const QString& caption) {
     emit captionChanged(caption_);
 }
 
+void TrayControl::show(Icon icon, const QString& tip) {
+    const QString cut = tip.left(64);
+    if (visible() && icon_ == icon && tip_ == cut) {
+        return;
+    }
+    icon_ = icon;
+    tip_ = cut;
+    setVisible(true);
+    emit changed();
+}
+
+void TrayControl::remove() {
+    if (!visible()) {
+        return;
+    }
+    setVisible(false);
+    emit changed();
+}
+
 } // namespace velmar

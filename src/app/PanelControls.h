@@ -152,4 +152,24 @@ private:
     QString caption_;
 };
 
+// The notification-area icon: visible or not, idle or busy, and its tip
+// (64 characters at most).
+class TrayControl : public PanelControl {
+    Q_OBJECT
+public:
+    enum class Icon { Window, Busy };
+    using PanelControl::PanelControl;
+    Icon icon() const { return icon_; }
+    const QString& tip() const { return tip_; }
+    void show(Icon icon, const QString& tip); // adds or modifies the icon
+    void remove();                            // deletes it
+
+signals:
+    void changed();
+
+private:
+    Icon icon_ = Icon::Window;
+    QString tip_;
+};
+
 } // namespace velmar

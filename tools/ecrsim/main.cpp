@@ -4,7 +4,7 @@
 #include "Options.h"
 #include "PtyLink.h"
 #include "SerialDeviceLink.h"
-#include "SignalWatcher.h"
+#include "common/SignalWatcher.h"
 #include "Simulator.h"
 #include "TcpLink.h"
 
@@ -61,8 +61,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    SignalWatcher watcher;
-    QObject::connect(&watcher, &SignalWatcher::stopRequested, &app, &QCoreApplication::quit);
+    velmar::SignalWatcher watcher;
+    QObject::connect(&watcher, &velmar::SignalWatcher::stopRequested, &app, &QCoreApplication::quit);
 
     QString where = link->where();
     if (options->mode != Options::Mode::Tcp) {

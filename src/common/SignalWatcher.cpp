@@ -1,4 +1,4 @@
-#include "SignalWatcher.h"
+#include "common/SignalWatcher.h"
 
 #include <QSocketNotifier>
 
@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace velmar::ecrsim {
+namespace velmar {
 
 namespace {
 
@@ -53,4 +53,4 @@ SignalWatcher::~SignalWatcher() {
     }
 }
 
-} // namespace velmar::ecrsim
+} // namespace velmar

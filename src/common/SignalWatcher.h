@@ -1,12 +1,12 @@
 #pragma once
-// Turns SIGTERM and SIGINT into a Qt signal, so ecrsim ends through its event
-// loop and cleans up (the pseudo-terminal's link is removed).
+// Turns SIGTERM and SIGINT into a Qt signal, so a program ends through its
+// event loop and its own shut-down instead of dying where it stands.
 
 #include <QObject>
 
 class QSocketNotifier;
 
-namespace velmar::ecrsim {
+namespace velmar {
 
 class SignalWatcher : public QObject {
     Q_OBJECT
@@ -24,4 +24,4 @@ private:
     QSocketNotifier* m_notifier = nullptr;
 };
 
-} // namespace velmar::ecrsim
+} // namespace velmar

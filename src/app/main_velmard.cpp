@@ -1,0 +1,168 @@
+// velmard: the Velmar driver without windows, for a service or a kiosk.
+// Settings come from the settings files and the setting store, as for the
+// windowed program; message boxes and status texts go to the log (standard
+// error and VELMARD.LOG in the data directory); SIGTERM and SIGINT run the
+// normal shut-down, which waits while a receipt is being transmitted.
+
+#include "app/Modulo1.h"
+#include "common/QtRuntime.h"
+#include "common/SignalWatcher.h"
+#include "link/QtSerialControl.h"
+#include "link/QtSocketControl.h"
+#include "jobs/JobCycle.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTimer>
+#include <cstdio>
+
+using namespace velmar;
+
+namespace {
+
+const char* const kHelp = R"(Usage: velmard [--help | --version]
+
+The Velmar fiscal-receipt print driver without windows. It watches the data
+directory for the host's channel files (SR_START.00n, SR_DATI.00n), prints each
+receipt on the register, and answers with SR_OUT.00n and FINESCO.00n or
+SR_ERR.00n.
+
+It reads no other command line: its settings are the settings files
+(VMCHKCOM.TXT, VMTIMER1.TXT, VMChkBd.txt, VMCHKSCO.TXT) beside the program
+when that folder is writable, otherwise in ~/.config/Qarnwerk, and the
+setting store ~/.config/Qarnwerk/QARNVELMAR.conf (CustomPathDataDir, the
+serial devices SerialPorts/COM1..COM4).
+
+Only one Velmar (velmar or velmard) runs per user; a second one ends at once.
+SIGTERM and SIGINT end it cleanly: after the receipt being printed, if any.
+)";
+
+// Log lines: standard error at once, and VELMARD.LOG once the data directory
+// is known (lines before that are kept and written then).
+class Log {
+public:
+    void line(const QString& text) {
+        const QString stamped =
+            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) + text;
+        std::fprintf(stderr, "%s\n", stamped.toLocal8Bit().constData());
+        std::fflush(stderr);
+        if (file_.isOpen()) {
+            file_.write(stamped.toUtf8() + '\n');
+            file_.flush();
+        } else {
+            early_ << stamped;
+        }
+    }
+    void openIn(const QString& folder) {
+        file_.setFileName(QDir(folder).filePath(QStringLiteral("VELMARD.LOG")));
+        if (file_.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            for (const QString& l : early_) {
+                file_.write(l.toUtf8() + '\n');
+            }
+            file_.flush();
+        }
+        early_.clear();
+    }
+
+private:
+    QFile file_;
+    QStringList early_;
+};
+
+class LogExit : public ProgramExit {
+public:
+    explicit LogExit(Log& log) : log_(log) {}
+    void endProgram(const QString& reason) override {
+        log_.line(QStringLiteral("velmard: the program ends: ") + reason);
+        QTimer::singleShot(0, [] { QCoreApplication::exit(1); });
+    }
+
+private:
+    Log& log_;
+};
+
+// What the window would show, as log lines.
+void logPanel(OperatorPanel& p, Log& log) {
+    for (TextControl* t : {&p.Text1, &p.Text2, &p.Text4, &p.Text5, &p.Text6, &p.Text7, &p.Text8}) {
+        QObject::connect(t, &TextControl::changed, [&log, t](const QString& text) {
+            if (!text.isEmpty()) {
+                log.line(t->name() + QStringLiteral(": ") + text);
+            }
+        });
+    }
+    QObject::connect(&p.ShapeConn, &LampControl::changed, [&log, &p] {
+        log.line(p.ShapeConn.fillColor() == LampControl::kGreen ? QStringLiteral("connessione: aperta")
+                                                                 : QStringLiteral("connessione: chiusa"));
+    });
+    QObject::connect(&p.tray, &TrayControl::changed, [&log, &p] {
+        if (p.tray.visible()) {
+            log.line(QStringLiteral("stato: ") + p.tray.tip());
+        }
+    });
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velmard"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("2.0.0.2"));
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() > 1) {
+        if (args.at(1) == QLatin1String("--help") || args.at(1) == QLatin1String("-h")) {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (args.at(1) == QLatin1String("--version")) {
+            std::puts("velmard 2.0.0.2");
+            return 0;
+        }
+        std::fprintf(stderr, "velmard: it takes no arguments (try velmard --help)\n");
+        return 2;
+    }
+
+    std::unique_ptr<QLockFile> lock;
+    if (!acquireSingleInstance(lock)) {
+        return 0; // another Velmar runs: this one ends at once
+    }
+
+    Log log;
+    LoggingOperatorUi ui([&log](const QString& text) { log.line(QStringLiteral("messaggio: ") + text); });
+    LogExit programExit(log);
+    QtRuntime runtime;
+    QtSerialControl serial;
+    QtSocketControl socket;
+    VelmarProgram program(EngineServices{runtime, serial, socket, ui, programExit,
+                                         QCoreApplication::applicationDirPath()});
+    logPanel(program.engine.panel, log);
+    QObject::connect(&program, &VelmarProgram::ended, &app, [] { QCoreApplication::exit(0); });
+
+    if (!program.start()) {
+        log.line(QStringLiteral("velmard: start-up failed; see the messages above"));
+        return 1;
+    }
+    log.openIn(program.engine.job.DataDir);
+    log.line(QStringLiteral("velmard 2.0.0.2: data directory %1, settings in %2")
+                 .arg(program.engine.job.DataDir, program.settings.folder()));
+
+    // A stop request waits for the receipt being printed, then shuts down.
+    SignalWatcher watcher;
+    QTimer retry;
+    retry.setInterval(500);
+    const auto tryClose = [&program, &retry, &log] {
+        if (program.requestClose()) {
+            retry.stop();
+        } else if (!retry.isActive()) {
+            log.line(QStringLiteral("velmard: a receipt is being printed; closing when it is done"));
+            retry.start();
+        }
+    };
+    QObject::connect(&retry, &QTimer::timeout, tryClose);
+    QObject::connect(&watcher, &SignalWatcher::stopRequested, [&log, tryClose](int number) {
+        log.line(QStringLiteral("velmard: signal %1, shutting down").arg(number));
+        tryClose();
+    });
+    return app.exec();
+}
