@@ -29,14 +29,15 @@ QString Folders::settingsFolder(const QString& programFolder) {
     return folder;
 }
 
-bool Folders::IsOS_Vista() {
+bool Folders::IsOS_Vista(const QString& programFolder) {
 #ifdef Q_OS_WIN
+    Q_UNUSED(programFolder)
     return QOperatingSystemVersion::current() >= QOperatingSystemVersion::WindowsVista;
 #else
-    // No common application-data branch: the data directory is decided by
+    // No common application-data branch: the data directory goes to
     // Read_CSIDL_COMMON_APPDATA's stand-in only when the program folder
     // cannot hold it.
-    return !isWritableFolder(programFolder());
+    return !isWritableFolder(programFolder);
 #endif
 }
 

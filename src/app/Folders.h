@@ -19,7 +19,9 @@ struct Folders {
     // QARNVELMAR (the installer makes it); elsewhere the program folder when
     // writable, otherwise $XDG_DATA_HOME/Qarnwerk/QARNVELMAR
     // (~/.local/share/Qarnwerk/QARNVELMAR), made if missing.
-    static bool IsOS_Vista();
+    // True where the data directory lives in the application-data branch:
+    // Windows NT 6 and later; elsewhere when `programFolder` is not writable.
+    static bool IsOS_Vista(const QString& programFolder = Folders::programFolder());
     // The common application-data folder (created if missing), or empty.
     static QString Read_CSIDL_COMMON_APPDATA();
     static bool isWritableFolder(const QString& folder);

@@ -13,7 +13,7 @@ namespace velmar {
 bool StartUp::chooseDataDirectory() {
     OperatorPanel& p = engine_.panel;
     QString dataDir = engine_.programFolder;
-    if (Folders::IsOS_Vista()) {
+    if (Folders::IsOS_Vista(engine_.programFolder)) {
         const QString common = Folders::Read_CSIDL_COMMON_APPDATA();
         if (common.isEmpty()) {
             engine_.ui.message(QStringLiteral("Path non disponibile"));
