@@ -7,7 +7,7 @@
 #include "common/VirtualRuntime.h"
 #include "link/SerialControl.h"
 #include "link/SocketControl.h"
-#include "sim/RegisterModel.h"
+#include "RegisterModel.h"
 
 #include <QByteArray>
 #include <QSet>
