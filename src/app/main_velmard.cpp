@@ -5,6 +5,7 @@
 // normal shut-down, which waits while a receipt is being transmitted.
 
 #include "app/Modulo1.h"
+#include "app/ProgramIdentity.h"
 #include "common/QtRuntime.h"
 #include "common/SignalWatcher.h"
 #include "link/QtSerialControl.h"
@@ -108,7 +109,7 @@ void logPanel(OperatorPanel& p, Log& log) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velmard"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("2.0.0.2"));
+    QCoreApplication::setApplicationVersion(QLatin1String(identity::kVersionText));
     const QStringList args = QCoreApplication::arguments();
     if (args.size() > 1) {
         if (args.at(1) == QLatin1String("--help") || args.at(1) == QLatin1String("-h")) {
@@ -116,7 +117,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (args.at(1) == QLatin1String("--version")) {
-            std::puts("velmard 2.0.0.2");
+            std::printf("velmard %s\n", identity::kVersionText);
             return 0;
         }
         std::fprintf(stderr, "velmard: it takes no arguments (try velmard --help)\n");
@@ -144,8 +145,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     log.openIn(program.engine.job.DataDir);
-    log.line(QStringLiteral("velmard 2.0.0.2: data directory %1, settings in %2")
-                 .arg(program.engine.job.DataDir, program.settings.folder()));
+    log.line(QStringLiteral("velmard %1: data directory %2, settings in %3")
+                 .arg(QLatin1String(identity::kVersionText), program.engine.job.DataDir, program.settings.folder()));
 
     // A stop request waits for the receipt being printed, then shuts down.
     SignalWatcher watcher;

@@ -6,6 +6,7 @@
 // service.
 
 #include "app/OperatorPanel.h"
+#include "app/ProgramIdentity.h"
 #include "common/OperatorUi.h"
 #include "common/Runtime.h"
 #include "jobs/ChannelFiles.h"
@@ -37,7 +38,7 @@ class ConfigDump : public QObject {
 public:
     static constexpr const char* kFailureText =
         "Errore generico sull'Ecr, verificare sul manuale del registratore";
-    static constexpr const char* kVersion = "2.0.0.2";
+    static constexpr const char* kVersion = identity::kVersionText;
 
     explicit ConfigDump(DumpContext context, QObject* parent = nullptr)
         : QObject(parent), ctx_(std::move(context)) {}
