@@ -53,6 +53,17 @@ bool EcrLink::writeInfoLinesFromFooter(int s, int e, bool family6Time) {
 
 bool EcrLink::SendStringByChar(const QByteArray& s) {
     LinkState& l = ctx_.link;
+    // A character is answered by a byte of the register's own: an XON or XOFF
+    // alone may be left over from an earlier stall and answers nothing (taking
+    // one for an echo once reported a refused payment as printed).
+    const auto answered = [&l] {
+        for (char b : l.ReplyBuffer) {
+            if (b != l.XonChar && b != l.XoffChar) {
+                return true;
+            }
+        }
+        return false;
+    };
     for (char c : s) {
         const QByteArray one(1, c);
         try {
@@ -61,12 +72,10 @@ bool EcrLink::SendStringByChar(const QByteArray& s) {
         }
         traceSent(one);
         try {
-            collect(3000, [this, &l] {
-                return ctx_.serial.inBufferCount() == 0 && !l.ReplyBuffer.isEmpty();
-            });
+            collect(3000, [this, &answered] { return ctx_.serial.inBufferCount() == 0 && answered(); });
         } catch (const Fault&) {
         }
-        if (l.ReplyBuffer.isEmpty() && l.ReplyTimedOut) {
+        if (!answered() && l.ReplyTimedOut) {
             return false;
         }
         traceReply(true);

@@ -188,6 +188,10 @@ void EcrLink::takeSocketAnswer() {
 
 bool EcrLink::SendStringWinsock(const QByteArray& s) {
     LinkState& l = ctx_.link;
+    // A connection lost before this send is not news for it: the send finds
+    // the socket's state itself. Left set, it failed the first answer wait
+    // after a reconnection at once, and a printed receipt was reported E504.
+    l.SocketLost = false;
     try {
         stopReplyTimer();
         l.ReplyBuffer.clear();
@@ -223,6 +227,7 @@ bool EcrLink::SendStringWinsock(const QByteArray& s) {
 
 bool EcrLink::sendStringTcp(const QByteArray& s) {
     LinkState& l = ctx_.link;
+    l.SocketLost = false; // as in SendStringWinsock: only a loss during this send counts
     traceSent(s);
     l.ReplyBuffer.clear();
     l.ReplyTimedOut = false;

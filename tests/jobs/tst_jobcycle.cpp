@@ -1,0 +1,769 @@
+// The job cycle as a host sees it, in virtual time against the register model:
+// the channel scan, the dump before the first job, the answer files of every
+// result, the poll and settle ticks, and the shut-down cases.
+
+#include "JobCycleFixture.h"
+
+#include "ident/WorkstationId.h"
+
+#include <QSignalSpy>
+
+using namespace velmar;
+using namespace velmar::test;
+
+namespace {
+
+const QByteArray kE502 = "E502: Nessuna porta di comunicazione disponibile";
+const QByteArray kE504 = "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr";
+const QByteArray kE506 = "E506: Trasmissione non avvenuta: file di input non presente";
+const QByteArray kConversion = "ERRORE DI CONVERSIONE ";
+const QByteArray kDumpFailed = "Errore generico sull'Ecr, verificare sul manuale del registratore";
+const QByteArray kStaleErr = "E999: errore di un lavoro precedente\r\n";
+
+// A receipt without the leading void: its first command is the sale, the
+// 7th command the register hears after a dump (KK KK) and the job's KK.
+const QByteArray kPlain = "PLUD,:PANE,P150,N1;\r\nCASH;\r\n";
+
+// The TIME and DATE lines of SR_OUT for a receipt the register numbered.
+QByteArray infoLines(const QJsonObject& receipt) {
+    const QDateTime at =
+        QDateTime::fromString(receipt.value(QStringLiteral("datetime")).toString(), Qt::ISODate);
+    const QByteArray n =
+        QByteArray::number(receipt.value(QStringLiteral("number")).toInt()).rightJustified(4, '0');
+    return "TIME,CASS. 1 " + at.toString(QStringLiteral("HH:mm")).toLatin1() +
+           " CASSA   1 ,E,A1;\r\nDATE," + at.toString(QStringLiteral("dd/MM/yy")).toLatin1() +
+           "  SCONTR. N." + n + " ,E,A1;\r\n";
+}
+
+int receiptsWith(CycleFixture& fx, const QString& marker) {
+    int found = 0;
+    for (const QJsonObject& r : fx.documents(QStringLiteral("receipt"))) {
+        found += int(CycleFixture::lines(r).count(marker));
+    }
+    return found;
+}
+
+} // namespace
+
+class TestJobCycle : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Start files on channels 2 and 3 at one scan: channel 2 is served, channel
+    // 3 waits for a later scan, whatever order the host wrote them in.
+    void lowerChannelWins() {
+        CycleFixture fx({.ticks = "0110"});
+        QVERIFY(fx.start());
+        QVERIFY(fx.bringIntoService({2, 3}));
+        QCOMPARE(fx.panel().Check2.value(), 1);
+        QCOMPARE(fx.panel().Check3.value(), 1);
+
+        fx.writeJob(3, CycleFixture::receipt("JOB 3"));
+        fx.writeJob(2, CycleFixture::receipt("JOB 2"));
+        QVERIFY(fx.runUntil([&] { return !fx.jobEnds.isEmpty(); }, 30000));
+        QCOMPARE(fx.jobStarts.first().channel, 2);
+        QCOMPARE(fx.read("FINESCO", 2), QByteArray("finesco"));
+        // Channel 3 has not been touched yet.
+        QVERIFY(fx.exists("SR_START", 3));
+        QVERIFY(!fx.exists("FINESCO", 3));
+        QVERIFY(!fx.exists("SR_ERR", 3));
+
+        QVERIFY(fx.runUntil([&] { return fx.exists("FINESCO", 3); }, 30000));
+        QCOMPARE(fx.jobStarts.size(), 2);
+        QCOMPARE(fx.jobStarts.at(1).channel, 3);
+        // The next scan after a job: the settle tick, then one poll interval.
+        QCOMPARE(fx.jobStarts.at(1).atMs - fx.jobEnds.at(0).atMs, std::int64_t(1000 + 1000));
+        const QList<QJsonObject> receipts = fx.documents(QStringLiteral("receipt"));
+        QCOMPARE(receipts.size(), 2);
+        QVERIFY(CycleFixture::lines(receipts.at(0)).contains(QStringLiteral("JOB 2")));
+        QVERIFY(CycleFixture::lines(receipts.at(1)).contains(QStringLiteral("JOB 3")));
+    }
+
+    // Start-up clears a previous run's channel files but the receipt; the first
+    // scan identifies the register, and only a later scan runs the job.
+    void firstScanIdentifiesTheRegister() {
+        CycleFixture fx;
+        const QByteArray receipt = CycleFixture::receipt("JOB 1");
+        fx.put("SR_MATR", 1, "OLD\r\n");
+        fx.put("SR_START", 1, "1\r\n");
+        fx.put("SR_DATI", 1, receipt);
+        fx.put("SR_ERR", 1, kStaleErr);
+        fx.put("SR_OUT", 1, "vecchio\r\n");
+        fx.put("FINESCO", 1, "finesco");
+        QVERIFY(fx.start());
+        for (const char* base : {"SR_MATR", "SR_START", "SR_ERR", "SR_OUT", "FINESCO"}) {
+            QVERIFY2(!fx.exists(base, 1), base);
+        }
+        QCOMPARE(fx.read("SR_DATI", 1), receipt);
+
+        std::int64_t identifiedAt = -1;
+        QObject::connect(&fx.panel().Text8, &TextControl::changed, &fx.panel().Text8,
+                         [&] { identifiedAt = fx.rt.nowMs(); });
+        fx.put("SR_START", 1, "1\r\n"); // the host starts the job it left behind
+        QVERIFY(fx.runUntil([&] { return fx.exists("FINESCO", 1); }, 30000));
+
+        QCOMPARE(fx.scans.first(), std::int64_t(1000)); // one poll interval after start-up
+        QVERIFY(identifiedAt >= fx.scans.at(0));
+        QVERIFY(identifiedAt < fx.scans.at(1));
+        QCOMPARE(fx.jobStarts.size(), 1);
+        QCOMPARE(fx.jobStarts.first().atMs, fx.scans.at(1));
+        QCOMPARE(fx.read("SR_MATR", 1),
+                 workstationIdentifier() +
+                     "\r\nStato: RT\r\nDriverType: Xon-Xoff\r\nVersione: 2.0.0.2\r\nFW: \r\n");
+        QCOMPARE(receiptsWith(fx, QStringLiteral("JOB 1")), 1);
+        QVERIFY(!fx.exists("SR_DATI", 1));
+    }
+
+    // A start file waiting on a channel whose register cannot be identified.
+    void dumpFails_data() {
+        QTest::addColumn<int>("family");
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<bool>("dumpRan"); // the register answered the request's reset
+        // The line is dead: the request's reset is not answered, so no dump runs,
+        // nothing is written and the job keeps waiting; every scan asks again.
+        QTest::newRow("register silent") << 0 << QStringList{QStringLiteral("drop")} << false;
+        // The request's reset is answered, the dump's own reset is not.
+        QTest::newRow("silent after the request")
+            << 0 << QStringList{QStringLiteral("drop@3")} << true;
+        // The identity request of family 6 is refused.
+        QTest::newRow("family 6, 89F refused")
+            << 6 << QStringList{QStringLiteral("refuse@5")} << true;
+    }
+    void dumpFails() {
+        QFETCH(int, family);
+        QFETCH(QStringList, faults);
+        QFETCH(bool, dumpRan);
+        CycleFixture fx({.family = family, .faults = faults});
+        QVERIFY(fx.start());
+        const QByteArray receipt = CycleFixture::receipt("JOB 1");
+        fx.writeJob(1, receipt);
+        if (dumpRan) {
+            QVERIFY(fx.runUntil([&] { return fx.exists("SR_ERR", 1); }, 20000));
+            QCOMPARE(fx.read("SR_ERR", 1), kDumpFailed + "\r\n");
+            QVERIFY(!fx.exists("SR_START", 1)); // the waiting job is dropped
+            QCOMPARE(fx.panel().Text4.text(), QStringLiteral("-1 : DUMP NON ESEGUITO"));
+        } else {
+            fx.runFor(20000);
+            QVERIFY(!fx.exists("SR_ERR", 1));
+            QVERIFY(fx.exists("SR_START", 1)); // still waiting for the register
+            QVERIFY(fx.scans.size() >= 3);
+            QCOMPARE(fx.serial.written, QByteArray("KK").repeated(int(fx.scans.size())));
+        }
+        QVERIFY(!fx.exists("FINESCO", 1));
+        QVERIFY(!fx.exists("SR_MATR", 1));
+        QCOMPARE(fx.read("SR_DATI", 1), receipt);
+        QVERIFY(fx.job().bDumpConf[1]);
+        QVERIFY(!fx.job().bDumpInProgress);
+        QCOMPARE(fx.panel().Check1.value(), 1); // the channel stays in the scan
+        QVERIFY(fx.jobStarts.isEmpty());
+        QVERIFY(fx.documents(QStringLiteral("receipt")).isEmpty());
+    }
+
+    // An identified channel without a start file: scan after scan, nothing.
+    void readyChannelIsLeftAlone() {
+        CycleFixture fx({.ticks = "0100"});
+        QVERIFY(fx.start());
+        QVERIFY(fx.bringIntoService({2}));
+        const QByteArray matr = fx.read("SR_MATR", 2);
+        const QByteArray written = fx.serial.written;
+        const qsizetype scansBefore = fx.scans.size();
+        fx.runFor(10000);
+        QVERIFY(fx.scans.size() >= scansBefore + 8);
+        QCOMPARE(fx.serial.written, written);
+        QCOMPARE(fx.read("SR_MATR", 2), matr);
+        for (const char* base : {"SR_START", "SR_DATI", "SR_OUT", "SR_ERR", "FINESCO"}) {
+            QVERIFY2(!fx.exists(base, 2), base);
+        }
+        QVERIFY(fx.jobStarts.isEmpty());
+        QVERIFY(fx.journal().isEmpty());
+    }
+
+    // A start file without its receipt: E506 after one scan, nothing sent, and
+    // polling goes on.
+    void startWithoutReceipt() {
+        CycleFixture fx;
+        QVERIFY(fx.start());
+        QVERIFY(fx.bringIntoService({1}));
+        const QByteArray written = fx.serial.written;
+        fx.put("SR_START", 1, "1\r\n");
+        const qsizetype scansBefore = fx.scans.size();
+        QVERIFY(fx.runUntil([&] { return fx.scans.size() > scansBefore; }, 5000));
+        QCOMPARE(fx.read("SR_ERR", 1), kE506 + "\r\n");
+        QVERIFY(!fx.exists("SR_START", 1));
+        QVERIFY(!fx.exists("FINESCO", 1));
+        QVERIFY(fx.jobStarts.isEmpty());
+        QCOMPARE(fx.serial.written, written);
+
+        fx.writeJob(1, CycleFixture::receipt("JOB 2"));
+        QVERIFY(fx.runUntil([&] { return fx.exists("FINESCO", 1); }, 10000));
+        QVERIFY(!fx.exists("SR_ERR", 1));
+        QCOMPARE(receiptsWith(fx, QStringLiteral("JOB 2")), 1);
+    }
+
+    // The answer files of each result, and the status texts.
+    void jobResults_data() {
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<QByteArray>("receipt");
+        QTest::addColumn<int>("hook");
+        QTest::addColumn<bool>("showStatus");
+        QTest::addColumn<QByteArray>("errText"); // empty: success
+        QTest::addColumn<QString>("status");     // null: not a documented status text
+        const QStringList none;
+        const QStringList noEcho{QStringLiteral("no-echo@7")};
+        const QByteArray refused = "PLUD,:PANE,P150,N1;\r\nBOGUS;\r\nCASH;\r\n";
+        QTest::newRow("0, status shown") << 1 << none << kPlain << int(NoHook) << true
+                                         << QByteArray() << QStringLiteral("TUTTO OK");
+        QTest::newRow("0, status hidden") << 1 << none << kPlain << int(NoHook) << false
+                                          << QByteArray() << QStringLiteral("TUTTO OK");
+        QTest::newRow("-4 on channel 2, status shown")
+            << 2 << noEcho << kPlain << int(NoHook) << true << kE504
+            << QStringLiteral("TIMEOUT SCADUTO");
+        QTest::newRow("-4 on channel 2, status hidden")
+            << 2 << noEcho << kPlain << int(NoHook) << false << kE504
+            << QStringLiteral("TIMEOUT SCADUTO");
+        QTest::newRow("-4 command refused")
+            << 1 << QStringList{QStringLiteral("refuse@7")} << kPlain << int(NoHook) << true
+            << kE504 << QStringLiteral("TIMEOUT SCADUTO");
+        QTest::newRow("-11") << 3 << none << refused << int(NoHook) << true << kConversion
+                             << QStringLiteral("ERRORE DI CONVERSIONE ");
+        QTest::newRow("-11, status hidden")
+            << 3 << none << refused << int(NoHook) << false << kConversion
+            << QStringLiteral("ERRORE DI CONVERSIONE ");
+        QTest::newRow("-12 port gone")
+            << 1 << none << kPlain << int(RemovePort) << true << kE502 << QString();
+        QTest::newRow("-100 receipt withdrawn")
+            << 4 << none << kPlain << int(WithdrawReceipt) << true << kE506 << QString();
+    }
+    void jobResults() {
+        QFETCH(int, channel);
+        QFETCH(QStringList, faults);
+        QFETCH(QByteArray, receipt);
+        QFETCH(int, hook);
+        QFETCH(bool, showStatus);
+        QFETCH(QByteArray, errText);
+        QFETCH(QString, status);
+        QByteArray ticks = "0000";
+        ticks[channel - 1] = '1';
+        CycleFixture fx({.ticks = ticks, .faults = faults});
+        QVERIFY(fx.start());
+        QVERIFY(fx.bringIntoService({channel}));
+        QCOMPARE(fx.model.commandsReceived(), 4); // the fault numbers count on it
+
+        if (showStatus) {
+            fx.program->handlers.trayDoubleClicked(); // the window comes back
+        } else {
+            fx.program->handlers.windowMinimised();
+        }
+        fx.panel().Text1.setText(QStringLiteral("prima 1"));
+        fx.panel().Text2.setText(QStringLiteral("prima 2"));
+        fx.text2.clear();
+        // The previous job's answer, left by the host.
+        fx.put("SR_ERR", channel, kStaleErr);
+        fx.put("SR_OUT", channel, "vecchio\r\n");
+        fx.put("FINESCO", channel, "finesco");
+        QObject hooks;
+        if (hook == RemovePort) {
+            fx.serial.existingPorts.remove(channel);
+        } else if (hook == WithdrawReceipt) {
+            // The host takes its receipt back just as the job begins.
+            QObject::connect(&fx.panel().tray, &TrayControl::changed, &hooks, [&] {
+                if (fx.panel().tray.icon() == TrayControl::Icon::Busy) {
+                    fx.remove("SR_DATI", channel);
+                }
+            });
+        }
+
+        fx.writeJob(channel, receipt);
+        QVERIFY(fx.runUntil([&] { return !fx.exists("SR_START", channel); }, 60000));
+        QCOMPARE(fx.jobStarts.size(), 1);
+        QCOMPARE(fx.jobStarts.first().channel, channel);
+        QVERIFY(fx.read("SR_OUT", channel) != "vecchio\r\n");
+        if (errText.isEmpty()) {
+            QCOMPARE(fx.read("FINESCO", channel), QByteArray("finesco"));
+            QVERIFY(!fx.exists("SR_ERR", channel));
+            QVERIFY(!fx.exists("SR_DATI", channel));
+            QCOMPARE(fx.read("SR_OUT", channel), QByteArray()); // family 0 tells no time or number
+            QCOMPARE(fx.documents(QStringLiteral("receipt")).size(), 1);
+        } else {
+            QCOMPARE(fx.read("SR_ERR", channel), errText + "\r\n");
+            QVERIFY(!fx.exists("FINESCO", channel));
+            if (hook != WithdrawReceipt) {
+                QCOMPARE(fx.read("SR_DATI", channel), receipt);
+            }
+            QVERIFY(fx.documents(QStringLiteral("receipt")).isEmpty());
+        }
+
+        if (showStatus) {
+            QCOMPARE(fx.text2.size(), 2);
+            QCOMPARE(fx.text2.at(0), QStringLiteral("TRASMISSIONE VELMAR IN CORSO .."));
+            if (status.isNull()) {
+                QVERIFY(fx.text2.at(1).startsWith(QStringLiteral("VELMAR TERMINATO : ")));
+            } else {
+                QCOMPARE(fx.text2.at(1), QStringLiteral("VELMAR TERMINATO : ") + status);
+            }
+            QCOMPARE(fx.panel().Text1.text(),
+                     errText.isEmpty() ? QString() : QStringLiteral("prima 1"));
+        } else {
+            QVERIFY(fx.text2.isEmpty());
+            QCOMPARE(fx.panel().Text2.text(), QStringLiteral("prima 2"));
+            QCOMPARE(fx.panel().Text1.text(), QStringLiteral("prima 1"));
+        }
+    }
+
+    // The tick counter runs 0..30001 and wraps, one job step per tick.
+    void tickCount_data() {
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("after");
+        QTest::newRow("first tick") << 0 << 1;
+        QTest::newRow("below the top") << 29999 << 30000;
+        QTest::newRow("reaches the top") << 30000 << 30001;
+        QTest::newRow("wraps") << 30001 << 0;
+    }
+    void tickCount() {
+        QFETCH(int, before);
+        QFETCH(int, after);
+        CycleFixture fx({.ticks = "0000"});
+        QVERIFY(fx.start());
+        fx.job().iTickCount = std::int16_t(before);
+        QVERIFY(fx.runUntil([&] { return !fx.scans.isEmpty(); }, 2000));
+        QCOMPARE(int(fx.job().iTickCount), after);
+        QCOMPARE(fx.panel().txtTimer.text(), QString::number(after));
+        // And the next tick counts on from there.
+        QVERIFY(fx.runUntil([&] { return fx.scans.size() == 2; }, 2000));
+        QCOMPARE(int(fx.job().iTickCount), after == 30001 ? 0 : after + 1);
+    }
+
+    // The heartbeat in Text3 only while status texts are shown.
+    void heartbeat_data() {
+        QTest::addColumn<bool>("showStatus");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("shown") << true
+                               << QStringList{QStringLiteral("Timer ON"),
+                                              QStringLiteral("Timer on"),
+                                              QStringLiteral("Timer ON")};
+        QTest::newRow("hidden") << false << QStringList{};
+    }
+    void heartbeat() {
+        QFETCH(bool, showStatus);
+        QFETCH(QStringList, expected);
+        CycleFixture fx({.ticks = "0000"});
+        QVERIFY(fx.start());
+        if (showStatus) {
+            fx.program->handlers.trayDoubleClicked();
+        }
+        QStringList seen;
+        QObject::connect(&fx.panel().Text3, &TextControl::changed, &fx.panel().Text3,
+                         [&](const QString& t) { seen << t; });
+        QVERIFY(fx.runUntil([&] { return fx.scans.size() == 3; }, 5000));
+        QCOMPARE(seen, expected);
+    }
+
+    // After a job or a dump the next tick comes 1000 ms later and only restores
+    // the poll interval: the next scan is 1000 ms + the interval after the end.
+    void settleTick_data() {
+        QTest::addColumn<bool>("afterJob");
+        QTest::newRow("after a dump") << false;
+        QTest::newRow("after a job") << true;
+    }
+    void settleTick() {
+        QFETCH(bool, afterJob);
+        CycleFixture fx({.interval = "5"});
+        QVERIFY(fx.start());
+        QCOMPARE(fx.job().nPollInterval, 5000);
+        std::int64_t endedAt = -1;
+        QObject::connect(&fx.panel().Text8, &TextControl::changed, &fx.panel().Text8,
+                         [&] { endedAt = fx.rt.nowMs(); }); // the dump's registration number
+        QVERIFY(fx.bringIntoService({1}));
+        QCOMPARE(fx.scans.first(), std::int64_t(5000));
+        if (afterJob) {
+            fx.writeJob(1, CycleFixture::receipt("JOB 1"));
+            QVERIFY(fx.runUntil([&] { return !fx.jobEnds.isEmpty(); }, 30000));
+            endedAt = fx.jobEnds.first().atMs;
+            QCOMPARE(fx.read("FINESCO", 1), QByteArray("finesco"));
+        }
+        QVERIFY(endedAt > 0);
+        const qsizetype scansAtEnd = fx.scans.size();
+        const std::int16_t count = fx.job().iTickCount;
+        QCOMPARE(fx.engine().Timer21->interval(), 1000);
+        QVERIFY(fx.engine().Timer21->isActive());
+
+        // The settle tick: the interval comes back, nothing is scanned.
+        fx.rt.runUntilUs((endedAt + 1000 + 1) * 1000);
+        QCOMPARE(fx.scans.size(), scansAtEnd);
+        QCOMPARE(fx.job().iTickCount, count);
+        QCOMPARE(fx.job().iSettleTicks, std::int16_t(0));
+        QCOMPARE(fx.engine().Timer21->interval(), 5000);
+        QVERIFY(fx.engine().Timer21->isActive());
+
+        QVERIFY(fx.runUntil([&] { return fx.scans.size() == scansAtEnd + 3; }, 20000));
+        QCOMPARE(fx.scans.at(scansAtEnd) - endedAt, std::int64_t(1000 + 5000));
+        // Idle scans then follow at the poll interval.
+        QCOMPARE(fx.scans.at(scansAtEnd + 1) - fx.scans.at(scansAtEnd), std::int64_t(5000));
+        QCOMPARE(fx.scans.at(scansAtEnd + 2) - fx.scans.at(scansAtEnd + 1), std::int64_t(5000));
+    }
+
+    // Poll ticks while a dump runs (the operator ticking a box re-arms the
+    // timer in the middle of it) change nothing, not even the tick counter.
+    void tickDuringDump() {
+        // The register answers the request's reset 2.5 s late: a long dump.
+        CycleFixture fx({.faults = {QStringLiteral("late-echo:2500@1")}});
+        QVERIFY(fx.start());
+        int ticksInDump = 0;
+        QObject::connect(&fx.engine(), &Engine::pollTick, &fx.engine(), [&] {
+            if (fx.job().bDumpInProgress) {
+                ++ticksInDump;
+            }
+        });
+        // What a tick in the middle of the dump left behind.
+        bool checked = false;
+        bool armedBefore = false;
+        bool armedAfter = false;
+        std::int16_t countBefore = -1;
+        std::int16_t countAfter = -1;
+        QString shownBefore;
+        QString shownAfter;
+        fx.every(10, [&] {
+            if (!fx.job().bDumpInProgress) {
+                return true;
+            }
+            countBefore = fx.job().iTickCount;
+            shownBefore = fx.panel().txtTimer.text();
+            fx.tick(2); // service mode: the poll timer is armed again
+            armedBefore = fx.engine().Timer21->isActive();
+            fx.program->cycle.Timer21_Timer();
+            countAfter = fx.job().iTickCount;
+            shownAfter = fx.panel().txtTimer.text();
+            armedAfter = fx.engine().Timer21->isActive(); // it stays armed
+            checked = true;
+            return false;
+        });
+        const std::int16_t countAtDump = 1; // the first scan requested the dump
+        QVERIFY(fx.runUntil([&] { return fx.exists("SR_MATR", 1); }, 20000));
+        QVERIFY(checked);
+        QVERIFY(armedBefore);
+        QVERIFY(armedAfter);
+        QCOMPARE(countAfter, countBefore);
+        QCOMPARE(shownAfter, shownBefore);
+        QVERIFY2(ticksInDump >= 2, qPrintable(QString::number(ticksInDump)));
+        QCOMPARE(fx.job().iTickCount, countAtDump);
+        QCOMPARE(fx.scans.size(), 1);
+    }
+
+    // No serial port at all: E502 in all four error files on every scan.
+    void noPortAvailable() {
+        CycleFixture fx({.ticks = "1111"});
+        fx.serial.existingPorts.clear();
+        QVERIFY(fx.start());
+        for (int n = 1; n <= 4; ++n) {
+            QCOMPARE(fx.panel().check(n).value(), 0);
+            QVERIFY(!fx.panel().check(n).enabled());
+        }
+        QVERIFY(fx.runUntil([&] { return fx.scans.size() == 1; }, 2000));
+        for (int n = 1; n <= 4; ++n) {
+            QCOMPARE(fx.read("SR_ERR", n), kE502 + "\r\n");
+        }
+        fx.remove("SR_ERR", 2);
+        fx.put("SR_ERR", 4, kStaleErr);
+        QVERIFY(fx.runUntil([&] { return fx.scans.size() == 2; }, 2000));
+        QCOMPARE(fx.read("SR_ERR", 2), kE502 + "\r\n");
+        QCOMPARE(fx.read("SR_ERR", 4), kE502 + "\r\n");
+        QVERIFY(fx.serial.written.isEmpty());
+        QVERIFY(!fx.exists("SR_MATR", 1));
+    }
+
+    // A close request while the receipt is being transmitted is refused; the
+    // job finishes and the program keeps polling.
+    void closeRefusedWhileTransmitting() {
+        CycleFixture fx;
+        QVERIFY(fx.start());
+        QVERIFY(fx.bringIntoService({1}));
+        int refused = 0;
+        fx.every(10, [&] {
+            if (!fx.engine().link.TransmitBusy) {
+                return true;
+            }
+            refused += fx.program->requestClose() ? 0 : 1;
+            return false;
+        });
+        fx.writeJob(1, CycleFixture::receipt("JOB 1"));
+        QVERIFY(fx.runUntil([&] { return fx.exists("FINESCO", 1); }, 30000));
+        QCOMPARE(refused, 1);
+        QVERIFY(!fx.ended);
+        QVERIFY(!fx.job().bClosing);
+        QVERIFY(fx.panel().tray.visible());
+        fx.writeJob(1, CycleFixture::receipt("JOB 2"));
+        QVERIFY(fx.runUntil([&] { return !fx.exists("SR_START", 1); }, 30000));
+        QCOMPARE(fx.read("FINESCO", 1), QByteArray("finesco"));
+        QVERIFY(fx.close());
+        QVERIFY(fx.ended);
+    }
+
+    // Closing while idle: every channel file of the available ports goes but
+    // the receipts; the settings are written.
+    void closeWhenIdle() {
+        CycleFixture fx({.ticks = "1100"});
+        fx.serial.existingPorts.remove(4);
+        QVERIFY(fx.start());
+        QVERIFY(fx.bringIntoService({1, 2}));
+        fx.writeJob(1, CycleFixture::receipt("JOB 1"));
+        QVERIFY(fx.runUntil([&] { return fx.exists("FINESCO", 1); }, 30000));
+        const QByteArray refused = "BOGUS;\r\n";
+        fx.writeJob(2, refused);
+        QVERIFY(fx.runUntil([&] { return fx.exists("SR_ERR", 2); }, 30000));
+        fx.writeJob(3, CycleFixture::receipt("JOB 3")); // channel 3 is not ticked
+        fx.put("SR_START", 4, "1\r\n");                 // port 4 does not exist
+        fx.put("SR_ERR", 4, kStaleErr);
+        for (const char* name : {"VMCHKCOM.TXT", "VMChkBd.txt", "VMCHKSCO.TXT"}) {
+            QFile::remove(fx.settingPath(name)); // the shut-down writes them anew
+        }
+        QSignalSpy notice(&fx.panel().Form1, &PanelControl::visibleChanged);
+
+        const std::int64_t closeAt = fx.rt.nowMs();
+        QVERIFY(fx.close());
+        QVERIFY(fx.ended);
+        QCOMPARE(fx.endedAtMs - closeAt, std::int64_t(1000 + 3 * 1000)); // three ports to close
+        for (int n = 1; n <= 3; ++n) {
+            for (const char* base : {"SR_MATR", "SR_START", "SR_ERR", "SR_OUT", "FINESCO"}) {
+                QVERIFY2(!fx.exists(base, n), qPrintable(ChannelFiles::name(base, n)));
+            }
+        }
+        QCOMPARE(fx.read("SR_DATI", 2), refused);
+        QCOMPARE(fx.read("SR_DATI", 3), CycleFixture::receipt("JOB 3"));
+        QVERIFY(!fx.exists("SR_DATI", 1)); // printed, so deleted by the job
+        QVERIFY(fx.exists("SR_START", 4));
+        QCOMPARE(fx.read("SR_ERR", 4), kStaleErr);
+        QCOMPARE(fx.readSetting("VMCHKCOM.TXT"), QByteArray("1100\r\n"));
+        QCOMPARE(fx.readSetting("VMChkBd.txt"), QByteArray("9600\r\n"));
+        QVERIFY(fx.readSetting("VMCHKSCO.TXT").startsWith(" 0 \r\n30\r\n0\r\n0\r\n"));
+        QVERIFY(!fx.panel().tray.visible());
+        QCOMPARE(notice.size(), 2); // the closing notice came and went
+        QVERIFY(!fx.panel().Form1.visible());
+    }
+
+    // Closing while a dump or a job is under way.
+    void closeDuringWork_data() {
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<int>("moment");
+        QTest::addColumn<bool>("filesKept");
+        QTest::addColumn<int>("closeMs");
+        // Outside the dump exchange: the waits are cut short, the files stay.
+        QTest::newRow("dump request waiting for the reset")
+            << QStringList{QStringLiteral("late-echo:2500@1")} << int(InDumpRequest) << true
+            << 1000 + 2000;
+        QTest::newRow("job on a port another program holds")
+            << QStringList{} << int(InJob) << true << 1000 + 2000;
+        // Inside the dump exchange: the ordinary shut-down.
+        QTest::newRow("inside the dump exchange")
+            << QStringList{QStringLiteral("late-echo:2500@3")} << int(InDumpExchange) << false
+            << 1000 + 4 * 1000;
+    }
+    void closeDuringWork() {
+        QFETCH(QStringList, faults);
+        QFETCH(int, moment);
+        QFETCH(bool, filesKept);
+        QFETCH(int, closeMs);
+        CycleFixture fx({.faults = faults});
+        QVERIFY(fx.start());
+        if (moment == InJob) {
+            QVERIFY(fx.bringIntoService({1}));
+            fx.serial.busyPorts << 1;
+        }
+        const QByteArray receipt = CycleFixture::receipt("JOB 1");
+        fx.writeJob(1, receipt);
+        fx.put("SR_ERR", 1, kStaleErr);
+        for (const char* name : {"VMCHKCOM.TXT", "VMChkBd.txt", "VMCHKSCO.TXT"}) {
+            QFile::remove(fx.settingPath(name)); // the shut-down writes them anew
+        }
+        const bool matrBefore = fx.exists("SR_MATR", 1);
+
+        std::int64_t closeAt = -1;
+        bool waitsCut = false;
+        fx.program->cycle.saveSettings = [&] {
+            waitsCut = fx.engine().link.ReplyTimedOut;
+            fx.program->settings.SaveSettings();
+        };
+        fx.every(10, [&] {
+            const JobState& j = fx.job();
+            const bool now = moment == InDumpRequest ? j.bDumpInProgress && !j.bDumpConfActive
+                             : moment == InDumpExchange
+                                 ? j.bDumpConfActive
+                                 : j.bJobRunning && !fx.engine().link.TransmitBusy;
+            if (!now) {
+                return true;
+            }
+            closeAt = fx.rt.nowMs();
+            fx.program->requestClose(); // the program ends inside
+            return false;
+        });
+        QVERIFY(!fx.runUntil([] { return false; }, 30000));
+        QVERIFY(fx.ended);
+        QVERIFY(closeAt > 0);
+        QCOMPARE(fx.endedAtMs - closeAt, std::int64_t(closeMs));
+        QCOMPARE(fx.readSetting("VMCHKCOM.TXT"), QByteArray("1000\r\n"));
+        QCOMPARE(fx.readSetting("VMChkBd.txt"), QByteArray("9600\r\n"));
+        QVERIFY(!fx.exists("FINESCO", 1));
+        QCOMPARE(fx.read("SR_DATI", 1), receipt);
+        if (filesKept) {
+            QVERIFY(waitsCut);
+            QVERIFY(fx.exists("SR_START", 1));
+            QCOMPARE(fx.read("SR_ERR", 1), kStaleErr);
+            QCOMPARE(fx.exists("SR_MATR", 1), matrBefore);
+        } else {
+            for (const char* base : {"SR_MATR", "SR_START", "SR_ERR", "SR_OUT"}) {
+                QVERIFY2(!fx.exists(base, 1), base);
+            }
+        }
+        QVERIFY(fx.documents(QStringLiteral("receipt")).isEmpty());
+    }
+
+    // Dumps in channel order: the first channel identified takes the others
+    // out of service; one that fails leaves the scan to the next channel.
+    void dumpOrder_data() {
+        QTest::addColumn<QByteArray>("ticks");
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<int>("identified");
+        QTest::addColumn<bool>("firstFailed");
+        QTest::newRow("channels 1 and 3") << QByteArray("1010") << QStringList{} << 1 << false;
+        // The dump's own reset on channel 1 is not answered (the 3rd command).
+        QTest::newRow("channel 1 fails, channel 2 next")
+            << QByteArray("1100") << QStringList{QStringLiteral("no-echo@3")} << 2 << true;
+    }
+    void dumpOrder() {
+        QFETCH(QByteArray, ticks);
+        QFETCH(QStringList, faults);
+        QFETCH(int, identified);
+        QFETCH(bool, firstFailed);
+        CycleFixture fx({.ticks = ticks, .faults = faults});
+        QVERIFY(fx.start());
+        QVERIFY(fx.runUntil([&] { return fx.exists("SR_MATR", identified); }, 20000));
+        QCOMPARE(fx.scans.size(), 1); // all in the first scan
+        fx.runFor(10000);
+        for (int n = 1; n <= 4; ++n) {
+            QCOMPARE(fx.exists("SR_MATR", n), n == identified);
+            QCOMPARE(fx.panel().check(n).value(), n == identified ? 1 : 0);
+            QCOMPARE(fx.panel().check(n).enabled(), n == identified);
+            QCOMPARE(fx.panel().portLamp(n).fillColor(),
+                     n == identified ? LampControl::kGreen : LampControl::kRed);
+        }
+        QCOMPARE(fx.read("SR_ERR", 1),
+                 firstFailed ? kDumpFailed + "\r\n" : QByteArray("<missing>"));
+        // Two resets per dump: no channel was asked twice, none after the success.
+        QCOMPARE(fx.serial.written, QByteArray("KKKK").repeated(firstFailed ? 2 : 1));
+    }
+
+    // Network mode with the register switched off: the unanswered reset
+    // leaves the dump pending and polling idle until the operator resets the
+    // connection while it is up; then the register is identified and the
+    // waiting job runs.
+    void networkDumpWaitsForReset() {
+        CycleFixture fx({.family = 5, .tcp = true});
+        fx.socket.registerOn = false;
+        QVERIFY(fx.start());
+        fx.writeJob(1, CycleFixture::receipt("JOB 1"));
+        fx.runFor(30000);
+        QVERIFY(fx.job().bDumpInProgress);
+        QCOMPARE(fx.scans.size(), 1); // every later tick did nothing
+        QVERIFY(!fx.exists("SR_MATR", 1));
+        QVERIFY(!fx.exists("SR_ERR", 1)); // no dump ran
+        QVERIFY(fx.exists("SR_START", 1));
+
+        // The register is back. A reset while the connection is closed only
+        // connects; the pending dump is released by a reset that finds the
+        // connection up.
+        fx.socket.registerOn = true;
+        fx.panel().cmdResetConn.click();
+        fx.runFor(5000);
+        QCOMPARE(fx.socket.state(), int(SocketControl::Connected));
+        QVERIFY(fx.job().bDumpInProgress);
+        QCOMPARE(fx.scans.size(), 1);
+        fx.panel().cmdResetConn.click();
+        QVERIFY(!fx.job().bDumpInProgress);
+        QVERIFY(fx.runUntil([&] { return fx.exists("SR_MATR", 1); }, 10000));
+
+        QVERIFY(fx.runUntil([&] { return !fx.exists("SR_START", 1); }, 30000));
+        fx.runFor(1000);
+        QCOMPARE(receiptsWith(fx, QStringLiteral("JOB 1")), 1);
+        QCOMPARE(fx.read("FINESCO", 1), QByteArray("finesco"));
+        QVERIFY(fx.exists("SR_ERR", 1) != fx.exists("FINESCO", 1)); // one answer, whichever
+    }
+
+    // A register that stalled (XOFF) during a failed job sends its XON when
+    // the stall ends. If that XON lands while the next job waits for the echo
+    // of a payment the register refused, it must not count as the echo: the
+    // receipt was not closed, so the host must not get FINESCO.
+    void leftoverXonIsNoEcho() {
+        // Commands: the dump 1-4; job A: KK 5-6, the sale 7 (XOFF, no XON for
+        // 28.5 s, so job A fails), the first byte of its payment 8; job B: KK
+        // 9-10, 25F 11, its text line 12, the sale 13, the payment 14, refused.
+        CycleFixture fx(
+            {.faults = {QStringLiteral("xoff-stall:28500@7"), QStringLiteral("refuse@14")}});
+        QVERIFY(fx.start());
+        QVERIFY(fx.bringIntoService({1}));
+        fx.writeJob(1, kPlain);
+        QVERIFY(fx.runUntil([&] { return !fx.exists("SR_START", 1); }, 60000));
+        QCOMPARE(fx.read("SR_ERR", 1), kE504 + "\r\n");
+        fx.remove("SR_ERR", 1); // the host collects the answer
+        fx.writeJob(1, CycleFixture::receipt("JOB B"));
+        QVERIFY(fx.runUntil([&] { return !fx.exists("SR_START", 1); }, 60000));
+        fx.runFor(1000);
+
+        bool paymentRefused = false;
+        for (const QJsonObject& o : fx.documents(QStringLiteral("refused"))) {
+            paymentRefused = paymentRefused ||
+                             o.value(QStringLiteral("command")).toString() == QLatin1String("1T");
+        }
+        QVERIFY(paymentRefused);
+        QVERIFY(fx.documents(QStringLiteral("receipt")).isEmpty()); // nothing was printed
+        QVERIFY(!fx.exists("FINESCO", 1));
+        QCOMPARE(fx.read("SR_ERR", 1), kE504 + "\r\n");
+    }
+
+    // The same cycle over a serial line and over TCP: dump, then two jobs.
+    void wholeCycle_data() {
+        QTest::addColumn<bool>("tcp");
+        QTest::newRow("serial") << false;
+        QTest::newRow("tcp") << true;
+    }
+    void wholeCycle() {
+        QFETCH(bool, tcp);
+        CycleFixture fx({.family = 5, .tcp = tcp});
+        QVERIFY(fx.start());
+        QCOMPARE(fx.panel().OptionRete.value(), tcp);
+        fx.writeJob(1, CycleFixture::receipt("JOB 1"));
+        QVERIFY(fx.runUntil([&] { return fx.exists("FINESCO", 1); }, 30000));
+        QVERIFY(fx.read("SR_MATR", 1).startsWith(workstationIdentifier() + "\r\nStato: RT\r\n"));
+        fx.runFor(6000); // the register settles the footer's acknowledgement
+        QList<QJsonObject> receipts = fx.documents(QStringLiteral("receipt"));
+        QCOMPARE(receipts.size(), 1);
+        QCOMPARE(fx.read("SR_OUT", 1), infoLines(receipts.first()));
+
+        fx.remove("FINESCO", 1);
+        fx.writeJob(1, CycleFixture::receipt("JOB 2"));
+        QVERIFY(fx.runUntil([&] { return fx.exists("FINESCO", 1); }, 30000));
+        fx.runFor(6000);
+        receipts = fx.documents(QStringLiteral("receipt"));
+        QCOMPARE(receipts.size(), 2);
+        QVERIFY(CycleFixture::lines(receipts.at(1)).contains(QStringLiteral("JOB 2")));
+        QCOMPARE(fx.read("SR_OUT", 1), infoLines(receipts.at(1)));
+        QVERIFY(!fx.exists("SR_ERR", 1));
+        QVERIFY(!fx.exists("SR_DATI", 1));
+        if (tcp) {
+            QVERIFY(fx.socket.connects >= 1);
+            QVERIFY(fx.socket.written.startsWith("KKKK")); // the dump's two resets
+            QVERIFY(fx.socket.written.contains("\"JOB 2\"@"));
+            QVERIFY(fx.serial.written.isEmpty());
+        } else {
+            QVERIFY(fx.serial.written.startsWith("KKKK"));
+            QVERIFY(fx.socket.written.isEmpty());
+            QVERIFY(receipts.at(1).value(QStringLiteral("ack")).toBool());
+        }
+    }
+
+private:
+    enum Hook { NoHook, RemovePort, WithdrawReceipt };
+    enum Moment { InDumpRequest, InDumpExchange, InJob };
+};
+
+QTEST_GUILESS_MAIN(TestJobCycle)
+#include "tst_jobcycle.moc"
