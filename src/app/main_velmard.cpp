@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 
 using namespace velmar;
 
@@ -138,7 +139,15 @@ int main(int argc, char** argv) {
     VelmarProgram program(EngineServices{runtime, serial, socket, ui, programExit,
                                          QCoreApplication::applicationDirPath()});
     logPanel(program.engine.panel, log);
-    QObject::connect(&program, &VelmarProgram::ended, &app, [] { QCoreApplication::exit(0); });
+    QObject::connect(&program, &VelmarProgram::ended, &app, [&program, &log] {
+        // A shut-down that cut a job's or a dump's waits short ends at once:
+        // what was under way must not go on to touch the channel files.
+        if (program.engine.job.bJobRunning || program.engine.job.bDumpInProgress) {
+            log.line(QStringLiteral("velmard: ended during a job or dump; channel files left as they are"));
+            std::exit(0);
+        }
+        QCoreApplication::exit(0);
+    });
 
     if (!program.start()) {
         log.line(QStringLiteral("velmard: start-up failed; see the messages above"));
@@ -147,6 +156,27 @@ int main(int argc, char** argv) {
     log.openIn(program.engine.job.DataDir);
     log.line(QStringLiteral("velmard %1: data directory %2, settings in %3")
                  .arg(QLatin1String(identity::kVersionText), program.engine.job.DataDir, program.settings.folder()));
+
+    // In network mode a dump whose reset went unanswered waits for the
+    // operator's "Reset Connessione". velmard has no button: it presses it
+    // when a dump has stayed pending over two checks 30 s apart (a dump takes
+    // seconds).
+    QTimer pendingDump;
+    bool seenPending = false;
+    pendingDump.setInterval(30000);
+    QObject::connect(&pendingDump, &QTimer::timeout, [&program, &log, &seenPending] {
+        Engine& e = program.engine;
+        const bool pending = e.panel.OptionRete.value() && e.job.bDumpInProgress &&
+                             !e.job.bDumpConfActive && !e.link.TransmitBusy;
+        if (pending && seenPending) {
+            log.line(QStringLiteral("velmard: the register did not answer; resetting the connection"));
+            seenPending = false;
+            e.ecr.cmdResetConn_Click();
+            return;
+        }
+        seenPending = pending;
+    });
+    pendingDump.start();
 
     // A stop request waits for the receipt being printed, then shuts down.
     SignalWatcher watcher;
