@@ -16,10 +16,12 @@ enum class MsgAnswer { Ok, Cancel, Yes, No };
 
 struct MessageBox {
     QString text;
-    QString title; // empty: the program's title
+    QString title; // empty: the program's title, unless `untitled`
     MsgButtons buttons = MsgButtons::Ok;
     MsgIcon icon = MsgIcon::None;
     MsgAnswer defaultAnswer = MsgAnswer::Ok;
+    bool untitled = false;    // a box with an empty title bar
+    bool systemModal = false; // on top of every window, not only Velmar's
 };
 
 class OperatorUi {

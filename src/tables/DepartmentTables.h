@@ -71,6 +71,8 @@ public:
     const QString& currentFilePath() const { return currentFilePath_; }
     std::int16_t currentDepartment() const { return currentDepartment_; }
     std::int16_t currentVatCode() const { return currentVatCode_; }
+    void setCurrentDepartment(std::int16_t d) { currentDepartment_ = d; }
+    void setCurrentVatCode(std::int16_t code) { currentVatCode_ = code; }
     bool currentGiftFlag = false;
     bool currentVoucherFlag = false;
 
