@@ -59,8 +59,20 @@ struct ProgramFixture {
     QString data(const QString& name) const {
         return QDir(program.engine.job.DataDir).filePath(name);
     }
+    // A null `bytes` leaves the file absent; an empty one writes an empty file.
     void setting(const char* name, const QByteArray& bytes) {
-        writeAll(folder(QLatin1String(name)), bytes);
+        if (!bytes.isNull()) {
+            writeAll(folder(QLatin1String(name)), bytes);
+        }
+    }
+    QByteArray saved(const char* name) const { return readAll(folder(QLatin1String(name))); }
+    // The four channel ticks as VMCHKCOM.TXT writes them, "1010".
+    QByteArray ticks() const {
+        QByteArray t;
+        for (int n = 1; n <= 4; ++n) {
+            t += panel.check(n).value() == 1 ? '1' : '0';
+        }
+        return t;
     }
     bool start() { return program.start(); }
 

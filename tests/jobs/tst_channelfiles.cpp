@@ -1,6 +1,6 @@
-// The channel files: their names, the end-of-job rules, the error file, and
-// deletions that the host blocks (retried every 500 ms, 20 failures per call,
-// then logged and skipped).
+// The channel files: the end-of-job rules, the error file, and deletions that
+// the host blocks (retried every 500 ms, 20 failures per call, then logged and
+// skipped).
 //
 // A deletion is made to fail, even for root, by a non-empty folder standing
 // where the file should be.
@@ -9,44 +9,51 @@
 #include "common/VirtualRuntime.h"
 #include "jobs/ChannelFiles.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QLocale>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace velmar;
 using namespace velmar::test;
+using namespace Qt::StringLiterals;
 
 namespace {
+
+// A deletion of ChannelFiles; null stands for VerifyExistenceAndKill("\<file>").
+using Kill = void (ChannelFiles::*)();
+// What stands where the file should be; Freed: blocked until 1200 ms, then a file.
+enum class Setup { Absent, File, Blocked, Freed };
 
 struct FilesFixture {
     FilesFixture() {
         job.DataDir = dir.path();
-        job.iCurrentCom = 1;
+        job.iCurrentCom = 3;
     }
     QString path(const QString& name) const { return QDir(dir.path()).filePath(name); }
     void put(const QString& name, const QByteArray& bytes = "x") { writeAll(path(name), bytes); }
-    // A folder with a file inside where `name` should be: deleting it fails.
     void block(const QString& name) {
         QDir(dir.path()).mkpath(name);
-        writeAll(QDir(path(name)).filePath(QStringLiteral("aperto")), "x");
+        put(name + u"/aperto"_s);
     }
-    void unblock(const QString& name, bool leaveFile) {
-        QDir(path(name)).removeRecursively();
-        if (leaveFile) {
+    // The host lets go: the folder goes and a plain file is left in its place.
+    void freeAt(int ms, const QString& name) {
+        rt.scheduleAtUs(ms * 1000LL, [this, name] {
+            QDir(path(name)).removeRecursively();
             put(name);
-        }
+        });
     }
     bool exists(const QString& name) const { return QFileInfo::exists(path(name)); }
-    bool blocked(const QString& name) const { return QFileInfo(path(name)).isDir(); }
-    QByteArray log() const { return readAll(path(QStringLiteral("LOGFILE.TXT"))); }
-    QByteArray logLine(const char* message, const QTime& at) const {
+    QByteArray log() const { return readAll(path(u"LOGFILE.TXT"_s)); }
+    // The local short date and time of the virtual clock, then the message.
+    QByteArray logLine(const QByteArray& message, const QTime& at) const {
         const QDate day = rt.currentDateTime().date();
         return QLocale::system().toString(day, QLocale::ShortFormat).toLatin1() + ' ' +
-               at.toString(QStringLiteral("HH:mm:ss")).toLatin1() + ' ' + message + "\r\n";
+               at.toString(u"HH:mm:ss"_s).toLatin1() + ' ' + message + "\r\n";
     }
     int elapsedMs() const { return static_cast<int>(rt.nowUs() / 1000); }
+    void run(Kill kill, const QString& file) {
+        kill ? (files.*kill)() : files.VerifyExistenceAndKill(QLatin1Char('\\') + file);
+    }
 
     QTemporaryDir dir;
     VirtualRuntime rt; // starts on 6 December 2026 at 09:15 local time
@@ -56,106 +63,90 @@ struct FilesFixture {
     ChannelFiles files{rt, job, trace};
 };
 
-enum class Kill { Err, Out, Dati, Start };
-
-void run(ChannelFiles& files, Kill kill) {
-    switch (kill) {
-    case Kill::Err:
-        files.SubKillErrFile();
-        break;
-    case Kill::Out:
-        files.SubKillFileOut();
-        break;
-    case Kill::Dati:
-        files.SubKillDatiFile();
-        break;
-    case Kill::Start:
-        files.SubKillStartFile();
-        break;
-    }
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Kill)
+Q_DECLARE_METATYPE(Setup)
 
 class TestChannelFiles : public QObject {
     Q_OBJECT
 
 private slots:
-    void names_data() {
-        QTest::addColumn<QByteArray>("base");
-        QTest::addColumn<int>("channel");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("start 1") << QByteArray("SR_START") << 1 << "SR_START.001";
-        QTest::newRow("data 2") << QByteArray("SR_DATI") << 2 << "SR_DATI.002";
-        QTest::newRow("error 3") << QByteArray("SR_ERR") << 3 << "SR_ERR.003";
-        QTest::newRow("output 4") << QByteArray("SR_OUT") << 4 << "SR_OUT.004";
-        QTest::newRow("identity 1") << QByteArray("SR_MATR") << 1 << "SR_MATR.001";
-        QTest::newRow("end marker 4") << QByteArray("FINESCO") << 4 << "FINESCO.004";
-    }
-    void names() {
-        QFETCH(QByteArray, base);
-        QFETCH(int, channel);
-        QFETCH(QString, name);
-        FilesFixture f;
-        QCOMPARE(ChannelFiles::name(base.constData(), channel), name);
-        QCOMPARE(f.files.path(base.constData(), channel), f.dir.path() + QLatin1Char('/') + name);
-        QVERIFY(!f.files.exists(base.constData(), channel));
-        f.put(name);
-        QVERIFY(f.files.exists(base.constData(), channel));
-    }
-
-    // Each deletion takes the file of the current channel only, if present.
-    void subKill_data() {
+    // Each deletion takes the file of the current channel (3) only. A blocked
+    // one: 20 failures, 19 pauses of 500 ms, one line in LOGFILE.TXT, and the
+    // call goes on; freed while the call waits, it goes at the next attempt.
+    // The plain deletion never waits. Every call has a budget of its own: each
+    // case runs twice.
+    void deletion_data() {
         QTest::addColumn<Kill>("kill");
         QTest::addColumn<QString>("base");
-        QTest::addColumn<bool>("present");
-        QTest::newRow("SR_ERR present") << Kill::Err << "SR_ERR" << true;
-        QTest::newRow("SR_ERR absent") << Kill::Err << "SR_ERR" << false;
-        QTest::newRow("SR_OUT present") << Kill::Out << "SR_OUT" << true;
-        QTest::newRow("SR_OUT absent") << Kill::Out << "SR_OUT" << false;
-        QTest::newRow("SR_DATI present") << Kill::Dati << "SR_DATI" << true;
-        QTest::newRow("SR_DATI absent") << Kill::Dati << "SR_DATI" << false;
+        QTest::addColumn<Setup>("setup");
+        QTest::addColumn<int>("elapsedMs");
+        QTest::addColumn<bool>("logs"); // "Errore nella Kill di <base>", once per call
+        const Kill err = &ChannelFiles::SubKillErrFile, out = &ChannelFiles::SubKillFileOut,
+                   dati = &ChannelFiles::SubKillDatiFile, start = &ChannelFiles::SubKillStartFile,
+                   verify = nullptr;
+        QTest::newRow("SR_OUT") << out << "SR_OUT" << Setup::File << 0 << false;
+        QTest::newRow("SR_OUT absent") << out << "SR_OUT" << Setup::Absent << 0 << false;
+        QTest::newRow("verify, leading backslash")
+            << verify << "SR_OUT" << Setup::File << 0 << false;
+        QTest::newRow("SR_ERR blocked") << err << "SR_ERR" << Setup::Blocked << 19000 << true;
+        QTest::newRow("SR_OUT blocked") << out << "SR_OUT" << Setup::Blocked << 19000 << true;
+        QTest::newRow("SR_DATI blocked") << dati << "SR_DATI" << Setup::Blocked << 19000 << true;
+        QTest::newRow("SR_START blocked") << start << "SR_START" << Setup::Blocked << 19000 << true;
+        // Failures at 0, 500 and 1000 ms, freed at 1200 ms.
+        QTest::newRow("SR_OUT freed") << out << "SR_OUT" << Setup::Freed << 1500 << false;
+        QTest::newRow("SR_START freed") << start << "SR_START" << Setup::Freed << 1500 << false;
+        QTest::newRow("verify blocked: no retry")
+            << verify << "FINESCO" << Setup::Blocked << 0 << false;
     }
-    void subKill() {
+    void deletion() {
         QFETCH(Kill, kill);
         QFETCH(QString, base);
-        QFETCH(bool, present);
+        QFETCH(Setup, setup);
+        QFETCH(int, elapsedMs);
+        QFETCH(bool, logs);
         FilesFixture f;
-        f.job.iCurrentCom = 3;
-        const QString mine = base + QStringLiteral(".003");
-        if (present) {
-            f.put(mine);
-        }
-        for (const QString& other : {base + QStringLiteral(".001"), base + QStringLiteral(".004"),
-                                     QStringLiteral("SR_START.003")}) {
+        const QString mine = base + u".003"_s;
+        const QStringList others{base + u".001"_s, base + u".004"_s};
+        for (const QString& other : others) {
             f.put(other);
         }
-        run(f.files, kill);
-        QVERIFY(!f.exists(mine));
-        QVERIFY(f.exists(base + QStringLiteral(".001")));
-        QVERIFY(f.exists(base + QStringLiteral(".004")));
-        QVERIFY(f.exists(QStringLiteral("SR_START.003")));
-        QCOMPARE(f.elapsedMs(), 0);
-        QVERIFY(!f.exists(QStringLiteral("LOGFILE.TXT")));
+        if (setup == Setup::File) {
+            f.put(mine);
+        } else if (setup != Setup::Absent) {
+            f.block(mine);
+        }
+        if (setup == Setup::Freed) {
+            f.freeAt(1200, mine);
+        }
+        f.run(kill, mine);
+        f.run(kill, mine);
+        QCOMPARE(f.elapsedMs(), elapsedMs);
+        QCOMPARE(f.exists(mine), setup == Setup::Blocked); // skipped, not forced
+        QVERIFY(f.exists(others[0]) && f.exists(others[1]));
+        const QByteArray logged = "Errore nella Kill di " + base.toLatin1();
+        QCOMPARE(f.log(),
+                 logs ? f.logLine(logged, QTime(9, 15, 9)) + f.logLine(logged, QTime(9, 15, 19))
+                      : QByteArray());
+        if (kill == &ChannelFiles::SubKillStartFile) { // no error file, so the end marker
+            QCOMPARE(readAll(f.path(u"FINESCO.003"_s)), "finesco"_ba);
+        }
     }
 
-    // The end of every job: the start file goes, and the end marker comes
-    // only when no error file is there.
+    // The end of every job: the start file goes, and the end marker, seven
+    // bytes, comes only when no error file is there.
     void subKillStartFile_data() {
         QTest::addColumn<bool>("start");
         QTest::addColumn<bool>("error");
         QTest::addColumn<QByteArray>("oldMarker"); // null: none
         QTest::addColumn<QByteArray>("marker");    // null: none after the call
-        QTest::newRow("success") << true << false << QByteArray() << QByteArray("finesco");
+        QTest::newRow("success, old marker replaced")
+            << true << false << "finesco di prima, molto lungo\r\n"_ba
+            << "finesco"_ba;
         QTest::newRow("error file") << true << true << QByteArray() << QByteArray();
-        QTest::newRow("old marker replaced")
-            << true << false << QByteArray("finesco di prima, molto lungo\r\n")
-            << QByteArray("finesco");
-        QTest::newRow("no start file: nothing") << false << false << QByteArray() << QByteArray();
-        QTest::newRow("no start file, old marker kept")
-            << false << false << QByteArray("vecchio") << QByteArray("vecchio");
+        QTest::newRow("no start file: nothing") << false << false << "vecchio"_ba
+                                                << "vecchio"_ba;
     }
     void subKillStartFile() {
         QFETCH(bool, start);
@@ -163,185 +154,56 @@ private slots:
         QFETCH(QByteArray, oldMarker);
         QFETCH(QByteArray, marker);
         FilesFixture f;
-        f.job.iCurrentCom = 2;
+        f.put(u"SR_START.001"_s);
         if (start) {
-            f.put(QStringLiteral("SR_START.002"));
+            f.put(u"SR_START.003"_s);
         }
         if (error) {
-            f.put(QStringLiteral("SR_ERR.002"), "E999\r\n");
+            f.put(u"SR_ERR.003"_s, "E999\r\n");
         }
         if (!oldMarker.isNull()) {
-            f.put(QStringLiteral("FINESCO.002"), oldMarker);
+            f.put(u"FINESCO.003"_s, oldMarker);
         }
-        f.put(QStringLiteral("SR_START.001"));
         f.files.SubKillStartFile();
-        QVERIFY(!f.exists(QStringLiteral("SR_START.002")));
-        QVERIFY(f.exists(QStringLiteral("SR_START.001")));
-        QCOMPARE(f.exists(QStringLiteral("SR_ERR.002")), error);
-        QCOMPARE(f.exists(QStringLiteral("FINESCO.002")), !marker.isNull());
-        if (!marker.isNull()) {
-            QCOMPARE(readAll(f.path(QStringLiteral("FINESCO.002"))), marker);
-        }
-        QVERIFY(!f.exists(QStringLiteral("FINESCO.001")));
+        QVERIFY(!f.exists(u"SR_START.003"_s) && f.exists(u"SR_START.001"_s));
+        QCOMPARE(f.exists(u"SR_ERR.003"_s), error);
+        QCOMPARE(readAll(f.path(u"FINESCO.003"_s)), marker);
         QCOMPARE(f.elapsedMs(), 0);
-        // Nothing but the channel files (no temporary left behind).
-        QDir dir(f.dir.path());
-        for (const QString& name :
-             dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
-            QVERIFY2(name.startsWith(QLatin1String("SR_")) || name == QLatin1String("FINESCO.002"),
-                     qPrintable(name));
-        }
     }
 
-    // One line, the text and CR LF, whatever the file held before.
-    void writeErrFile_data() {
-        QTest::addColumn<QByteArray>("before"); // null: no file
-        QTest::addColumn<QByteArray>("message");
-        QTest::newRow("new file")
-            << QByteArray()
-            << QByteArray("E506: Trasmissione non avvenuta: file di input non presente");
-        QTest::newRow("longer text replaced")
-            << QByteArray("E502: Nessuna porta di comunicazione disponibile\r\nseconda riga\r\n")
-            << QByteArray("E1");
-        QTest::newRow("8-bit text") << QByteArray("x") << QByteArray("Errore: quantit\xE0 errata");
-        QTest::newRow("empty text") << QByteArray("E1\r\n") << QByteArray("");
-    }
+    // One line, the text and CR LF, replacing what the file held; the channel
+    // is the argument's, not the current one.
     void writeErrFile() {
-        QFETCH(QByteArray, before);
-        QFETCH(QByteArray, message);
         FilesFixture f;
-        f.job.iCurrentCom = 1; // the channel is the argument's, not the current one
-        if (!before.isNull()) {
-            f.put(QStringLiteral("SR_ERR.004"), before);
-        }
-        f.files.WriteErrFile(message, 4);
-        QCOMPARE(readAll(f.path(QStringLiteral("SR_ERR.004"))), message + "\r\n");
-        QVERIFY(!f.exists(QStringLiteral("SR_ERR.001")));
-    }
-
-    // A file the host keeps blocked: 20 failures, 19 pauses of 500 ms between
-    // them, one line in LOGFILE.TXT, and the call goes on.
-    void blockedDeletion_data() {
-        QTest::addColumn<Kill>("kill");
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QByteArray>("message");
-        QTest::newRow("SR_ERR") << Kill::Err << "SR_ERR.001"
-                                << QByteArray("Errore nella Kill di SR_ERR");
-        QTest::newRow("SR_OUT") << Kill::Out << "SR_OUT.001"
-                                << QByteArray("Errore nella Kill di SR_OUT");
-        QTest::newRow("SR_DATI") << Kill::Dati << "SR_DATI.001"
-                                 << QByteArray("Errore nella Kill di SR_DATI");
-        QTest::newRow("SR_START") << Kill::Start << "SR_START.001"
-                                  << QByteArray("Errore nella Kill di SR_START");
-    }
-    void blockedDeletion() {
-        QFETCH(Kill, kill);
-        QFETCH(QString, file);
-        QFETCH(QByteArray, message);
-        FilesFixture f;
-        f.block(file);
-        run(f.files, kill);
-        QCOMPARE(f.elapsedMs(), 19 * 500);
-        QVERIFY(f.blocked(file)); // skipped, not forced
-        QCOMPARE(f.log(), f.logLine(message.constData(), QTime(9, 15, 9)));
-        if (kill == Kill::Start) {
-            // After the skipped step the call goes on: no error file, so the marker.
-            QCOMPARE(readAll(f.path(QStringLiteral("FINESCO.001"))), QByteArray("finesco"));
-        }
-    }
-
-    // A file released while the call waits is deleted at the next attempt.
-    void releasedWhileWaiting_data() {
-        QTest::addColumn<Kill>("kill");
-        QTest::addColumn<QString>("file");
-        QTest::newRow("SR_ERR") << Kill::Err << "SR_ERR.001";
-        QTest::newRow("SR_OUT") << Kill::Out << "SR_OUT.001";
-        QTest::newRow("SR_DATI") << Kill::Dati << "SR_DATI.001";
-        QTest::newRow("SR_START") << Kill::Start << "SR_START.001";
-    }
-    void releasedWhileWaiting() {
-        QFETCH(Kill, kill);
-        QFETCH(QString, file);
-        FilesFixture f;
-        f.block(file);
-        // Failures at 0, 500 and 1000 ms; the host lets go at 1200 ms.
-        f.rt.scheduleAtUs(1'200'000, [&f, file] { f.unblock(file, true); });
-        run(f.files, kill);
-        QCOMPARE(f.elapsedMs(), 1500);
-        QVERIFY(!f.exists(file));
-        QVERIFY(!f.exists(QStringLiteral("LOGFILE.TXT")));
+        const QByteArray e506 = "E506: Trasmissione non avvenuta: file di input non presente"_ba;
+        f.files.WriteErrFile(e506, 4);
+        QCOMPARE(readAll(f.path(u"SR_ERR.004"_s)), e506 + "\r\n");
+        f.files.WriteErrFile("E1", 4);
+        QCOMPARE(readAll(f.path(u"SR_ERR.004"_s)), "E1\r\n"_ba);
+        QVERIFY(!f.exists(u"SR_ERR.003"_s));
     }
 
     // SubKillStartFile has one budget for both of its steps: failures on the
-    // start file count against the end marker's too.
+    // start file count against the end marker's too, and once it is spent no
+    // step waits any more.
+    void startFileBudgetShared_data() {
+        QTest::addColumn<bool>("freed");
+        QTest::newRow("start file freed after 5 failures") << true;
+        QTest::newRow("both blocked") << false;
+    }
     void startFileBudgetShared() {
+        QFETCH(bool, freed);
         FilesFixture f;
-        f.block(QStringLiteral("SR_START.001"));
-        f.block(QStringLiteral("FINESCO.001"));
-        // Five failures on the start file (0 to 2000 ms), then it goes.
-        f.rt.scheduleAtUs(2'200'000, [&f] { f.unblock(QStringLiteral("SR_START.001"), false); });
+        f.block(u"SR_START.003"_s);
+        f.block(u"FINESCO.003"_s);
+        if (freed) {
+            f.freeAt(2200, u"SR_START.003"_s);
+        }
         f.files.SubKillStartFile();
-        QVERIFY(!f.exists(QStringLiteral("SR_START.001")));
-        QVERIFY(f.blocked(QStringLiteral("FINESCO.001")));
         QCOMPARE(f.elapsedMs(), 19 * 500); // not 2500 + 9500
-        QCOMPARE(f.log(), f.logLine("Errore nella Kill di SR_START", QTime(9, 15, 9)));
-    }
-
-    // Both steps blocked: no more pauses once the budget is spent.
-    void startFileBothBlocked() {
-        FilesFixture f;
-        f.block(QStringLiteral("SR_START.001"));
-        f.block(QStringLiteral("FINESCO.001"));
-        f.files.SubKillStartFile();
-        QCOMPARE(f.elapsedMs(), 19 * 500);
-        const QList<QByteArray> lines = f.log().split('\n');
+        QCOMPARE(f.exists(u"SR_START.003"_s), !freed);
+        QVERIFY(QFileInfo(f.path(u"FINESCO.003"_s)).isDir());
         QVERIFY(f.log().startsWith(f.logLine("Errore nella Kill di SR_START", QTime(9, 15, 9))));
-        for (const QByteArray& line : lines) {
-            QVERIFY(line.isEmpty() || line.endsWith(" Errore nella Kill di SR_START\r"));
-        }
-    }
-
-    // Every call has a budget of its own.
-    void budgetPerCall() {
-        FilesFixture f;
-        f.block(QStringLiteral("SR_OUT.001"));
-        f.files.SubKillFileOut();
-        f.files.SubKillFileOut();
-        QCOMPARE(f.elapsedMs(), 2 * 19 * 500);
-        QCOMPARE(f.log(), f.logLine("Errore nella Kill di SR_OUT", QTime(9, 15, 9)) +
-                              f.logLine("Errore nella Kill di SR_OUT", QTime(9, 15, 19)));
-    }
-
-    void verifyExistenceAndKill_data() {
-        QTest::addColumn<QString>("argument");
-        QTest::addColumn<bool>("present");
-        QTest::newRow("leading backslash") << "\\SR_OUT.002" << true;
-        QTest::newRow("plain name") << "SR_OUT.002" << true;
-        QTest::newRow("absent, leading backslash") << "\\SR_OUT.002" << false;
-        QTest::newRow("absent, plain name") << "SR_OUT.002" << false;
-    }
-    void verifyExistenceAndKill() {
-        QFETCH(QString, argument);
-        QFETCH(bool, present);
-        FilesFixture f;
-        if (present) {
-            f.put(QStringLiteral("SR_OUT.002"));
-        }
-        f.put(QStringLiteral("SR_OUT.001"));
-        f.put(QStringLiteral("SR_ERR.002"));
-        f.files.VerifyExistenceAndKill(argument);
-        QVERIFY(!f.exists(QStringLiteral("SR_OUT.002")));
-        QVERIFY(f.exists(QStringLiteral("SR_OUT.001")));
-        QVERIFY(f.exists(QStringLiteral("SR_ERR.002")));
-    }
-
-    // The plain deletion does not retry.
-    void verifyExistenceAndKillDoesNotWait() {
-        FilesFixture f;
-        f.block(QStringLiteral("FINESCO.003"));
-        f.files.VerifyExistenceAndKill(QStringLiteral("\\FINESCO.003"));
-        QCOMPARE(f.elapsedMs(), 0);
-        QVERIFY(!f.exists(QStringLiteral("LOGFILE.TXT")));
     }
 };
 
