@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev            # Qt Core, Xml, Network, Test, Widgets
     qt6-serialport-dev      # Qt SerialPort
     socat                   # pseudo-terminal pairs for the serial tests
+    fonts-dejavu-core       # the manual's font (the PDF is made by the build)
     clang libclang-rt-14-dev # the fuzz targets (libFuzzer, sanitizers)
 )
 
