@@ -1,14 +1,58 @@
 #include "app/PanelBinding.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
 
 namespace velmar::ui {
+
+LampWidget::LampWidget(QWidget* parent) : QWidget(parent) {
+    setFixedSize(sizeHint());
+    setColors(0xC0C0C0, 0xC0C0C0);
+}
+
+QColor LampWidget::color(int rgb) {
+    return QColor(rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF);
+}
+
+void LampWidget::setColors(int fillRgb, int backRgb) {
+    fill_ = color(fillRgb);
+    back_ = color(backRgb);
+    update();
+}
+
+void LampWidget::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF r = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
+    if (back_ != fill_) {
+        painter.fillRect(rect(), back_);
+    }
+    painter.setPen(QPen(QColor(64, 64, 64), 1)); // a lamp looks the same in a locked frame
+    painter.setBrush(fill_);
+    painter.drawEllipse(r);
+}
+
+void bind(LampWidget* lamp, LampControl& control) {
+    bindState(lamp, control);
+    lamp->setColors(control.fillColor(), control.backColor());
+    QObject::connect(&control, &LampControl::changed, lamp,
+                     [lamp, &control] { lamp->setColors(control.fillColor(), control.backColor()); });
+}
+
+void bindState(QAction* action, PanelControl& control) {
+    action->setEnabled(control.enabled());
+    action->setVisible(control.visible());
+    QObject::connect(&control, &PanelControl::enabledChanged, action, &QAction::setEnabled);
+    QObject::connect(&control, &PanelControl::visibleChanged, action, &QAction::setVisible);
+}
 
 void bindState(QWidget* widget, PanelControl& control) {
     widget->setEnabled(control.enabled());
@@ -103,13 +147,22 @@ void bind(QListWidget* list, ListControl& control, std::function<void()> clicked
     };
     show();
     QObject::connect(&control, &ListControl::changed, list, show);
+    const auto pick = [&control, clicked](int row) {
+        control.setListIndex(row);
+        if (clicked) {
+            clicked();
+        }
+    };
     QObject::connect(list, &QListWidget::itemClicked, &control,
-                     [list, &control, clicked](QListWidgetItem* item) {
-                         control.setListIndex(list->row(item));
-                         if (clicked) {
-                             clicked();
-                         }
-                     });
+                     [list, pick](QListWidgetItem* item) { pick(list->row(item)); });
+    // Moving through the list with the keys picks too. A mouse press moves the
+    // current row before its click arrives; the click alone picks then.
+    QObject::connect(list, &QListWidget::currentRowChanged, &control, [&control, pick](int row) {
+        if (row >= 0 && row != control.listIndex() &&
+            QGuiApplication::mouseButtons() == Qt::NoButton) {
+            pick(row);
+        }
+    });
 }
 
 void bind(QPushButton* button, ButtonControl& control) {

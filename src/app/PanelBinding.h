@@ -5,7 +5,12 @@
 
 #include "app/PanelControls.h"
 
+#include <QColor>
+#include <QWidget>
+#include <functional>
+
 class QAbstractButton;
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -16,8 +21,32 @@ class QWidget;
 
 namespace velmar::ui {
 
+// A shape used as a lamp: a small filled circle in the fill colour, on the
+// back colour when it differs. Colours are RGB numbers with red in the low
+// byte (255 is pure red, 65280 pure green).
+class LampWidget : public QWidget {
+public:
+    explicit LampWidget(QWidget* parent = nullptr);
+    void setColors(int fillRgb, int backRgb);
+    QColor fillColor() const { return fill_; }
+    QColor backColor() const { return back_; }
+    QSize sizeHint() const override { return {18, 18}; }
+    static QColor color(int rgb);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor fill_;
+    QColor back_;
+};
+
 // Enabled and visible state only (frames, labels, menus' widgets).
 void bindState(QWidget* widget, PanelControl& control);
+// Enabled and visible state of a menu entry.
+void bindState(QAction* action, PanelControl& control);
+// The lamp's colours.
+void bind(LampWidget* lamp, LampControl& control);
 // Text both ways; `readOnly` fields only show.
 void bind(QLineEdit* edit, TextControl& control, bool readOnly = false);
 // Ticked both ways; a click sets the value, which runs the control's handlers.
@@ -26,7 +55,8 @@ void bind(QCheckBox* box, CheckControl& control);
 void bind(QRadioButton* button, OptionControl& control);
 // Items, selection and text both ways (an editable combo's typed text too).
 void bind(QComboBox* combo, ListControl& control);
-// Items and selection both ways; `clicked` runs after the operator picks an item.
+// Items and selection both ways; `clicked` runs after the operator picks an item
+// (a click, or a move with the keys).
 void bind(QListWidget* list, ListControl& control, std::function<void()> clicked = {});
 // Caption and enabled; a press runs the control's handlers.
 void bind(QPushButton* button, ButtonControl& control);

@@ -6,6 +6,7 @@
 
 #include "app/Modulo1.h"
 #include "app/ProgramIdentity.h"
+#include "app/ProgramLog.h"
 #include "common/QtRuntime.h"
 #include "common/SignalWatcher.h"
 #include "link/QtSerialControl.h"
@@ -13,9 +14,6 @@
 #include "jobs/JobCycle.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -41,37 +39,7 @@ Only one Velmar (velmar or velmard) runs per user; a second one ends at once.
 SIGTERM and SIGINT end it cleanly: after the receipt being printed, if any.
 )";
 
-// Log lines: standard error at once, and VELMARD.LOG once the data directory
-// is known (lines before that are kept and written then).
-class Log {
-public:
-    void line(const QString& text) {
-        const QString stamped =
-            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) + text;
-        std::fprintf(stderr, "%s\n", stamped.toLocal8Bit().constData());
-        std::fflush(stderr);
-        if (file_.isOpen()) {
-            file_.write(stamped.toUtf8() + '\n');
-            file_.flush();
-        } else {
-            early_ << stamped;
-        }
-    }
-    void openIn(const QString& folder) {
-        file_.setFileName(QDir(folder).filePath(QStringLiteral("VELMARD.LOG")));
-        if (file_.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            for (const QString& l : early_) {
-                file_.write(l.toUtf8() + '\n');
-            }
-            file_.flush();
-        }
-        early_.clear();
-    }
-
-private:
-    QFile file_;
-    QStringList early_;
-};
+using Log = ProgramLog;
 
 class LogExit : public ProgramExit {
 public:
@@ -130,7 +98,7 @@ int main(int argc, char** argv) {
         return 0; // another Velmar runs: this one ends at once
     }
 
-    Log log;
+    Log log(QStringLiteral("VELMARD.LOG"));
     LoggingOperatorUi ui([&log](const QString& text) { log.line(QStringLiteral("messaggio: ") + text); });
     LogExit programExit(log);
     QtRuntime runtime;

@@ -1,0 +1,33 @@
+#include "app/ProgramLog.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <cstdio>
+
+namespace velmar {
+
+void ProgramLog::line(const QString& text) {
+    const QString stamped =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) + text;
+    std::fprintf(stderr, "%s\n", stamped.toLocal8Bit().constData());
+    std::fflush(stderr);
+    if (file_.isOpen()) {
+        file_.write(stamped.toUtf8() + '\n');
+        file_.flush();
+    } else {
+        early_ << stamped;
+    }
+}
+
+void ProgramLog::openIn(const QString& folder) {
+    file_.setFileName(QDir(folder).filePath(fileName_));
+    if (file_.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        for (const QString& l : early_) {
+            file_.write(l.toUtf8() + '\n');
+        }
+        file_.flush();
+    }
+    early_.clear();
+}
+
+} // namespace velmar

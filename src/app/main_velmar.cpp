@@ -1,0 +1,193 @@
+// velmar: the Velmar driver with its operator window. It starts once per
+// user (a second velmar or velmard ends at once), shows the splash while the
+// engine comes up, and then lives in the notification area; message boxes
+// are real dialogs and also go to the log (standard error and VELMAR.LOG in
+// the data directory).
+
+#include "app/Modulo1.h"
+#include "app/ProgramIdentity.h"
+#include "app/ProgramLog.h"
+#include "app/QtOperatorUi.h"
+#include "app/TrayIcon.h"
+#include "app/fVelmar.h"
+#include "common/QtRuntime.h"
+#include "common/SignalWatcher.h"
+#include "link/QtSerialControl.h"
+#include "link/QtSocketControl.h"
+#include "support/frmSplash.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+#include <QWindow>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+using namespace velmar;
+
+namespace {
+
+const char* const kHelp = R"(Usage: velmar [--help | --version]
+
+The Velmar fiscal-receipt print driver with its operator window. It watches
+the data directory for the host's channel files, prints each receipt on the
+register and answers the host; the window shows the channels and holds the
+settings. It sits in the notification area; a double click there brings the
+window back.
+
+Only one Velmar (velmar or velmard) runs per user; a second one ends at once.
+)";
+
+class LogExit : public ProgramExit {
+public:
+    explicit LogExit(ProgramLog& log) : log_(log) {}
+    void endProgram(const QString& reason) override {
+        log_.line(QStringLiteral("velmar: the program ends: ") + reason);
+        QTimer::singleShot(0, [] { QCoreApplication::exit(1); });
+    }
+
+private:
+    ProgramLog& log_;
+};
+
+// The message boxes of the start-up come while the splash is on top of every
+// window: it steps aside for each box, so that no box is hidden behind it.
+class StartUpUi : public OperatorUi {
+public:
+    explicit StartUpUi(QtOperatorUi& dialogs) : dialogs_(dialogs) {}
+    QPointer<QWidget> splash;
+    MsgAnswer showMessage(const MessageBox& box) override {
+        const bool hideSplash = splash && splash->isVisible();
+        if (hideSplash) {
+            splash->hide();
+        }
+        const MsgAnswer answer = dialogs_.showMessage(box);
+        if (hideSplash && splash) {
+            splash->show();
+        }
+        return answer;
+    }
+
+private:
+    QtOperatorUi& dialogs_;
+};
+
+void startUpFailed(const QString& description, int number) {
+    QApplication::restoreOverrideCursor();
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Errore durante il caricamento dell'applicazione"),
+                    description + QStringLiteral(" - ") + QString::number(number));
+    box.exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("velmar"));
+    QApplication::setApplicationVersion(QLatin1String(identity::kVersionText));
+    QApplication::setQuitOnLastWindowClosed(false); // the tray keeps the program
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() > 1) {
+        if (args.at(1) == QLatin1String("--help") || args.at(1) == QLatin1String("-h")) {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (args.at(1) == QLatin1String("--version")) {
+            std::printf("velmar %s\n", identity::kVersionText);
+            return 0;
+        }
+        std::fprintf(stderr, "velmar: it takes no arguments (try velmar --help)\n");
+        return 2;
+    }
+
+    std::unique_ptr<QLockFile> lock;
+    if (!acquireSingleInstance(lock)) {
+        return 0; // another Velmar runs: this one ends at once
+    }
+    QApplication::setWindowIcon(ui::programIcon());
+
+    ProgramLog log(QStringLiteral("VELMAR.LOG"));
+    QtOperatorUi dialogs;
+    dialogs.log = [&log](const QString& text) { log.line(QStringLiteral("messaggio: ") + text); };
+    StartUpUi ui(dialogs);
+    LogExit programExit(log);
+    QtRuntime runtime;
+    QtSerialControl serial;
+    QtSocketControl socket;
+    VelmarProgram program(EngineServices{runtime, serial, socket, ui, programExit,
+                                         QCoreApplication::applicationDirPath()});
+    QObject::connect(&program, &VelmarProgram::ended, &app, [&program, &log] {
+        // A shut-down that cut a job's or a dump's waits short ends at once:
+        // what was under way must not go on to touch the channel files.
+        if (program.engine.job.bJobRunning || program.engine.job.bDumpInProgress) {
+            log.line(QStringLiteral("velmar: ended during a job or dump; channel files left as they are"));
+            std::exit(0);
+        }
+        QCoreApplication::exit(0);
+    });
+
+    std::unique_ptr<fVelmar> window;
+    try {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        QApplication::processEvents();
+        frmSplash splash;
+        splash.show();
+        splash.raise();
+        ui.splash = &splash;
+        // The start-up keeps the event loop busy: paint the splash now, once
+        // the window system has mapped it, or it would stay blank throughout.
+        QElapsedTimer mapping;
+        mapping.start();
+        while (!splash.windowHandle()->isExposed() && mapping.elapsed() < 500) {
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        splash.repaint();
+        QApplication::processEvents();
+
+        window = std::make_unique<fVelmar>(program);
+        window->log = [&log](const QString& text) { log.line(text); };
+        dialogs.setParent(window.get());
+        if (!program.start()) {
+            QApplication::restoreOverrideCursor();
+            log.line(QStringLiteral("velmar: start-up failed; see the messages above"));
+            return 1;
+        }
+        splash.close();
+        QApplication::restoreOverrideCursor();
+        window->show();
+    } catch (const Fault& fault) {
+        startUpFailed(QString::fromStdString(fault.description()), fault.number());
+        return 1;
+    } catch (const std::bad_alloc&) {
+        startUpFailed(QStringLiteral("Memoria esaurita"), 7);
+        return 1;
+    }
+    log.openIn(program.engine.job.DataDir);
+    log.line(QStringLiteral("velmar %1: data directory %2, settings in %3")
+                 .arg(QLatin1String(identity::kVersionText), program.engine.job.DataDir,
+                      program.settings.folder()));
+
+    // SIGTERM and SIGINT close the program as the menu's "Termina" does:
+    // after the receipt being printed, if any.
+    SignalWatcher watcher;
+    QTimer retry;
+    retry.setInterval(500);
+    const auto tryClose = [&window, &program, &retry] {
+        if (program.engine.link.TransmitBusy) {
+            retry.start();
+            return;
+        }
+        retry.stop();
+        window->requestShutDown();
+    };
+    QObject::connect(&retry, &QTimer::timeout, tryClose);
+    QObject::connect(&watcher, &SignalWatcher::stopRequested, [&log, tryClose](int number) {
+        log.line(QStringLiteral("velmar: signal %1, shutting down").arg(number));
+        tryClose();
+    });
+    return app.exec();
+}

@@ -1,0 +1,333 @@
+// The operator window as the operator meets it: the channel ticks switch
+// between configuration and service mode, "Set timer", the test print, the
+// tray's clicks, minimising, closing while a receipt is sent, the manual and
+// the about window. The engine runs in virtual time on scripted ports.
+
+#include "ProgramFixture.h"
+
+#include "app/Form1.h"
+#include "app/TrayIcon.h"
+#include "app/fVelmar.h"
+#include "support/frmAbout.h"
+#include "support/frmSplash.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using namespace velmar;
+using namespace velmar::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QByteArray kTestLine = "K\"PROVA\"10H1R0M10H1R1T\r\n";
+
+// The program with its window, built before the start-up as velmar builds it.
+struct Shown {
+    explicit Shown(const QByteArray& ticks, const QByteArray& options = {}) {
+        f.setting(SettingsFiles::kChannels, ticks + "\r\n");
+        f.setting(SettingsFiles::kOptions, options);
+        window.trayAvailable = [this] { return trayAvailable; };
+        window.log = [this](const QString& line) { log << line; };
+    }
+    bool start() {
+        if (!f.start()) {
+            return false;
+        }
+        window.show();
+        return QTest::qWaitForWindowExposed(&window);
+    }
+    template <typename T> T* find(const char* name) const {
+        return window.findChild<T*>(QLatin1String(name));
+    }
+    QString shown(const char* field) const { return find<QLineEdit>(field)->text(); }
+    void trigger(const char* entry) const { find<QAction>(entry)->trigger(); }
+    void click(const char* name) const { find<QAbstractButton>(name)->click(); }
+
+    ProgramFixture f;
+    fVelmar window{f.program};
+    bool trayAvailable = true;
+    QStringList log;
+};
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir home_;
+
+private slots:
+    void initTestCase() { isolateUserFolders(home_.path()); }
+
+    // The last clicked tick decides: ticked, service mode (settings locked,
+    // polling, test and cancel); unticked, configuration mode.
+    void tickModes_data() {
+        QTest::addColumn<QByteArray>("ticks");
+        QTest::addColumn<QString>("clicks");
+        QTest::addColumn<bool>("service");
+        QTest::newRow("Check2 ticked beside Check1") << "1000"_ba << "2" << true;
+        QTest::newRow("Check2 unticked, Check1 still ticked") << "1100"_ba << "2" << false;
+        QTest::newRow("unticked and ticked again") << "1111"_ba << "3,3" << true;
+        QTest::newRow("first tick from none") << "0000"_ba << "4" << true;
+        QTest::newRow("last tick cleared") << "0001"_ba << "4" << false;
+    }
+    void tickModes() {
+        QFETCH(QByteArray, ticks);
+        QFETCH(QString, clicks);
+        QFETCH(bool, service);
+        Shown s(ticks);
+        QVERIFY(s.start());
+        for (const QString& n : clicks.split(u',')) {
+            s.click(("Check" + n).toLatin1().constData());
+        }
+        for (const char* setting : {"txtTimerVal", "cmdChgTimer", "cboAddedFunctions", "cboMaxLenDescr",
+                                    "chbTrace", "cmbBaude", "Command1", "OptionRS232", "OptionRete"}) {
+            QVERIFY2(s.find<QWidget>(setting)->isEnabled() == !service, setting);
+        }
+        QCOMPARE(s.find<QPushButton>("CMBFile")->isEnabled(), service);
+        QCOMPARE(s.find<QPushButton>("AnnullaSco")->isEnabled(), service);
+        QCOMPARE(s.find<QAction>("m_Configura")->isEnabled(), !service);
+        QCOMPARE(s.f.engine.Timer21->isActive(), service);
+        for (int n = 1; n <= 4; ++n) {
+            QCOMPARE(s.find<QCheckBox>(("Check" + QByteArray::number(n)).constData())->isChecked(),
+                     s.f.panel.check(n).value() == 1);
+        }
+    }
+
+    // "Set timer": refused during a job; "0" is told and falls back to 1 s.
+    void setTimer_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("jobRunning");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<QByteArray>("file"); // null: VMTIMER1.TXT as it was
+        QTest::addColumn<QString>("field");
+        QTest::newRow("during a job") << "5" << true << "Connessione in corso, valore non accettato"
+                                      << 2000 << QByteArray() << "5";
+        QTest::newRow("zero") << "0" << false << "Valore non ammesso" << 1000 << "1\r\n"_ba << "0";
+        QTest::newRow("milliseconds") << "500" << false << QString() << 500 << "500\r\n"_ba << "500ms";
+        QTest::newRow("seconds") << "5" << false << QString() << 5000 << "5\r\n"_ba << "5";
+    }
+    void setTimer() {
+        QFETCH(QString, typed);
+        QFETCH(bool, jobRunning);
+        QFETCH(QString, message);
+        QFETCH(int, interval);
+        QFETCH(QByteArray, file);
+        QFETCH(QString, field);
+        Shown s("0000");
+        s.f.setting(SettingsFiles::kTimer, "2\r\n");
+        QVERIFY(s.start());
+        const QByteArray before = s.f.saved(SettingsFiles::kTimer);
+        s.f.engine.job.bJobRunning = jobRunning;
+        auto* edit = s.find<QLineEdit>("txtTimerVal");
+        edit->clear();
+        QTest::keyClicks(edit, typed);
+        s.click("cmdChgTimer");
+        QCOMPARE(s.f.ui.texts(), message.isEmpty() ? QStringList() : QStringList{message});
+        QCOMPARE(s.f.engine.job.nPollInterval, interval);
+        QCOMPARE(s.f.engine.Timer21->interval(), interval);
+        QCOMPARE(s.f.saved(SettingsFiles::kTimer), file.isNull() ? before : file);
+        QCOMPARE(edit->text(), field);
+    }
+
+    // " Esegui Test" writes a receipt for the highest identified channel;
+    // family 4 ("Vers. SystemConnection") gets the "A" line first.
+    void testPrint_data() {
+        QTest::addColumn<int>("family");
+        QTest::addColumn<QList<int>>("dumped");
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<QByteArray>("receipt");
+        QTest::newRow("family 4") << 4 << QList<int>{1} << 1 << "A\r\n"_ba + kTestLine;
+        QTest::newRow("family 0") << 0 << QList<int>{1} << 1 << kTestLine;
+        QTest::newRow("family 5, highest channel") << 5 << QList<int>{1, 3} << 3 << kTestLine;
+        QTest::newRow("no dump yet") << 4 << QList<int>{} << 0 << QByteArray();
+    }
+    void testPrint() {
+        QFETCH(int, family);
+        QFETCH(QList<int>, dumped);
+        QFETCH(int, channel);
+        QFETCH(QByteArray, receipt);
+        Shown s("1111", QByteArray::number(family) + "\r\n");
+        QVERIFY(s.start());
+        for (int n : dumped) {
+            s.f.engine.job.bDumpConf[static_cast<std::size_t>(n)] = false;
+        }
+        s.click("CMBFile");
+        for (int n = 1; n <= 4; ++n) {
+            const auto& files = s.f.engine.files;
+            QCOMPARE(readAll(files.path("SR_DATI", n)), n == channel ? receipt : QByteArray());
+            QCOMPARE(readAll(files.path("SR_START", n)), n == channel ? "00000000\r\n"_ba : QByteArray());
+        }
+        QCOMPARE(s.shown("Text1"), channel == 0 ? u"DUMP NON ANCORA ESEGUITO"_s : QString());
+        QCOMPARE(s.find<QPushButton>("CMBFile")->isEnabled(), channel == 0); // until the job ends
+    }
+
+    // From the tray: a double click shows the window with the four dump
+    // states; other clicks do nothing.
+    void trayClicks_data() {
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << true;
+        QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << false;
+        QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false;
+    }
+    void trayClicks() {
+        QFETCH(int, reason);
+        QFETCH(bool, shown);
+        Shown s("1100");
+        QVERIFY(s.start());
+        s.f.engine.job.bDumpConf[2] = false;
+        s.window.showMinimized();
+        QTRY_VERIFY(!s.window.isVisible());
+        QVERIFY(s.f.panel.tray.visible() && !s.f.engine.job.bShowStatus);
+
+        s.window.tray().activate(static_cast<QSystemTrayIcon::ActivationReason>(reason));
+        QCOMPARE(s.window.isVisible(), shown);
+        QCOMPARE(s.f.engine.job.bShowStatus, shown);
+        if (shown) {
+            QVERIFY(!s.window.isMinimized());
+            const QStringList states{s.shown("Text4"), s.shown("Text5"), s.shown("Text6"), s.shown("Text7")};
+            QCOMPARE(states, (QStringList{u"DUMP NON ESEGUITO"_s, u"DUMP ESEGUITO"_s, u"DUMP NON ESEGUITO"_s,
+                                          u"DUMP NON ESEGUITO"_s}));
+        }
+    }
+
+    void trayRightClickPopsUpFileMenu() {
+        Shown s("0000");
+        QVERIFY(s.start());
+        s.window.tray().activate(QSystemTrayIcon::Context);
+        auto* menu = s.find<QMenu>("m_file");
+        QVERIFY(menu->isVisible());
+        QCOMPARE(menu->defaultAction(), s.find<QAction>("m_esci"));
+        menu->hide();
+    }
+
+    // Minimising goes to the tray; a desktop without one keeps the window in
+    // the task bar, says so once in the log, and restoring it there shows the
+    // status again.
+    void minimiseWithoutTray() {
+        Shown s("1000");
+        s.trayAvailable = false;
+        QVERIFY(s.start());
+        for (int round = 0; round < 2; ++round) {
+            // Checked before the event loop runs: a platform without a window
+            // manager may bounce the minimised state straight back.
+            s.window.showMinimized();
+            QVERIFY(!s.f.engine.job.bShowStatus);
+            QTest::qWait(20);
+            QVERIFY(s.window.isVisible());
+            if (s.window.isMinimized()) {
+                s.window.showNormal();
+            }
+            QVERIFY(s.f.engine.job.bShowStatus);
+        }
+        QCOMPARE(s.log.size(), 1);
+        QVERIFY(s.log.first().contains(u"notification area"_s));
+    }
+
+    // Closing is refused while a receipt is sent; otherwise the closing
+    // notice is shown on top, the tray icon goes, and the program ends.
+    void closing() {
+        Shown s("1000");
+        QVERIFY(s.start());
+        QSignalSpy ended(&s.f.program, &VelmarProgram::ended);
+        QStringList noticeShown;
+        connect(&s.f.panel.Form1, &PanelControl::visibleChanged, this, [&](bool on) {
+            Form1& notice = s.window.closingNotice();
+            if (on && notice.isVisible() && notice.windowFlags().testFlag(Qt::WindowStaysOnTopHint)) {
+                noticeShown << notice.windowTitle();
+            }
+        });
+
+        s.f.engine.link.TransmitBusy = true;
+        s.trigger("m_esci");
+        QVERIFY(!s.window.close());
+        QCOMPARE(ended.size(), 0);
+        QVERIFY(s.window.isVisible() && s.f.panel.tray.visible() && !s.f.engine.job.bClosing);
+        QVERIFY(noticeShown.isEmpty());
+
+        s.f.engine.link.TransmitBusy = false;
+        s.window.close();
+        QCOMPARE(ended.size(), 1);
+        QCOMPARE(noticeShown, QStringList{u"Chiusura programma Velmar in corso ..."_s});
+        QVERIFY(!s.window.closingNotice().isVisible());
+        QVERIFY(!s.window.tray().icon().isVisible() && !s.f.panel.tray.visible());
+        QVERIFY(s.window.close()); // once ended, the window may go
+    }
+
+    void manual_data() {
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<bool>("opens");
+        QTest::addColumn<QString>("message"); // "@" stands for the manual's path
+        QTest::newRow("missing") << false << true << "File: @ non trovato";
+        QTest::newRow("opened") << true << true << QString();
+        QTest::newRow("no reader") << true << false << "Operazione non eseguita: verificare presenza Reader ";
+    }
+    void manual() {
+        QFETCH(bool, present);
+        QFETCH(bool, opens);
+        QFETCH(QString, message);
+        Shown s("0000");
+        QVERIFY(s.start());
+        const QString path = QDir(s.f.program.startup.manualFolder()).filePath(u"manvelmar.pdf"_s);
+        if (present) {
+            QVERIFY(writeAll(path, "%PDF-1.4\n"));
+        }
+        QList<QUrl> opened;
+        s.window.openDocument = [&](const QUrl& url) {
+            opened << url;
+            return opens;
+        };
+        s.trigger("m_Manual");
+        message.replace(u'@', QDir::toNativeSeparators(path));
+        QCOMPARE(s.f.ui.texts(), message.isEmpty() ? QStringList() : QStringList{message});
+        QCOMPARE(opened, present ? QList<QUrl>{QUrl::fromLocalFile(path)} : QList<QUrl>());
+    }
+
+    // The about window from "&Informazioni  su  Velmar", twice: the same
+    // texts each time, the version as major.minor.0.revision; the splash says
+    // "Version".
+    void aboutAndSplash() {
+        Shown s("0000");
+        QVERIFY(s.start());
+        const QString before = s.shown("txtAppDataVista");
+        QStringList seen;
+        for (int round = 0; round < 2; ++round) {
+            QTimer::singleShot(0, this, [&seen] {
+                auto* about = qobject_cast<frmAbout*>(QApplication::activeModalWidget());
+                if (!about) {
+                    return;
+                }
+                seen << about->windowTitle() << about->findChild<QLabel*>(u"lblTitle"_s)->text()
+                     << about->findChild<QLabel*>(u"lblVersion"_s)->text();
+                about->findChild<QPushButton*>(u"cmdOK"_s)->click();
+            });
+            s.trigger("m_info");
+        }
+        const QStringList once{u"Informazioni su Velmar"_s, u"Velmar per sistemi Windows 32 bit"_s,
+                               u"Versione 2.0.0.2"_s};
+        QCOMPARE(seen, once + once);
+        QVERIFY(s.window.isVisible());
+        QCOMPARE(s.shown("txtAppDataVista"), before);
+
+        frmSplash splash;
+        QCOMPARE(splash.findChild<QLabel*>(u"lblVersion"_s)->text(), u"Version 2.0.0.2"_s);
+        QCOMPARE(splash.findChild<QLabel*>(u"lblPlatform"_s)->text(), u"Per sistemi Windows 32 bit"_s);
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
