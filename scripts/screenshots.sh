@@ -15,11 +15,9 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="${1:-$root/docs/screenshots}"
 mkdir -p "$out"
 "$root/scripts/install-deps.sh"
-for p in xvfb xdotool icewm x11-utils; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" && continue
-    echo "== installing $p"
-    apt-get install -y -q --no-install-recommends "$p" >/dev/null
-done
+# shellcheck source=lib/xsession.sh
+source "$root/scripts/lib/xsession.sh"
+xsession_install
 "$root/scripts/build.sh" build >/dev/null
 bin="$root/build/bin"
 
@@ -32,24 +30,12 @@ stop_all() {
 }
 cleanup() {
     stop_all
-    [ -n "${wm:-}" ] && kill "$wm" 2>/dev/null || true
-    [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null || true
+    xsession_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-# A display of its own, with a window manager for frames and a tray.
-display=":$((90 + RANDOM % 100))"
-Xvfb "$display" -screen 0 1280x860x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY="$display" QT_QPA_PLATFORM=xcb
-for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-mkdir -p "$work/home/.icewm"
-printf 'TaskBarShowClock=0\nTaskBarShowMailboxStatus=0\nTaskBarShowCPUStatus=0\nTaskBarShowNetStatus=0\nDesktopBackgroundColor="rgb:3A/4A/5A"\n' \
-    > "$work/home/.icewm/preferences"
-HOME="$work/home" icewm >/dev/null 2>&1 &
-wm=$!
-sleep 1
+xsession_start "$work"
 
 wait_for() { # file seconds
     for _ in $(seq 1 $((10 * $2))); do [ -e "$1" ] && return 0; sleep 0.1; done

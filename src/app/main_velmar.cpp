@@ -86,6 +86,8 @@ void startUpFailed(const QString& description, int number) {
 } // namespace
 
 int main(int argc, char** argv) {
+    QElapsedTimer sinceMain;
+    sinceMain.start();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmar"));
     QApplication::setApplicationVersion(QLatin1String(identity::kVersionText));
@@ -131,6 +133,7 @@ int main(int argc, char** argv) {
     });
 
     std::unique_ptr<fVelmar> window;
+    qint64 engineMs = 0;
     try {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         QApplication::processEvents();
@@ -151,7 +154,10 @@ int main(int argc, char** argv) {
         window = std::make_unique<fVelmar>(program);
         window->log = [&log](const QString& text) { log.line(text); };
         dialogs.setParent(window.get());
-        if (!program.start()) {
+        const qint64 engineStart = sinceMain.elapsed();
+        const bool started = program.start();
+        engineMs = sinceMain.elapsed() - engineStart;
+        if (!started) {
             QApplication::restoreOverrideCursor();
             log.line(QStringLiteral("velmar: start-up failed; see the messages above"));
             return 1;
@@ -167,9 +173,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     log.openIn(program.engine.job.DataDir);
-    log.line(QStringLiteral("velmar %1: data directory %2, settings in %3")
-                 .arg(QLatin1String(identity::kVersionText), program.engine.job.DataDir,
-                      program.settings.folder()));
+    log.line(QStringLiteral("velmar %1: ready in %2 ms (engine start-up %3 ms), data directory %4, settings in %5")
+                 .arg(QLatin1String(identity::kVersionText), QString::number(sinceMain.elapsed()),
+                      QString::number(engineMs),
+                      program.engine.job.DataDir, program.settings.folder()));
 
     // SIGTERM and SIGINT close the program as the menu's "Termina" does:
     // after the receipt being printed, if any.
