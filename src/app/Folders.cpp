@@ -9,6 +9,23 @@
 
 namespace velmar {
 
+QString Folders::installedProgramFolder() {
+    return QStringLiteral(VELMAR_INSTALLED_PROGRAM_FOLDER);
+}
+
+bool Folders::isPackageFolder(const QString& programFolder, const QString& installedFolder) {
+    const QString installed = QFileInfo(installedFolder).canonicalFilePath();
+    return !installed.isEmpty() && QFileInfo(programFolder).canonicalFilePath() == installed;
+}
+
+bool Folders::isPortableCopy(const QString& programFolder, const QString& installedFolder) {
+    return !isPackageFolder(programFolder, installedFolder) && isWritableFolder(programFolder);
+}
+
+QString Folders::manualFolder(const QString& programFolder, const QString& dataDirectory) {
+    return isPackageFolder(programFolder, installedProgramFolder()) ? programFolder : dataDirectory;
+}
+
 QString Folders::programFolder() {
     return QCoreApplication::applicationDirPath();
 }
@@ -20,7 +37,7 @@ bool Folders::isWritableFolder(const QString& folder) {
 }
 
 QString Folders::settingsFolder(const QString& programFolder) {
-    if (isWritableFolder(programFolder)) {
+    if (isPortableCopy(programFolder)) {
         return programFolder;
     }
     const QString folder =
@@ -35,9 +52,8 @@ bool Folders::IsOS_Vista(const QString& programFolder) {
     return QOperatingSystemVersion::current() >= QOperatingSystemVersion::WindowsVista;
 #else
     // No common application-data branch: the data directory goes to
-    // Read_CSIDL_COMMON_APPDATA's stand-in only when the program folder
-    // cannot hold it.
-    return !isWritableFolder(programFolder);
+    // Read_CSIDL_COMMON_APPDATA's stand-in unless this is a portable copy.
+    return !isPortableCopy(programFolder);
 #endif
 }
 

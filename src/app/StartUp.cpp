@@ -31,7 +31,7 @@ bool StartUp::chooseDataDirectory() {
     }
     p.lblPathVista.setVisible(true);
     p.txtAppDataVista.setVisible(true);
-    manualFolder_ = dataDir;
+    manualFolder_ = Folders::manualFolder(engine_.programFolder, dataDir);
 
     const QString custom = GetCustomDataDir();
     if (!custom.isEmpty()) {

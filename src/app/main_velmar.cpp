@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <string_view>
 
 using namespace velmar;
 
@@ -88,20 +89,23 @@ void startUpFailed(const QString& description, int number) {
 int main(int argc, char** argv) {
     QElapsedTimer sinceMain;
     sinceMain.start();
+    // --help and --version answer without a display.
+    if (argc > 1) {
+        const std::string_view first = argv[1];
+        if (first == "--help" || first == "-h") {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (first == "--version") {
+            std::printf("velmar %s\n", identity::kVersionText);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmar"));
     QApplication::setApplicationVersion(QLatin1String(identity::kVersionText));
     QApplication::setQuitOnLastWindowClosed(false); // the tray keeps the program
-    const QStringList args = QCoreApplication::arguments();
-    if (args.size() > 1) {
-        if (args.at(1) == QLatin1String("--help") || args.at(1) == QLatin1String("-h")) {
-            std::fputs(kHelp, stdout);
-            return 0;
-        }
-        if (args.at(1) == QLatin1String("--version")) {
-            std::printf("velmar %s\n", identity::kVersionText);
-            return 0;
-        }
+    if (QCoreApplication::arguments().size() > 1) { // Qt's own options are taken out
         std::fprintf(stderr, "velmar: it takes no arguments (try velmar --help)\n");
         return 2;
     }

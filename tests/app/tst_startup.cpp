@@ -156,6 +156,30 @@ private slots:
         QCOMPARE(polls, 1);
     }
 
+    // A portable copy keeps its files beside itself; the package's program
+    // folder never does, even for root, who may write there.
+    void portableCopy_data() {
+        QTest::addColumn<QString>("program"); // "pkg": the package's folder, "link": a link to it
+        QTest::addColumn<bool>("portable");
+        QTest::newRow("a writable folder") << "" << true;
+        QTest::newRow("a read-only folder") << "/proc" << false;
+        QTest::newRow("the package's folder, writable") << "pkg" << false;
+        QTest::newRow("a link to the package's folder") << "link" << false;
+    }
+    void portableCopy() {
+        QFETCH(QString, program);
+        QFETCH(bool, portable);
+        QTemporaryDir other;
+        QTemporaryDir package;
+        const QString link = other.filePath(u"link"_s);
+        QVERIFY(QFile::link(package.path(), link));
+        const QString folder = program == u"pkg"_s    ? package.path()
+                               : program == u"link"_s ? link
+                               : program.isEmpty()    ? other.path()
+                                                      : program;
+        QCOMPARE(Folders::isPortableCopy(folder, package.path()), portable);
+    }
+
     // Settings live in the program folder when it is writable, otherwise in
     // the user's config folder; a program made without a settings folder
     // follows that rule.
