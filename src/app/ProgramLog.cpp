@@ -1,7 +1,9 @@
 #include "app/ProgramLog.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QTimer>
 #include <cstdio>
 
 namespace velmar {
@@ -28,6 +30,11 @@ void ProgramLog::openIn(const QString& folder) {
         file_.flush();
     }
     early_.clear();
+}
+
+void LoggedProgramExit::endProgram(const QString& reason) {
+    log_.line(program_ + QStringLiteral(": the program ends: ") + reason);
+    QTimer::singleShot(0, [] { QCoreApplication::exit(1); });
 }
 
 } // namespace velmar

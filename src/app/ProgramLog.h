@@ -4,6 +4,8 @@
 // is opened are kept and written then). velmard writes VELMARD.LOG, velmar
 // VELMAR.LOG.
 
+#include "common/OperatorUi.h"
+
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -23,6 +25,18 @@ private:
     QString fileName_;
     QFile file_;
     QStringList early_;
+};
+
+// "End the program" of a program with a log: the reason goes to the log,
+// and the event loop ends with status 1.
+class LoggedProgramExit : public ProgramExit {
+public:
+    LoggedProgramExit(ProgramLog& log, QString program) : log_(log), program_(std::move(program)) {}
+    void endProgram(const QString& reason) override;
+
+private:
+    ProgramLog& log_;
+    QString program_;
 };
 
 } // namespace velmar

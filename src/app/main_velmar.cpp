@@ -43,18 +43,6 @@ window back.
 Only one Velmar (velmar or velmard) runs per user; a second one ends at once.
 )";
 
-class LogExit : public ProgramExit {
-public:
-    explicit LogExit(ProgramLog& log) : log_(log) {}
-    void endProgram(const QString& reason) override {
-        log_.line(QStringLiteral("velmar: the program ends: ") + reason);
-        QTimer::singleShot(0, [] { QCoreApplication::exit(1); });
-    }
-
-private:
-    ProgramLog& log_;
-};
-
 // The message boxes of the start-up come while the splash is on top of every
 // window: it steps aside for each box, so that no box is hidden behind it.
 class StartUpUi : public OperatorUi {
@@ -120,7 +108,7 @@ int main(int argc, char** argv) {
     QtOperatorUi dialogs;
     dialogs.log = [&log](const QString& text) { log.line(QStringLiteral("messaggio: ") + text); };
     StartUpUi ui(dialogs);
-    LogExit programExit(log);
+    LoggedProgramExit programExit(log, QStringLiteral("velmar"));
     QtRuntime runtime;
     QtSerialControl serial;
     QtSocketControl socket;

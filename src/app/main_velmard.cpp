@@ -41,18 +41,6 @@ SIGTERM and SIGINT end it cleanly: after the receipt being printed, if any.
 
 using Log = ProgramLog;
 
-class LogExit : public ProgramExit {
-public:
-    explicit LogExit(Log& log) : log_(log) {}
-    void endProgram(const QString& reason) override {
-        log_.line(QStringLiteral("velmard: the program ends: ") + reason);
-        QTimer::singleShot(0, [] { QCoreApplication::exit(1); });
-    }
-
-private:
-    Log& log_;
-};
-
 // What the window would show, as log lines.
 void logPanel(OperatorPanel& p, Log& log) {
     for (TextControl* t : {&p.Text1, &p.Text2, &p.Text4, &p.Text5, &p.Text6, &p.Text7, &p.Text8}) {
@@ -100,7 +88,7 @@ int main(int argc, char** argv) {
 
     Log log(QStringLiteral("VELMARD.LOG"));
     LoggingOperatorUi ui([&log](const QString& text) { log.line(QStringLiteral("messaggio: ") + text); });
-    LogExit programExit(log);
+    LoggedProgramExit programExit(log, QStringLiteral("velmard"));
     QtRuntime runtime;
     QtSerialControl serial;
     QtSocketControl socket;
