@@ -2,7 +2,9 @@
 # Quick start (2): installs what is missing, builds, and runs every test:
 #   - the whole suite in a normal build, warnings as errors;
 #   - the whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer;
-#   - every fuzz target for a bounded time (FUZZ_SECONDS each, default 20).
+#   - every fuzz target for a bounded time (FUZZ_SECONDS each, default 20);
+#   - the Debian package: built, installed, one receipt printed with the
+#     installed programs, removed (needs root or sudo: apt-get).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/install-deps.sh"
@@ -19,4 +21,13 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 
 echo "== fuzz targets"
 "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-20}"
+echo "== the Debian package (build-pkg/)"
+"$root/scripts/package.sh"
+if [ "$(id -u)" -eq 0 ]; then
+    "$root/scripts/package-test.sh"
+elif command -v sudo >/dev/null; then
+    sudo "$root/scripts/package-test.sh"
+else
+    echo "   package test skipped: it installs the package, which needs root or sudo"
+fi
 echo "== all tests passed"
