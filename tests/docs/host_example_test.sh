@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Runs the host example docs/examples/host-send.sh against a real velmard and
+# ecrsim (family 5 on a pseudo-terminal, channel 1), as a shop's host would
+# use it: one table of cases, played in order in one session.
+#
+#   host_example_test.sh BIN_FOLDER SOURCE_FOLDER
+set -eu
+
+[ $# -eq 2 ] || { echo "usage: $0 BIN_FOLDER SOURCE_FOLDER" >&2; exit 2; }
+bin=$(cd "$1" && pwd)
+src=$(cd "$2" && pwd)
+send=$src/docs/examples/host-send.sh
+for f in "$send" "$bin/velmard" "$bin/ecrsim" "$bin/libqarn_slm1.so"; do
+    [ -e "$f" ] || { echo "FAIL: missing $f" >&2; exit 1; }
+done
+started=$(date +%s)
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/velmar-host-test.XXXXXX")
+pids=()
+cleanup() {
+    set +e
+    for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null; done
+    for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+# A portable copy of velmard: channel 1 on ecrsim, poll every second, family 5.
+data=$work/shop
+mkdir -p "$data" "$work/config/Qarnwerk" "$work/run"
+chmod 700 "$work/run"
+cp "$bin/velmard" "$bin/libqarn_slm1.so" "$data/"
+printf '1000\r\n' > "$data/VMCHKCOM.TXT"
+printf '1\r\n' > "$data/VMTIMER1.TXT"
+printf '5\r\n30\r\n0\r\n0\r\n\r\n\r\n\r\n3500\r\n' > "$data/VMCHKSCO.TXT"
+printf '[SerialPorts]\nCOM1=%s\nCOM2=%s/none\nCOM3=%s/none\nCOM4=%s/none\n' "$work/ecr" "$work" "$work" "$work" \
+    > "$work/config/Qarnwerk/QARNVELMAR.conf"
+journal=$work/journal.jsonl
+: > "$journal"
+"$bin/ecrsim" --family 5 --pty "$work/ecr" --journal "$journal" --quiet >/dev/null 2>"$work/ecrsim.log" &
+pids+=($!)
+for _ in $(seq 100); do [ -e "$work/ecr" ] && break; sleep 0.1; done
+XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/run "$data/velmard" >/dev/null 2>"$work/velmard.log" &
+pids+=($!)
+for _ in $(seq 300); do [ -e "$data/SR_MATR.001" ] && break; sleep 0.1; done
+[ -e "$data/SR_MATR.001" ] || { echo "FAIL: velmard did not identify ecrsim" >&2; cat "$work/velmard.log" >&2; exit 1; }
+
+printf 'FUNC,N25;\nPLUD,:Pane casereccio,P150,Q2,N1;\nCASH,V500;\n' > "$work/sale.txt"
+printf 'FUNC,N25;\nSCON,%%10;\nCASH;\n' > "$work/unknown.txt"
+
+# name | setup (bash, in the data folder) | channel | receipt | time-out |
+# exit status | a whole line expected on stdout or stderr ("out:" / "err:") |
+# files that must be there | files that must not | documents in the journal
+cases=(
+    "usage error|:|5|sale.txt||2|err:usage: host-send.sh DATA_DIR CHANNEL RECEIPT_FILE [TIMEOUT_SECONDS]||SR_DATI.001 SR_START.001|0"
+    "channel not identified|:|2|sale.txt||2|err:host-send.sh: channel 2 is not identified yet (no SR_MATR.002): is Velmar running?||SR_DATI.002 SR_START.002|0"
+    "printed|:|1|sale.txt||0|out:printed|SR_MATR.001|SR_DATI.001 SR_START.001 FINESCO.001 SR_OUT.001 SR_ERR.001|1"
+    "refused by the driver|:|1|unknown.txt||1|err:host-send.sh: not printed: ERRORE DI CONVERSIONE |SR_DATI.001|SR_START.001 FINESCO.001 SR_OUT.001 SR_ERR.001|1"
+    "receipt of a failed job kept|:|1|sale.txt||2|err:host-send.sh: SR_DATI.001 of a job that did not print is still there; check the register, then delete it to send again|SR_DATI.001|SR_START.001|1"
+    "answer not collected|rm SR_DATI.001; printf finesco > FINESCO.001|1|sale.txt||2|err:host-send.sh: FINESCO.001 of an earlier job is still there; collect it first|FINESCO.001|SR_DATI.001 SR_START.001|1"
+    "no answer in time|rm FINESCO.001; cp SR_MATR.001 SR_MATR.002|2|sale.txt|2|2|err:host-send.sh: no answer on channel 2 within 2 s; the job stays pending (SR_START.002 is left)|SR_DATI.002 SR_START.002|FINESCO.002 SR_ERR.002|1"
+)
+
+failures=0
+passed=0
+for row in "${cases[@]}"; do
+    IFS='|' read -r name setup channel receipt timeout want_status want_line present absent docs <<< "$row"
+    problems=()
+    (cd "$data" && eval "$setup") || problems+=("its setup failed: $setup")
+    status=0
+    args=("$data" "$channel" "$work/$receipt")
+    [ -n "$timeout" ] && args+=("$timeout")
+    sh "$send" "${args[@]}" > "$work/out" 2> "$work/err" || status=$?
+    [ "$status" = "$want_status" ] || problems+=("exit status $status, expected $want_status")
+    stream=${want_line%%:*}
+    line=${want_line#*:}
+    grep -qxF -- "$line" "$work/$stream" || problems+=("no line \"$line\" on std$stream")
+    for f in $present; do [ -e "$data/$f" ] || problems+=("$f missing"); done
+    for f in $absent; do [ ! -e "$data/$f" ] || problems+=("$f left in the data directory"); done
+    got=$(grep -c '"kind":"\(receipt\|nonfiscal\|void\)"' "$journal" || true)
+    [ "$got" = "$docs" ] || problems+=("$got documents in ecrsim's journal, expected $docs")
+    case $name in
+    printed)
+        grep -qE '^DATE,[0-9]{2}/[0-9]{2}/[0-9]{2}  SCONTR\. N\.0001 ,E,A1;$' "$work/out" ||
+            problems+=("SR_OUT's DATE line of receipt 1 not shown") ;;
+    "refused by the driver")
+        # The receipt as the host example wrote it: CR LF line ends.
+        cmp -s "$data/SR_DATI.001" <(sed 's/$/\r/' "$work/unknown.txt") ||
+            problems+=("SR_DATI.001 is not the receipt with CR LF line ends") ;;
+    esac
+    if [ ${#problems[@]} -eq 0 ]; then
+        echo "ok: $name"
+        passed=$((passed + 1))
+    else
+        failures=$((failures + 1))
+        echo "FAIL: $name: $(IFS=';'; echo "${problems[*]}")" >&2
+        sed 's/^/    stdout | /' "$work/out" >&2
+        sed 's/^/    stderr | /' "$work/err" >&2
+    fi
+done
+
+echo "host example: $(($(date +%s) - started)) s"
+if [ "$failures" -ne 0 ]; then
+    tail -n 20 "$work/velmard.log" | sed 's/^/    velmard | /' >&2
+fi
+echo "$passed passed, $failures failed"
+[ "$failures" -eq 0 ]
