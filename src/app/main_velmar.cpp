@@ -114,6 +114,9 @@ int main(int argc, char** argv) {
     QtSocketControl socket;
     VelmarProgram program(EngineServices{runtime, serial, socket, ui, programExit,
                                          QCoreApplication::applicationDirPath()});
+    QObject::connect(&program.engine.ecr, &EcrLink::conversionRefused, [&log](const QString& reason) {
+        log.line(QStringLiteral("velmar: receipt refused by the converter: ") + reason);
+    });
     QObject::connect(&program, &VelmarProgram::ended, &app, [&program, &log] {
         // A shut-down that cut a job's or a dump's waits short ends at once:
         // what was under way must not go on to touch the channel files.

@@ -31,7 +31,8 @@ SR_ERR.00n.
 
 It reads no other command line: its settings are the settings files
 (VMCHKCOM.TXT, VMTIMER1.TXT, VMChkBd.txt, VMCHKSCO.TXT) beside the program
-when that folder is writable, otherwise in ~/.config/Qarnwerk, and the
+in a portable copy (a writable folder other than the package's), otherwise
+in ~/.config/Qarnwerk, and the
 setting store ~/.config/Qarnwerk/QARNVELMAR.conf (CustomPathDataDir, the
 serial devices SerialPorts/COM1..COM4).
 
@@ -95,6 +96,9 @@ int main(int argc, char** argv) {
     VelmarProgram program(EngineServices{runtime, serial, socket, ui, programExit,
                                          QCoreApplication::applicationDirPath()});
     logPanel(program.engine.panel, log);
+    QObject::connect(&program.engine.ecr, &EcrLink::conversionRefused, [&log](const QString& reason) {
+        log.line(QStringLiteral("velmard: receipt refused by the converter: ") + reason);
+    });
     QObject::connect(&program, &VelmarProgram::ended, &app, [&program, &log] {
         // A shut-down that cut a job's or a dump's waits short ends at once:
         // what was under way must not go on to touch the channel files.

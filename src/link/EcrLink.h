@@ -54,6 +54,12 @@ public:
     // available, -100 receipt file missing.
     std::int16_t TransmitFile();
 
+signals:
+    // A receipt the converter refused (-11): which line and why, for the log.
+    void conversionRefused(const QString& reason);
+
+public:
+
     // --- Serial transport --------------------------------------------------
     bool OpenComPort(std::int16_t port);   // configures, does not open
     bool ProbeSerialPort(std::int16_t port);

@@ -40,12 +40,14 @@ std::int16_t EcrLink::TransmitFile() {
             }
             if (attempt == 3) {
                 l.TransmitBusy = false;
+                emit conversionRefused(ctx_.converter.lastReason());
                 return -11;
             }
             WaitMs(ctx_.runtime, 100);
         }
         if (converted == 1) {
             l.TransmitBusy = false;
+            emit conversionRefused(ctx_.converter.lastReason());
             return -11;
         }
     }
