@@ -28,16 +28,6 @@ public:
     }
 };
 
-inline QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-inline bool writeAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
 // Points the per-user folders at `root` (config, data, runtime), so a test
 // never reads or writes the real user's settings. Call before any QSettings use.
 inline void isolateUserFolders(const QString& root) {
@@ -62,10 +52,10 @@ struct ProgramFixture {
     // A null `bytes` leaves the file absent; an empty one writes an empty file.
     void setting(const char* name, const QByteArray& bytes) {
         if (!bytes.isNull()) {
-            writeAll(folder(QLatin1String(name)), bytes);
+            writeFile(folder(QLatin1String(name)), bytes);
         }
     }
-    QByteArray saved(const char* name) const { return readAll(folder(QLatin1String(name))); }
+    QByteArray saved(const char* name) const { return readFile(folder(QLatin1String(name))); }
     // The four channel ticks as VMCHKCOM.TXT writes them, "1010".
     QByteArray ticks() const {
         QByteArray t;

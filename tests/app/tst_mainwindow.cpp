@@ -168,8 +168,8 @@ private slots:
         s.click("CMBFile");
         for (int n = 1; n <= 4; ++n) {
             const auto& files = s.f.engine.files;
-            QCOMPARE(readAll(files.path("SR_DATI", n)), n == channel ? receipt : QByteArray());
-            QCOMPARE(readAll(files.path("SR_START", n)), n == channel ? "00000000\r\n"_ba : QByteArray());
+            QCOMPARE(readFile(files.path("SR_DATI", n)), n == channel ? receipt : QByteArray());
+            QCOMPARE(readFile(files.path("SR_START", n)), n == channel ? "00000000\r\n"_ba : QByteArray());
         }
         QCOMPARE(s.shown("Text1"), channel == 0 ? u"DUMP NON ANCORA ESEGUITO"_s : QString());
         QCOMPARE(s.find<QPushButton>("CMBFile")->isEnabled(), channel == 0); // until the job ends
@@ -284,7 +284,7 @@ private slots:
         QVERIFY(s.start());
         const QString path = QDir(s.f.program.startup.manualFolder()).filePath(u"manvelmar.pdf"_s);
         if (present) {
-            QVERIFY(writeAll(path, "%PDF-1.4\n"));
+            QVERIFY(writeFile(path, "%PDF-1.4\n"));
         }
         QList<QUrl> opened;
         s.window.openDocument = [&](const QUrl& url) {

@@ -1,6 +1,8 @@
 // Bringing the program up: the library check first, the data directory, the
 // stale channel files, the per-channel state, the tray and the poll timer;
-// the settings folder and the one-instance rule.
+// the settings folder and the one-instance rule. The settings files: how values
+// are read, the start-up rules with their defaults, the poll interval rule, and
+// what the shut-down writes back.
 
 #include "ProgramFixture.h"
 
@@ -30,12 +32,41 @@ void setCustomDataDir(const QVariant& value) {
 void placeChannelFiles(const QString& folder) {
     for (int n = 1; n <= 4; ++n) {
         for (const char* base : kChannelBases) {
-            writeAll(QDir(folder).filePath(ChannelFiles::name(base, n)), "x");
+            writeFile(QDir(folder).filePath(ChannelFiles::name(base, n)), "x");
         }
     }
 }
 
+using Values = QList<QByteArray>;
+const QByteArray kAbsent; // null: the file is missing (""_ba is an empty file)
+
+// The VMCHKSCO.TXT values as the program holds them, in the file's order, then
+// how often it started connecting: family|length|tracing|mode|address|remote
+// port (0: not set)|registration number|time-out|connects
+QString held(ProgramFixture& f) {
+    const OperatorPanel& p = f.panel;
+    const auto n = [](int v) { return QString::number(v); };
+    const QString mode = p.OptionRete.value() ? u"rete"_s : u"rs232"_s;
+    return u"%1|%2|%3|%4|%5|%6|%7|%8|%9"_s.arg(
+        n(p.cboAddedFunctions.listIndex()), p.cboMaxLenDescr.text(), n(p.chbTrace.value()), mode,
+        p.TxtRemoteIP.text(), n(f.socket.remotePort), p.Text8.text(),
+        n(f.engine.link.SocketReplyTimeoutMs), n(f.socket.connects));
+}
+
+// What the operator left on the panel at shut-down.
+struct Panel {
+    QByteArray ticks;
+    int family;
+    QString maxLen;
+    int trace;
+    bool network;
+    QString address, port, matricola;
+    int timeout;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Panel)
 
 class TestStartUp : public QObject {
     Q_OBJECT
@@ -230,6 +261,227 @@ private slots:
         first.reset(); // once the first instance is gone, the next one may start
         QVERIFY(acquireSingleInstance(second));
         saved.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", saved);
+    }
+
+    void readValues_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<Values>("expected");
+        QTest::newRow("quotes and blanks per field")
+            << " \"a\" , b ,\"c\"\r\n"_ba << Values{"a", "b", "c"};
+        QTest::newRow("inner blank kept") << "\"via Roma 1\"\r\n"_ba << Values{"via Roma 1"};
+        QTest::newRow("trailing comma") << "a,\r\n"_ba << Values{"a", ""};
+        QTest::newRow("empty line keeps its place, last line without end")
+            << "1\r\n\r\n3"_ba << Values{"1", "", "3"};
+        QTest::newRow("LF only") << "x\ny\n"_ba << Values{"x", "y"};
+        QTest::newRow("8-bit bytes kept") << "Citt\xE0\r\n"_ba << Values{"Citt\xE0"};
+        QTest::newRow("empty file") << ""_ba << Values{};
+        QTest::newRow("no file") << kAbsent << Values{};
+    }
+    void readValues() {
+        QFETCH(QByteArray, content);
+        QFETCH(Values, expected);
+        ProgramFixture f;
+        f.setting(SettingsFiles::kOptions, content);
+        const auto values = f.program.settings.readValues(SettingsFiles::kOptions);
+        QCOMPARE(values.has_value(), !content.isNull());
+        Values got;
+        for (const std::string& v : values.value_or(std::vector<std::string>{})) {
+            got << QByteArray::fromStdString(v);
+        }
+        QCOMPARE(got, expected);
+    }
+
+    // VMCHKCOM.TXT and VMChkBd.txt at start-up, every port there; the other
+    // values keep their defaults.
+    void ticksAndSpeed_data() {
+        QTest::addColumn<QByteArray>("channels");
+        QTest::addColumn<QByteArray>("baud");
+        QTest::addColumn<int>("speed");
+        QTest::addColumn<QByteArray>("ticks");
+        const QByteArray empty("");
+        QTest::newRow("no files") << kAbsent << kAbsent << 9600 << "1111"_ba;
+        QTest::newRow("0000") << "0000\r\n"_ba << kAbsent << 9600 << "0000"_ba;
+        QTest::newRow("only 1 ticks") << "1x1y\r\n"_ba << kAbsent << 9600 << "1010"_ba;
+        QTest::newRow("two characters: all") << "10\r\n"_ba << kAbsent << 9600 << "1111"_ba;
+        QTest::newRow("three characters: all") << "000\r\n"_ba << kAbsent << 9600 << "1111"_ba;
+        QTest::newRow("five characters") << "01100\r\n"_ba << kAbsent << 9600 << "0110"_ba;
+        QTest::newRow("first value only") << "0001,1111\r\n"_ba << kAbsent << 9600 << "0001"_ba;
+        QTest::newRow("empty files") << empty << empty << 9600 << "1111"_ba;
+        QTest::newRow("19200") << kAbsent << "19200\r\n"_ba << 19200 << "1111"_ba;
+        QTest::newRow("speed not a number") << kAbsent << "veloce\r\n"_ba << 9600 << "1111"_ba;
+    }
+    void ticksAndSpeed() {
+        QFETCH(QByteArray, channels);
+        QFETCH(QByteArray, baud);
+        QFETCH(int, speed);
+        QFETCH(QByteArray, ticks);
+        ProgramFixture f;
+        for (int n = 1; n <= 4; ++n) { // each tick starts opposite to what is expected
+            f.panel.check(n).setValue(ticks.at(n - 1) == '1' ? 0 : 1);
+        }
+        f.engine.link.BaudRate = 4800;
+        f.setting(SettingsFiles::kChannels, channels);
+        f.setting(SettingsFiles::kBaud, baud);
+        QVERIFY(f.start());
+        QCOMPARE(f.ticks(), ticks);
+        QCOMPARE(f.engine.link.BaudRate, speed);
+        QCOMPARE(f.panel.cmbBaude.text(), QString::number(speed));
+        QCOMPARE(held(f), u"5|30|0|rs232||0||3500|0"_s);
+        QCOMPARE(f.engine.job.nPollInterval, 1000);
+    }
+
+    // Each value once at start-up (VMTIMER1.TXT rewritten with the field's
+    // text) and once typed and saved (rewritten with the interval). The field
+    // shows "7" before.
+    void pollInterval_data() {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<QString>("expected"); // the field, then VMTIMER1.TXT after saving
+        QTest::newRow("5: seconds") << "5" << 5000 << "5 5";
+        QTest::newRow("500: milliseconds") << "500" << 500 << "500ms 500";
+        QTest::newRow("75: 60 s") << "75" << 60000 << "60 60";
+        QTest::newRow("0: field unchanged") << "0" << 1000 << "7 1";
+        QTest::newRow("empty: field unchanged") << "" << 1000 << "7 1";
+        QTest::newRow("1.5: saved 1.5") << "1.5" << 1500 << "1.5 1.5";
+        QTest::newRow("just above 60") << "60.5" << 60000 << "60 60";
+        QTest::newRow("just below 100") << "99.9" << 60000 << "60 60";
+        QTest::newRow("100: milliseconds") << "100" << 100 << "100ms 100";
+        QTest::newRow("60000 ms") << "60000" << 60000 << "60000ms 60";
+        QTest::newRow("above 60000") << "60001" << 60000 << "60 60";
+        QTest::newRow("with ms") << "500ms" << 500 << "500ms 500";
+        QTest::newRow("1000 ms saved as 1") << "1000" << 1000 << "1000ms 1";
+        QTest::newRow("never below 1 ms, saved in ms") << "0.0001" << 1 << "0.0001 1";
+        QTest::newRow("half ms to even") << "251.5" << 252 << "251.5ms 252";
+    }
+    void pollInterval() {
+        QFETCH(QString, input);
+        QFETCH(int, interval);
+        QFETCH(QString, expected);
+        const QString field = expected.section(QLatin1Char(' '), 0, 0);
+        ProgramFixture f;
+        f.setting(SettingsFiles::kTimer, input.toLatin1() + "\r\n");
+        f.panel.txtTimerVal.setText(u"7"_s);
+        QVERIFY(f.start());
+        QCOMPARE(f.engine.job.nPollInterval, interval);
+        QCOMPARE(f.panel.txtTimerVal.text(), field);
+        QCOMPARE(f.saved(SettingsFiles::kTimer), field.toLatin1() + "\r\n");
+        QCOMPARE(f.engine.Timer21->interval(), interval);
+
+        ProgramFixture typed;
+        typed.setting(SettingsFiles::kTimer, "before\r\n");
+        typed.program.settings.CalculateTimer(input, false);
+        QCOMPARE(typed.saved(SettingsFiles::kTimer), "before\r\n"_ba);
+        typed.program.settings.CalculateTimer(input, true);
+        QCOMPARE(typed.engine.job.nPollInterval, interval);
+        QCOMPARE(typed.saved(SettingsFiles::kTimer),
+                 expected.section(QLatin1Char(' '), 1).toLatin1() + "\r\n");
+    }
+
+    // VMCHKSCO.TXT at start-up: the port is always 6660 afterwards, and in
+    // network mode with an address the program starts connecting.
+    void options_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("loaded"); // as held() shows them
+        QTest::newRow("no file: family 5, serial, the rest untouched")
+            << kAbsent << "5|30|0|rs232||0||1|0";
+        QTest::newRow("all eight lines")
+            << " 6 \r\n40\r\n1\r\n1\r\n192.168.1.50\r\n9100\r\n96ABC123\r\n5000\r\n"_ba
+            << "6|40|1|rete|192.168.1.50|6660|96ABC123|5000|1";
+        QTest::newRow("port 7000 becomes 6660")
+            << "5\r\n30\r\n0\r\n1\r\n10.0.0.7\r\n7000\r\n\r\n3500\r\n"_ba
+            << "5|30|0|rete|10.0.0.7|6660||3500|1";
+        QTest::newRow("three lines: serial, 6660, 3500") << "2\r\n20\r\n1\r\n"_ba
+                                                         << "2|20|1|rs232||0||3500|0";
+        QTest::newRow("one line, family out of range") << "7\r\n"_ba
+                                                       << "0|30|0|rs232||0||3500|0";
+        QTest::newRow("values that give the defaults; serial keeps the address")
+            << "abc\r\nlungo\r\n2\r\n2\r\n10.0.0.2\r\nporta\r\nM1\r\n0\r\n"_ba
+            << "0|30|0|rs232|10.0.0.2|0|M1|3500|0";
+        QTest::newRow("network 1.0, address of three fields: no connection")
+            << "0\r\n30\r\n0\r\n1.0\r\n10.0.1\r\n6660\r\n"_ba
+            << "0|30|0|rete||6660||3500|0";
+        QTest::newRow("network, empty port line: connects on 6660")
+            << "5\r\n30\r\n0\r\n1\r\n192.168.0.10\r\n\r\n"_ba
+            << "5|30|0|rete|192.168.0.10|6660||3500|1";
+    }
+    void options() {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, loaded);
+        ProgramFixture f;
+        // Start from values the file must replace.
+        f.panel.cboAddedFunctions.setListIndex(3);
+        f.panel.TcpPort.setText(u"9100"_s);
+        f.socket.setRemoteHost(u"10.9.9.9"_s);
+        f.engine.link.SocketReplyTimeoutMs = 1;
+        f.setting(SettingsFiles::kOptions, content);
+        QVERIFY(f.start());
+        QCOMPARE(held(f), loaded);
+        QCOMPARE(f.panel.OptionRS232.value(), !f.panel.OptionRete.value());
+        if (!content.isNull()) {
+            QCOMPARE(f.panel.TcpPort.text(), u"6660"_s);
+            QCOMPARE(f.socket.remoteHost(), f.panel.TxtRemoteIP.text());
+            QCOMPARE(QString::fromStdString(f.panel.ConfiguredMatricola), f.panel.Text8.text());
+        }
+    }
+
+    // What the shut-down writes; VMCHKSCO.TXT always has eight lines, so where
+    // `back` is set the next start-up reads every value back and saves the
+    // same three files again.
+    void save_data() {
+        QTest::addColumn<Panel>("panel");
+        QTest::addColumn<QByteArray>("options");
+        QTest::addColumn<bool>("back");
+        QTest::newRow("network, every value")
+            << Panel{"1010", 4, "22", 1, true, "10.1.2.3", "6660", "XYZ123", 4200}
+            << " 4 \r\n22\r\n1\r\n1\r\n10.1.2.3\r\n6660\r\nXYZ123\r\n4200\r\n"_ba << true;
+        QTest::newRow("serial: no address, no port")
+            << Panel{"0001", 4, "22", 0, false, "10.1.2.3", "6660", "XYZ123", 4200}
+            << " 4 \r\n22\r\n0\r\n0\r\n\r\n\r\nXYZ123\r\n4200\r\n"_ba << true;
+        QTest::newRow("network, bad address, no registration number")
+            << Panel{"1100", 1, "30", 0, true, "300.1.2.3", "6660", "", 2500}
+            << " 1 \r\n30\r\n0\r\n1\r\n\r\n6660\r\n\r\n2500\r\n"_ba << true;
+        QTest::newRow("no family, length and port not numbers, time-out 0")
+            << Panel{"0000", -1, "lunga", 0, true, "10.0.0.1", "abc", "M-1", 0}
+            << " 0 \r\n30\r\n0\r\n1\r\n10.0.0.1\r\n\r\nM-1\r\n\r\n"_ba << false;
+    }
+    void save() {
+        QFETCH(Panel, panel);
+        QFETCH(QByteArray, options);
+        QFETCH(bool, back);
+        ProgramFixture f;
+        OperatorPanel& p = f.panel;
+        for (int n = 1; n <= 4; ++n) {
+            p.check(n).setValue(panel.ticks.at(n - 1) == '1' ? 1 : 0);
+        }
+        p.cmbBaude.setText(u"19200"_s);
+        p.cboAddedFunctions.setListIndex(panel.family);
+        p.cboMaxLenDescr.setText(panel.maxLen);
+        p.chbTrace.setValue(panel.trace);
+        panel.network ? p.OptionRete.select() : p.OptionRS232.select();
+        p.TxtRemoteIP.setText(panel.address);
+        p.TcpPort.setText(panel.port);
+        p.Text8.setText(panel.matricola);
+        f.engine.link.SocketReplyTimeoutMs = panel.timeout;
+        f.program.settings.SaveSettings();
+        QCOMPARE(f.saved(SettingsFiles::kChannels), panel.ticks + "\r\n");
+        QCOMPARE(f.saved(SettingsFiles::kBaud), "19200\r\n"_ba);
+        QCOMPARE(f.saved(SettingsFiles::kOptions), options);
+        QCOMPARE(p.cboAddedFunctions.listIndex(), qMax(panel.family, 0));
+        if (!back) {
+            return;
+        }
+        const char* const names[] = {SettingsFiles::kChannels, SettingsFiles::kBaud,
+                                     SettingsFiles::kOptions};
+        ProgramFixture next;
+        for (const char* name : names) {
+            next.setting(name, f.saved(name));
+        }
+        QVERIFY(next.start());
+        QCOMPARE(QString::fromStdString(next.panel.ConfiguredMatricola), panel.matricola);
+        next.program.settings.SaveSettings();
+        for (const char* name : names) {
+            QCOMPARE(next.saved(name), f.saved(name));
+        }
     }
 };
 

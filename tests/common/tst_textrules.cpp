@@ -1,18 +1,29 @@
 // The shared text rules: reading numbers from text, rounding and range checks,
-// number text, upper case in Windows-1252, case-insensitive search, trimming.
+// number text, upper case in Windows-1252, case-insensitive search, trimming;
+// Windows-1252 for display: bytes to characters and an operator's text back;
+// and byte-exact line files: reading with CR LF, LF or lone CR as line ends
+// (including a CR LF split between two reads of the reader), writing with CR LF.
 
 #include "common/Cp1252.h"
 #include "common/Fault.h"
+#include "common/LineFile.h"
 #include "common/TextRules.h"
+#include "support/TestSupport.h"
 
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
 #include <limits>
-#include <optional>
 #include <string>
+#include <vector>
 
 using namespace velmar;
+using velmar::test::faultOf;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -22,16 +33,6 @@ std::string_view view(const QByteArray& b) {
 
 QByteArray bytes(std::string_view v) {
     return QByteArray(v.data(), qsizetype(v.size()));
-}
-
-// The fault number thrown by `f`, or nothing when it returns normally.
-template <typename F> std::optional<int> faultOf(F&& f) {
-    try {
-        f();
-    } catch (const Fault& e) {
-        return e.number();
-    }
-    return std::nullopt;
 }
 
 // QCOMPARE compares doubles with a tolerance; these rules must be exact.
@@ -47,300 +48,514 @@ const QByteArray k400(400, '7');
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const double kInf = std::numeric_limits<double>::infinity();
 
+// The characters of bytes 0x80-0x9F; the five unassigned positions (81, 8D, 8F,
+// 90, 9D) keep their value as a C1 control. Every other byte is its Latin-1 self.
+const char16_t kHigh[] = u"\u20AC\u0081\u201A\u0192\u201E\u2026\u2020\u2021\u02C6\u2030\u0160"
+                         u"\u2039\u0152\u008D\u017D\u008F\u0090\u2018\u2019\u201C\u201D\u2022"
+                         u"\u2013\u2014\u02DC\u2122\u0161\u203A\u0153\u009D\u017E\u0178";
+
+// The reader takes the file in pieces of this size; line ends that straddle
+// a multiple of it are the hard case.
+constexpr int kChunk = 64 * 1024;
+
+// Lines as a list QCOMPARE can show: it names the first differing line, shortened.
+QByteArrayList list(const std::vector<std::string>& lines) {
+    QByteArrayList out;
+    for (const auto& l : lines) {
+        out << QByteArray::fromStdString(l);
+    }
+    return out;
+}
+
+QByteArrayList readAll(const QString& path) {
+    LineReader reader(path);
+    QByteArrayList out;
+    for (std::string line; reader.next(line);) {
+        out << QByteArray::fromStdString(line);
+    }
+    return out;
+}
+
 } // namespace
 
 class TestTextRules : public QObject {
     Q_OBJECT
 
 private slots:
-    void numbers_data();
-    void numbers();
-    void rounding_data();
-    void rounding();
-    void numberText_data();
-    void numberText();
-    void upperByte_data();
-    void upperByte();
-    void upperByteAgreesWithCodePage();
-    void findNoCase_data();
-    void findNoCase();
-    void trimBlanks_data();
-    void trimBlanks();
-    void hasDigitBefore_data();
-    void hasDigitBefore();
-};
-
-// leadingNumber reads the number a text starts with (overflow: Fault 6); isNumeric says
-// whether the whole text, blanks trimmed, is such a number.
-void TestTextRules::numbers_data() {
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<double>("value");
-    QTest::addColumn<bool>("overflow");
-    QTest::addColumn<bool>("numeric");
-
-    QTest::newRow("empty") << QByteArray("") << 0.0 << false << false;
-    QTest::newRow("blanks only") << QByteArray(" \t ") << 0.0 << false << false;
-    QTest::newRow("letters") << QByteArray("abc") << 0.0 << false << false;
-    QTest::newRow("point alone") << QByteArray(".") << 0.0 << false << false;
-    QTest::newRow("sign alone") << QByteArray("-") << 0.0 << false << false;
-    QTest::newRow("leading zeros") << QByteArray("001000") << 1000.0 << false << true;
-    QTest::newRow("blanks then unit") << QByteArray("  12.5kg") << 12.5 << false << false;
-    QTest::newRow("minus then letter") << QByteArray("-7x") << -7.0 << false << false;
-    QTest::newRow("plus") << QByteArray("+3") << 3.0 << false << true;
-    QTest::newRow("tabs and blanks around") << QByteArray(" \t-2.25\t ") << -2.25 << false << true;
-    QTest::newRow("blank after sign") << QByteArray("- 3") << 0.0 << false << false;
-    QTest::newRow("two signs") << QByteArray("--3") << 0.0 << false << false;
-    QTest::newRow("sign after digits") << QByteArray("3-4") << 3.0 << false << false;
-    QTest::newRow("second point stops") << QByteArray("1.2.3") << 1.2 << false << false;
-    QTest::newRow("leading point") << QByteArray("-.5") << -0.5 << false << true;
-    QTest::newRow("trailing point") << QByteArray("5.") << 5.0 << false << true;
-    QTest::newRow("comma is no point") << QByteArray("1,5") << 1.0 << false << false;
-    QTest::newRow("inner blank stops") << QByteArray("12 34") << 12.0 << false << false;
-    QTest::newRow("no exponent") << QByteArray("1e5") << 1.0 << false << false;
-    QTest::newRow("no hex") << QByteArray("0x10") << 0.0 << false << false;
-    QTest::newRow("no inf") << QByteArray("inf") << 0.0 << false << false;
-    QTest::newRow("NUL stops") << QByteArray("9\0005", 3) << 9.0 << false << false;
-    QTest::newRow("15 digits") << QByteArray("999999999999999") << 999999999999999.0 << false
-                               << true;
-    QTest::newRow("20 digits") << QByteArray("98765432109876543210") << 98765432109876543210.0
-                               << false << true;
-    QTest::newRow("1e308") << "1" + QByteArray(308, '0') << 1e308 << false << true;
-    QTest::newRow("1e309") << "1" + QByteArray(309, '0') << 0.0 << true << false;
-    QTest::newRow("negative huge") << "-" + k400 << 0.0 << true << false;
-    QTest::newRow("huge, fraction, unit") << " " + k400 + ".25kg" << 0.0 << true << false;
-    QTest::newRow("400 leading zeros") << QByteArray(400, '0') + "1" << 1.0 << false << true;
-    QTest::newRow("tiny reads zero") << "0." + QByteArray(400, '0') + "1" << 0.0 << false << true;
-    QTest::newRow("long fraction") << "1." + QByteArray(400, '3') << 4.0 / 3.0 << false << true;
-}
-
-void TestTextRules::numbers() {
-    QFETCH(QByteArray, text);
-    QFETCH(double, value);
-    QFETCH(bool, overflow);
-    QFETCH(bool, numeric);
-    double got = -12345;
-    const auto fault = faultOf([&] { got = text::leadingNumber(view(text)); });
-    QCOMPARE(fault.value_or(0), overflow ? faultno::Overflow : 0);
-    if (!overflow) {
-        COMPARE_EXACT(got, value);
+    // leadingNumber reads the number a text starts with (overflow: Fault 6);
+    // isNumeric says whether the whole text, blanks trimmed, is such a number.
+    void numbers_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<bool>("overflow");
+        QTest::addColumn<bool>("numeric");
+        const auto row = [](const char* name, const QByteArray& text, double value, bool numeric,
+                            bool overflow = false) {
+            QTest::newRow(name) << text << value << overflow << numeric;
+        };
+        row("empty", "", 0, false);
+        row("blanks only", " \t ", 0, false);
+        row("letters", "abc", 0, false);
+        row("point alone", ".", 0, false);
+        row("sign alone", "-", 0, false);
+        row("leading zeros", "001000", 1000, true);
+        row("blanks then unit", "  12.5kg", 12.5, false);
+        row("minus then letter", "-7x", -7, false);
+        row("plus", "+3", 3, true);
+        row("tabs and blanks around", " \t-2.25\t ", -2.25, true);
+        row("blank after sign", "- 3", 0, false);
+        row("two signs", "--3", 0, false);
+        row("sign after digits", "3-4", 3, false);
+        row("second point stops", "1.2.3", 1.2, false);
+        row("leading point", "-.5", -0.5, true);
+        row("trailing point", "5.", 5, true);
+        row("comma is no point", "1,5", 1, false);
+        row("inner blank stops", "12 34", 12, false);
+        row("no exponent", "1e5", 1, false);
+        row("no hex", "0x10", 0, false);
+        row("no inf", "inf", 0, false);
+        row("NUL stops", QByteArray("9\0005", 3), 9, false);
+        row("15 digits", "999999999999999", 999999999999999.0, true);
+        row("20 digits", "98765432109876543210", 98765432109876543210.0, true);
+        row("1e308", "1" + QByteArray(308, '0'), 1e308, true);
+        row("1e309", "1" + QByteArray(309, '0'), 0, false, true);
+        row("negative huge", "-" + k400, 0, false, true);
+        row("huge, fraction, unit", " " + k400 + ".25kg", 0, false, true);
+        row("400 leading zeros", QByteArray(400, '0') + "1", 1, true);
+        row("tiny reads zero", "0." + QByteArray(400, '0') + "1", 0, true);
+        row("long fraction", "1." + QByteArray(400, '3'), 4.0 / 3.0, true);
     }
-    bool isNum = !numeric;
-    QVERIFY2(!faultOf([&] { isNum = text::isNumeric(view(text)); }), "isNumeric threw");
-    QCOMPARE(isNum, numeric);
-}
-
-// roundHalfEven, and toInt16 / toInt32, which round the same way and fault outside their range.
-void TestTextRules::rounding_data() {
-    QTest::addColumn<double>("value");
-    QTest::addColumn<double>("rounded");
-    QTest::addColumn<bool>("fits16");
-    QTest::addColumn<bool>("fits32");
-
-    QTest::newRow("0.5") << 0.5 << 0.0 << true << true;
-    QTest::newRow("1.5") << 1.5 << 2.0 << true << true;
-    QTest::newRow("2.5") << 2.5 << 2.0 << true << true;
-    QTest::newRow("-2.5") << -2.5 << -2.0 << true << true;
-    QTest::newRow("-3.5") << -3.5 << -4.0 << true << true;
-    QTest::newRow("-2.6") << -2.6 << -3.0 << true << true;
-    QTest::newRow("2.5001") << 2.5001 << 3.0 << true << true;
-    // Just below one half: adding 0.5 and taking the floor gives 1.
-    QTest::newRow("largest below half") << 0.49999999999999994 << 0.0 << true << true;
-    // Beyond 2^52 every double is whole; adding 0.5 would round up.
-    QTest::newRow("2^52+1") << 4503599627370497.0 << 4503599627370497.0 << false << false;
-    QTest::newRow("32767.4") << 32767.4 << 32767.0 << true << true;
-    QTest::newRow("32766.5") << 32766.5 << 32766.0 << true << true;
-    QTest::newRow("32767.5") << 32767.5 << 32768.0 << false << true;
-    QTest::newRow("-32768.5") << -32768.5 << -32768.0 << true << true;
-    QTest::newRow("-32768.6") << -32768.6 << -32769.0 << false << true;
-    QTest::newRow("2^31-0.6") << 2147483647.4 << 2147483647.0 << false << true;
-    QTest::newRow("2^31-0.5") << 2147483647.5 << 2147483648.0 << false << false;
-    QTest::newRow("-2^31-0.5") << -2147483648.5 << -2147483648.0 << false << true;
-    QTest::newRow("-2^31-1") << -2147483649.0 << -2147483649.0 << false << false;
-    QTest::newRow("NaN") << kNaN << kNaN << false << false;
-    QTest::newRow("+inf") << kInf << kInf << false << false;
-    QTest::newRow("-inf") << -kInf << -kInf << false << false;
-}
-
-void TestTextRules::rounding() {
-    QFETCH(double, value);
-    QFETCH(double, rounded);
-    QFETCH(bool, fits16);
-    QFETCH(bool, fits32);
-    if (!std::isnan(value)) {
-        COMPARE_EXACT(text::roundHalfEven(value), rounded);
+    void numbers() {
+        QFETCH(QByteArray, text);
+        QFETCH(double, value);
+        QFETCH(bool, overflow);
+        QFETCH(bool, numeric);
+        double got = -12345;
+        QCOMPARE(faultOf([&] { got = text::leadingNumber(view(text)); }),
+                 overflow ? faultno::Overflow : 0);
+        if (!overflow) {
+            COMPARE_EXACT(got, value);
+        }
+        bool isNum = !numeric;
+        QCOMPARE(faultOf([&] { isNum = text::isNumeric(view(text)); }), 0);
+        QCOMPARE(isNum, numeric);
     }
-    std::int16_t got16 = 0;
-    std::int32_t got32 = 0;
-    QCOMPARE(faultOf([&] { got16 = text::toInt16(value); }).value_or(0),
-             fits16 ? 0 : faultno::Overflow);
-    QCOMPARE(faultOf([&] { got32 = text::toInt32(value); }).value_or(0),
-             fits32 ? 0 : faultno::Overflow);
-    COMPARE_EXACT(got16, fits16 ? rounded : 0.0);
-    COMPARE_EXACT(got32, fits32 ? rounded : 0.0);
-}
 
-void TestTextRules::numberText_data() {
-    QTest::addColumn<double>("value");
-    QTest::addColumn<QByteArray>("expected");
+    // roundHalfEven, and toInt16 / toInt32, which round the same way and fault
+    // outside their range.
+    void rounding_data() {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<double>("rounded");
+        QTest::addColumn<bool>("fits16");
+        QTest::addColumn<bool>("fits32");
+        QTest::newRow("0.5") << 0.5 << 0.0 << true << true;
+        QTest::newRow("1.5") << 1.5 << 2.0 << true << true;
+        QTest::newRow("2.5") << 2.5 << 2.0 << true << true;
+        QTest::newRow("-2.5") << -2.5 << -2.0 << true << true;
+        QTest::newRow("-3.5") << -3.5 << -4.0 << true << true;
+        QTest::newRow("-2.6") << -2.6 << -3.0 << true << true;
+        QTest::newRow("2.5001") << 2.5001 << 3.0 << true << true;
+        // Just below one half: adding 0.5 and taking the floor gives 1.
+        QTest::newRow("largest below half") << 0.49999999999999994 << 0.0 << true << true;
+        // Beyond 2^52 every double is whole; adding 0.5 would round up.
+        QTest::newRow("2^52+1") << 4503599627370497.0 << 4503599627370497.0 << false << false;
+        QTest::newRow("32767.4") << 32767.4 << 32767.0 << true << true;
+        QTest::newRow("32766.5") << 32766.5 << 32766.0 << true << true;
+        QTest::newRow("32767.5") << 32767.5 << 32768.0 << false << true;
+        QTest::newRow("-32768.5") << -32768.5 << -32768.0 << true << true;
+        QTest::newRow("-32768.6") << -32768.6 << -32769.0 << false << true;
+        QTest::newRow("2^31-0.6") << 2147483647.4 << 2147483647.0 << false << true;
+        QTest::newRow("2^31-0.5") << 2147483647.5 << 2147483648.0 << false << false;
+        QTest::newRow("-2^31-0.5") << -2147483648.5 << -2147483648.0 << false << true;
+        QTest::newRow("-2^31-1") << -2147483649.0 << -2147483649.0 << false << false;
+        QTest::newRow("NaN") << kNaN << kNaN << false << false;
+        QTest::newRow("+inf") << kInf << kInf << false << false;
+        QTest::newRow("-inf") << -kInf << -kInf << false << false;
+    }
+    void rounding() {
+        QFETCH(double, value);
+        QFETCH(double, rounded);
+        QFETCH(bool, fits16);
+        QFETCH(bool, fits32);
+        if (!std::isnan(value)) {
+            COMPARE_EXACT(text::roundHalfEven(value), rounded);
+        }
+        std::int16_t got16 = 0;
+        std::int32_t got32 = 0;
+        QCOMPARE(faultOf([&] { got16 = text::toInt16(value); }), fits16 ? 0 : faultno::Overflow);
+        QCOMPARE(faultOf([&] { got32 = text::toInt32(value); }), fits32 ? 0 : faultno::Overflow);
+        COMPARE_EXACT(got16, fits16 ? rounded : 0.0);
+        COMPARE_EXACT(got32, fits32 ? rounded : 0.0);
+    }
 
-    QTest::newRow("1.5") << 1.5 << QByteArray("1.5");
-    QTest::newRow("2") << 2.0 << QByteArray("2");
-    QTest::newRow("0.1+0.2") << 0.1 + 0.2 << QByteArray("0.3");
-    QTest::newRow("two thirds") << 2.0 / 3.0 << QByteArray("0.666666666666667");
-    QTest::newRow("0.001") << 0.001 << QByteArray("0.001");
-    QTest::newRow("negative zero") << -0.0 << QByteArray("0");
-    QTest::newRow("negative") << -2.75 << QByteArray("-2.75");
-    QTest::newRow("negative whole") << -19.0 << QByteArray("-19");
-    QTest::newRow("15 nines") << 999999999999999.0 << QByteArray("999999999999999");
-    QTest::newRow("1e15") << 1e15 << QByteArray("1E+15");
-    QTest::newRow("-1e20") << -1e20 << QByteArray("-1E+20");
-    QTest::newRow("16 digits to 15") << 1234567890123456.0 << QByteArray("1.23456789012346E+15");
-    QTest::newRow("fraction 16 digits") << 0.1234567890123456 << QByteArray("0.123456789012346");
-}
+    void numberText_data() {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("1.5") << 1.5 << "1.5"_ba;
+        QTest::newRow("2") << 2.0 << "2"_ba;
+        QTest::newRow("0.1+0.2") << 0.1 + 0.2 << "0.3"_ba;
+        QTest::newRow("two thirds") << 2.0 / 3.0 << "0.666666666666667"_ba;
+        QTest::newRow("0.001") << 0.001 << "0.001"_ba;
+        QTest::newRow("negative zero") << -0.0 << "0"_ba;
+        QTest::newRow("negative") << -2.75 << "-2.75"_ba;
+        QTest::newRow("negative whole") << -19.0 << "-19"_ba;
+        QTest::newRow("15 nines") << 999999999999999.0 << "999999999999999"_ba;
+        QTest::newRow("1e15") << 1e15 << "1E+15"_ba;
+        QTest::newRow("-1e20") << -1e20 << "-1E+20"_ba;
+        QTest::newRow("16 digits to 15") << 1234567890123456.0 << "1.23456789012346E+15"_ba;
+        QTest::newRow("fraction 16 digits") << 0.1234567890123456 << "0.123456789012346"_ba;
+    }
+    void numberText() {
+        QFETCH(double, value);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(QByteArray::fromStdString(text::numberText(value)), expected);
+    }
 
-void TestTextRules::numberText() {
-    QFETCH(double, value);
-    QFETCH(QByteArray, expected);
-    QCOMPARE(QByteArray::fromStdString(text::numberText(value)), expected);
-}
-
-void TestTextRules::upperByte_data() {
-    QTest::addColumn<int>("byte");
-    QTest::addColumn<int>("expected");
-
-    QTest::newRow("a") << int('a') << int('A');
-    QTest::newRow("z") << int('z') << int('Z');
-    QTest::newRow("backquote before a") << int('`') << int('`');
-    QTest::newRow("brace after z") << int('{') << int('{');
-    QTest::newRow("a grave 224") << 224 << 192;
-    QTest::newRow("thorn 254") << 254 << 222;
-    QTest::newRow("division 247 stays") << 247 << 247;
-    QTest::newRow("y diaeresis 255") << 255 << 159;
-    QTest::newRow("s caron 154") << 154 << 138;
-    QTest::newRow("oe 156") << 156 << 140;
-    QTest::newRow("z caron 158") << 158 << 142;
-    QTest::newRow("S caron 138 stays") << 138 << 138;
-    QTest::newRow("sharp s 223 stays") << 223 << 223;
-    QTest::newRow("micro 181 stays") << 181 << 181;
-}
-
-void TestTextRules::upperByte() {
-    QFETCH(int, byte);
-    QFETCH(int, expected);
-    const char c = static_cast<char>(byte);
-    QCOMPARE(int(static_cast<unsigned char>(text::upperByte(c))), expected);
-    const QByteArray in = QByteArray("x") + c + '\0' + c;
-    const QByteArray want = QByteArray("X") + char(expected) + '\0' + char(expected);
-    QCOMPARE(bytes(text::toUpper(view(in))), want);
-    std::string inPlace = in.toStdString();
-    text::toUpperInPlace(inPlace);
-    QCOMPARE(QByteArray::fromStdString(inPlace), want);
-}
-
-void TestTextRules::upperByteAgreesWithCodePage() {
     // Every byte's capital is the code page's byte for the Unicode capital of
-    // its character, when the code page has that capital; otherwise the byte stays.
-    for (int b = 0; b < 256; ++b) {
-        const char c = static_cast<char>(b);
-        const QByteArray enc = cp1252::encode(cp1252::decode(std::string_view(&c, 1)).toUpper());
-        const int expected = enc.size() == 1 && enc != "?" ? static_cast<unsigned char>(enc[0]) : b;
-        const int got = static_cast<unsigned char>(text::upperByte(c));
-        QVERIFY2(got == expected, qPrintable(QString("byte %1: got %2").arg(b).arg(got)));
+    // its character, when the code page has that capital; otherwise the byte
+    // stays. The text forms change every byte of a text, NUL included.
+    void upperByte_data() {
+        QTest::addColumn<int>("byte");
+        QTest::addColumn<int>("expected");
+        for (int b = 0; b < 256; ++b) {
+            const char c = static_cast<char>(b);
+            const QByteArray up = cp1252::encode(cp1252::decode(std::string_view(&c, 1)).toUpper());
+            QTest::addRow("%d", b) << b << (up.size() == 1 && up != "?" ? int(uchar(up[0])) : b);
+        }
     }
-}
-
-// findNoCase; startsWithNoCase must agree with a match at position 1.
-void TestTextRules::findNoCase_data() {
-    QTest::addColumn<QByteArray>("hay");
-    QTest::addColumn<QByteArray>("needle");
-    QTest::addColumn<int>("start");
-    QTest::addColumn<int>("expected");
-
-    QTest::newRow("at end") << QByteArray("abcdef") << QByteArray("ef") << 1 << 5;
-    QTest::newRow("whole") << QByteArray("abc") << QByteArray("abc") << 1 << 1;
-    QTest::newRow("not found") << QByteArray("abcdef") << QByteArray("xy") << 1 << 0;
-    QTest::newRow("partial at end") << QByteArray("abcde") << QByteArray("efg") << 1 << 0;
-    QTest::newRow("case") << QByteArray("sale,n1") << QByteArray("SALE,N") << 1 << 1;
-    QTest::newRow("first of two") << QByteArray("abcabc") << QByteArray("bc") << 1 << 2;
-    QTest::newRow("start skips first") << QByteArray("abcabc") << QByteArray("bc") << 3 << 5;
-    QTest::newRow("start on match") << QByteArray("abcabc") << QByteArray("bc") << 5 << 5;
-    QTest::newRow("start after last") << QByteArray("abcabc") << QByteArray("bc") << 6 << 0;
-    QTest::newRow("start beyond end") << QByteArray("abc") << QByteArray("a") << 10 << 0;
-    QTest::newRow("empty needle") << QByteArray("abc") << QByteArray("") << 3 << 3;
-    QTest::newRow("empty needle at front") << QByteArray("abc") << QByteArray("") << 1 << 1;
-    QTest::newRow("needle longer") << QByteArray("ab") << QByteArray("abc") << 1 << 0;
-    QTest::newRow("empty hay") << QByteArray("") << QByteArray("a") << 1 << 0;
-    QTest::newRow("A grave") << QByteArray("CAFF\xC0") << QByteArray("f\xE0") << 1 << 4;
-    QTest::newRow("e grave vs e acute") << QByteArray("\xE8") << QByteArray("\xE9") << 1 << 0;
-    QTest::newRow("accent is not plain") << QByteArray("caff\xE8") << QByteArray("caffe") << 1 << 0;
-    QTest::newRow("s caron") << QByteArray("\x9Ay") << QByteArray("\x8AY") << 1 << 1;
-    QTest::newRow("y diaeresis") << QByteArray("x\x9F") << QByteArray("\xFF") << 1 << 2;
-    QTest::newRow("NUL in hay") << QByteArray("a\0b", 3) << QByteArray("B") << 1 << 3;
-    QTest::newRow("overlapping") << QByteArray("aaab") << QByteArray("AAB") << 1 << 2;
-    QTest::newRow("sharp s is not SS") << QByteArray("stra\337e") << QByteArray("SS") << 1 << 0;
-}
-
-void TestTextRules::findNoCase() {
-    QFETCH(QByteArray, hay);
-    QFETCH(QByteArray, needle);
-    QFETCH(int, start);
-    QFETCH(int, expected);
-    QCOMPARE(int(text::findNoCase(view(hay), view(needle), std::size_t(start))), expected);
-    if (start == 1) {
-        QCOMPARE(int(text::findNoCase(view(hay), view(needle))), expected);
-        QCOMPARE(text::startsWithNoCase(view(hay), view(needle)), expected == 1);
+    void upperByte() {
+        QFETCH(int, byte);
+        QFETCH(int, expected);
+        const char c = static_cast<char>(byte);
+        QCOMPARE(int(static_cast<unsigned char>(text::upperByte(c))), expected);
+        const QByteArray in = "x"_ba + c + '\0' + c;
+        const QByteArray want = "X"_ba + char(expected) + '\0' + char(expected);
+        QCOMPARE(bytes(text::toUpper(view(in))), want);
+        std::string inPlace = in.toStdString();
+        text::toUpperInPlace(inPlace);
+        QCOMPARE(QByteArray::fromStdString(inPlace), want);
     }
-}
 
-// Only spaces are trimmed: tabs, no-break spaces and line ends stay.
-void TestTextRules::trimBlanks_data() {
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QByteArray>("both");
-    QTest::addColumn<QByteArray>("left");
-    QTest::addColumn<QByteArray>("right");
+    // findNoCase; startsWithNoCase must agree with a match at position 1.
+    void findNoCase_data() {
+        QTest::addColumn<QByteArray>("hay");
+        QTest::addColumn<QByteArray>("needle");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("expected");
+        const auto row = [](const char* name, const QByteArray& hay, const QByteArray& needle,
+                            int start, int expected) {
+            QTest::newRow(name) << hay << needle << start << expected;
+        };
+        row("at end", "abcdef", "ef", 1, 5);
+        row("whole", "abc", "abc", 1, 1);
+        row("not found", "abcdef", "xy", 1, 0);
+        row("partial at end", "abcde", "efg", 1, 0);
+        row("case", "sale,n1", "SALE,N", 1, 1);
+        row("first of two", "abcabc", "bc", 1, 2);
+        row("start skips first", "abcabc", "bc", 3, 5);
+        row("start on match", "abcabc", "bc", 5, 5);
+        row("start after last", "abcabc", "bc", 6, 0);
+        row("start beyond end", "abc", "a", 10, 0);
+        row("empty needle", "abc", "", 3, 3);
+        row("empty needle at front", "abc", "", 1, 1);
+        row("needle longer", "ab", "abc", 1, 0);
+        row("empty hay", "", "a", 1, 0);
+        row("A grave", "CAFF\xC0", "f\xE0", 1, 4);
+        row("e grave vs e acute", "\xE8", "\xE9", 1, 0);
+        row("accent is not plain", "caff\xE8", "caffe", 1, 0);
+        row("s caron", "\x9Ay", "\x8AY", 1, 1);
+        row("y diaeresis", "x\x9F", "\xFF", 1, 2);
+        row("NUL in hay", QByteArray("a\0b", 3), "B", 1, 3);
+        row("overlapping", "aaab", "AAB", 1, 2);
+        row("sharp s is not SS", "stra\337e", "SS", 1, 0);
+    }
+    void findNoCase() {
+        QFETCH(QByteArray, hay);
+        QFETCH(QByteArray, needle);
+        QFETCH(int, start);
+        QFETCH(int, expected);
+        QCOMPARE(int(text::findNoCase(view(hay), view(needle), std::size_t(start))), expected);
+        if (start == 1) {
+            QCOMPARE(int(text::findNoCase(view(hay), view(needle))), expected);
+            QCOMPARE(text::startsWithNoCase(view(hay), view(needle)), expected == 1);
+        }
+    }
 
-    QTest::newRow("empty") << QByteArray("") << QByteArray("") << QByteArray("") << QByteArray("");
-    QTest::newRow("blanks only") << QByteArray("   ") << QByteArray("") << QByteArray("")
-                                 << QByteArray("");
-    QTest::newRow("both sides") << QByteArray("  a b  ") << QByteArray("a b") << QByteArray("a b  ")
-                                << QByteArray("  a b");
-    QTest::newRow("tabs kept") << QByteArray(" \t1\t ") << QByteArray("\t1\t")
-                               << QByteArray("\t1\t ") << QByteArray(" \t1\t");
-    QTest::newRow("others kept") << QByteArray("\xA0x\r\n") << QByteArray("\xA0x\r\n")
-                                 << QByteArray("\xA0x\r\n") << QByteArray("\xA0x\r\n");
-}
+    // Only spaces are trimmed: tabs, no-break spaces and line ends stay.
+    void trimBlanks_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("both");
+        QTest::addColumn<QByteArray>("left");
+        QTest::addColumn<QByteArray>("right");
+        const auto row = [](const char* name, const char* text, const char* both, const char* left,
+                            const char* right) {
+            QTest::newRow(name) << QByteArray(text) << QByteArray(both) << QByteArray(left)
+                                << QByteArray(right);
+        };
+        row("empty", "", "", "", "");
+        row("blanks only", "   ", "", "", "");
+        row("both sides", "  a b  ", "a b", "a b  ", "  a b");
+        row("tabs kept", " \t1\t ", "\t1\t", "\t1\t ", " \t1\t");
+        row("others kept", "\xA0x\r\n", "\xA0x\r\n", "\xA0x\r\n", "\xA0x\r\n");
+    }
+    void trimBlanks() {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, both);
+        QFETCH(QByteArray, left);
+        QFETCH(QByteArray, right);
+        QCOMPARE(bytes(text::trimBlanks(view(text))), both);
+        QCOMPARE(bytes(text::trimLeftBlanks(view(text))), left);
+        QCOMPARE(bytes(text::trimRightBlanks(view(text))), right);
+    }
 
-void TestTextRules::trimBlanks() {
-    QFETCH(QByteArray, text);
-    QFETCH(QByteArray, both);
-    QFETCH(QByteArray, left);
-    QFETCH(QByteArray, right);
-    QCOMPARE(bytes(text::trimBlanks(view(text))), both);
-    QCOMPARE(bytes(text::trimLeftBlanks(view(text))), left);
-    QCOMPARE(bytes(text::trimRightBlanks(view(text))), right);
-}
+    void hasDigitBefore_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<char>("letter");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("payment 1T") << "500H1T"_ba << 'T' << true;
+        QTest::newRow("letter first") << "T1"_ba << 'T' << false;
+        QTest::newRow("letter after letter") << "HT"_ba << 'T' << false;
+        QTest::newRow("letter after blank") << "1 T"_ba << 'T' << false;
+        QTest::newRow("later occurrence") << "XT 9T"_ba << 'T' << true;
+        QTest::newRow("slash before") << "1/T"_ba << 'T' << false;
+        QTest::newRow("colon before") << "1:T"_ba << 'T' << false;
+        QTest::newRow("0 before") << "0R"_ba << 'R' << true;
+    }
+    void hasDigitBefore() {
+        QFETCH(QByteArray, text);
+        QFETCH(char, letter);
+        QFETCH(bool, expected);
+        QCOMPARE(text::hasDigitBefore(view(text), letter), expected);
+    }
 
-void TestTextRules::hasDigitBefore_data() {
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<char>("letter");
-    QTest::addColumn<bool>("expected");
+    // ---- Windows-1252 for display: bytes to characters and back ----
 
-    QTest::newRow("payment 1T") << QByteArray("500H1T") << 'T' << true;
-    QTest::newRow("letter first") << QByteArray("T1") << 'T' << false;
-    QTest::newRow("letter after letter") << QByteArray("HT") << 'T' << false;
-    QTest::newRow("letter after blank") << QByteArray("1 T") << 'T' << false;
-    QTest::newRow("later occurrence") << QByteArray("XT 9T") << 'T' << true;
-    QTest::newRow("slash before") << QByteArray("1/T") << 'T' << false;
-    QTest::newRow("colon before") << QByteArray("1:T") << 'T' << false;
-    QTest::newRow("0 before") << QByteArray("0R") << 'R' << true;
-}
+    void decodeByte_data() {
+        QTest::addColumn<int>("byte");
+        QTest::addColumn<int>("unicode");
+        for (int b = 0; b < 256; ++b) {
+            QTest::addRow("%02X", b) << b << (b >= 0x80 && b < 0xA0 ? int(kHigh[b - 0x80]) : b);
+        }
+    }
+    void decodeByte() {
+        QFETCH(int, byte);
+        QFETCH(int, unicode);
+        const char c = static_cast<char>(byte);
+        const QString s = cp1252::decode(std::string_view(&c, 1));
+        QCOMPARE(s.size(), 1);
+        QCOMPARE(int(s.at(0).unicode()), unicode);
+        QCOMPARE(cp1252::decode(QByteArray(1, c)), s);
+    }
 
-void TestTextRules::hasDigitBefore() {
-    QFETCH(QByteArray, text);
-    QFETCH(char, letter);
-    QFETCH(bool, expected);
-    QCOMPARE(text::hasDigitBefore(view(text), letter), expected);
-}
+    void decodeKeepsLengthAndNul() {
+        const QByteArray bytes("caff\xE8\0\x80 1,50", 12);
+        const QString s = cp1252::decode(bytes);
+        QCOMPARE(s.size(), 12);
+        QCOMPARE(s,
+                 QString::fromUtf16(u"caff\u00E8") + QChar(0) + QString::fromUtf16(u"\u20AC 1,50"));
+        QVERIFY(cp1252::decode(QByteArray()).isEmpty());
+    }
+
+    void roundTripAllBytes() {
+        QByteArray all;
+        for (int b = 0; b < 256; ++b) {
+            all += static_cast<char>(b);
+        }
+        const QString text = cp1252::decode(all);
+        QCOMPARE(text.size(), 256);
+        // Each byte is its own character: no two bytes give the same one.
+        QCOMPARE(QSet<QChar>(text.begin(), text.end()).size(), 256);
+        QCOMPARE(cp1252::encode(text), all);
+    }
+
+    // Characters the code page cannot hold become '?', also the C1 controls
+    // whose positions hold printable characters in the code page.
+    void encodeCharacter_data() {
+        QTest::addColumn<int>("unicode");
+        QTest::addColumn<int>("byte");
+        const int table[][2] = {{0x20AC, 0x80}, {0x0160, 0x8A}, {0x0178, 0x9F}, {0x2019, 0x92},
+                                {0x00E0, 0xE0}, {0x00FF, 0xFF}, {0x0000, 0x00}, {0x03A9, '?'},
+                                {0x0100, '?'},  {0x4E2D, '?'},  {0x0191, '?'},  {0xFFFD, '?'},
+                                {0x0080, '?'},  {0x008A, '?'},  {0x009F, '?'}};
+        for (const auto& [u, b] : table) {
+            QTest::addRow("U+%04X", u) << u << b;
+        }
+    }
+    void encodeCharacter() {
+        QFETCH(int, unicode);
+        QFETCH(int, byte);
+        const QByteArray out = cp1252::encode(QString(QChar(char16_t(unicode))));
+        QCOMPARE(out.size(), 1);
+        QCOMPARE(int(static_cast<unsigned char>(out.at(0))), byte);
+    }
+
+    void encodeText() {
+        QCOMPARE(cp1252::encode(QString::fromUtf16(u"Caff\u00E8 \u20AC 2,50 \u03A9!")),
+                 "Caff\xE8 \x80 2,50 ?!"_ba);
+        QCOMPARE(cp1252::encode(QString()), QByteArray());
+    }
+
+    void readsLineEnds_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArrayList>("expected");
+
+        QTest::newRow("mixed") << "a\r\nb\nc\rd\r\n"_ba << QByteArrayList{"a", "b", "c", "d"};
+        QTest::newRow("last line without end")
+            << "one\r\nfinesco"_ba << QByteArrayList{"one", "finesco"};
+        QTest::newRow("empty file") << QByteArray() << QByteArrayList{};
+        QTest::newRow("only CR") << "\r"_ba << QByteArrayList{""};
+        QTest::newRow("two CR LF") << "\r\n\r\n"_ba << QByteArrayList{"", ""};
+        QTest::newRow("LF CR is two ends") << "a\n\rb"_ba << QByteArrayList{"a", "", "b"};
+        QTest::newRow("CR CR LF") << "a\r\r\nb"_ba << QByteArrayList{"a", "", "b"};
+        QTest::newRow("blanks kept") << "  a  \r\n\t\n"_ba << QByteArrayList{"  a  ", "\t"};
+
+        // Every byte but CR and LF is part of a line; lines longer than many reads.
+        QByteArray all;
+        for (int b = 0; b < 256; ++b) {
+            if (b != '\r' && b != '\n') {
+                all += char(b);
+            }
+        }
+        const QByteArray huge = all.repeated(4200);
+        QTest::newRow("all bytes, megabyte lines")
+            << all + "\r\n" + huge + "\n" + QByteArray("\0\0", 2) + "\r" + huge +
+                   QByteArray("finesco\0", 8)
+            << QByteArrayList{all, huge, QByteArray("\0\0", 2), huge + QByteArray("finesco\0", 8)};
+
+        // A long line whose end starts at byte `at`, around the first reads' boundaries, then "z".
+        for (const char* end : {"\r\n", "\n", "\r"}) {
+            for (int at : {kChunk - 2, kChunk - 1, kChunk, kChunk + 1, 2 * kChunk - 1}) {
+                const QByteArray line = huge.left(at - 7);
+                QTest::addRow("%s at %d", QByteArray(end).toPercentEncoding().constData(), at)
+                    << "first\r\n" + line + end + "z" << QByteArrayList{"first", line, "z"};
+            }
+        }
+        // A CR LF across each of four boundaries in one file.
+        QByteArray four;
+        QByteArrayList fourLines;
+        for (int k = 1; k <= 4; ++k) {
+            const QByteArray line = huge.mid(k, k * kChunk - 1 - four.size());
+            four += line + "\r\n\r\nafter\n";
+            fourLines << line << ""
+                      << "after";
+        }
+        QTest::newRow("CR LF across four boundaries") << four << fourLines;
+        // The line end at the boundary followed by another one, or by the end of the file.
+        const QByteArray line = huge.left(kChunk - 1);
+        QTest::newRow("CR LF across, then empty line")
+            << line + "\r\n\r\nz" << QByteArrayList{line, "", "z"};
+        QTest::newRow("CR LF across, then CR LF at end") << line + "\r\nz\r\n"
+                                                         << QByteArrayList{line, "z"};
+        QTest::newRow("CR last of read, then CR")
+            << line + "\r\rz" << QByteArrayList{line, "", "z"};
+        QTest::newRow("CR last of read, then LF CR")
+            << line + "\rz\n\r" << QByteArrayList{line, "z", ""};
+        QTest::newRow("LF last of read, then LF")
+            << line + "\n\nz" << QByteArrayList{line, "", "z"};
+        QTest::newRow("CR LF across, end of file") << line + "\r\n" << QByteArrayList{line};
+        QTest::newRow("CR last byte of file") << line + "\r" << QByteArrayList{line};
+    }
+    void readsLineEnds() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArrayList, expected);
+        const QString p = writeFile(bytes);
+        QCOMPARE(readAll(p), expected);
+        QCOMPARE(list(readLines(p)), expected);
+    }
+    void readerStates() {
+        LineReader reader;
+        std::string line = "unchanged";
+        QVERIFY(!reader.next(line)); // never opened
+        QVERIFY(!reader.open(path("no such file.txt")));
+        QVERIFY(!reader.isOpen());
+        QVERIFY(!reader.next(line));
+        QVERIFY(readLines(path("absent folder/absent.txt")).empty());
+
+        // A reader opened on a second file forgets what it had buffered from the first.
+        QVERIFY(reader.open(writeFile("a1\r\na2\r\na3\r\n")));
+        QVERIFY(reader.next(line));
+        QCOMPARE(QByteArray::fromStdString(line), "a1"_ba);
+        QVERIFY(reader.open(writeFile("b1\nb2")));
+        QVERIFY(reader.next(line) && line == "b1");
+        QVERIFY(reader.next(line) && line == "b2");
+        // At the end it stays at the end.
+        QVERIFY(!reader.next(line));
+        QVERIFY(!reader.next(line));
+    }
+    void writer() {
+        const QString p = writeFile(QByteArray(5000, 'o'));
+        LineWriter w;
+        QVERIFY(!w.isOpen());
+        w.create(p); // truncates
+        QVERIFY(w.isOpen());
+        w.writeLine("1000H1R");
+        w.writeLine("");
+        w.writeLine(std::string_view("\0\x80\xFF", 3));
+        w.writeLine("  blanks  ");
+        w.close();
+        QVERIFY(!w.isOpen());
+        const QByteArray want = QByteArray("1000H1R\r\n\r\n\0\x80\xFF\r\n  blanks  \r\n", 28);
+        QCOMPARE(test::readFile(p, "<missing>"), want);
+        w.close(); // closing twice does nothing
+        QCOMPARE(test::readFile(p, "<missing>"), want);
+        {
+            LineWriter abandoned;
+            abandoned.create(p);
+            abandoned.writeLine("kept");
+        }
+        QCOMPARE(test::readFile(p, "<missing>"), "kept\r\n"_ba);
+    }
+    void writerFaults() {
+        const QString p = path("missing folder/sub/out.txt");
+        LineWriter w;
+        QCOMPARE(faultOf([&] { w.create(p); }), faultno::PathNotFound);
+        QVERIFY(!w.isOpen());
+        QVERIFY(!writeLines(p, {"a"}));
+        QVERIFY(!QFile::exists(p));
+
+        // A folder where the file should be: the folder exists, the file cannot be made.
+        QVERIFY(QDir(dir_.path()).mkpath("a folder"));
+        QCOMPARE(faultOf([&] { w.create(path("a folder")); }), faultno::FileAccess);
+    }
+    void roundTrip_data() {
+        QTest::addColumn<QByteArrayList>("lines");
+
+        QTest::newRow("none") << QByteArrayList{};
+        QTest::newRow("one empty") << QByteArrayList{""};
+        QTest::newRow("empty lines around") << QByteArrayList{"", "a", "", ""};
+        QTest::newRow("bytes") << QByteArrayList{QByteArray("\0\x01\x7F", 3), "\x80\x9F\xFF\xE8 "};
+        QTest::newRow("long line") << QByteArrayList{QByteArray(3 * kChunk + 17, 'q'), "x"};
+        // More than the writer holds back, so it writes in several pieces.
+        QByteArrayList many;
+        for (int i = 0; i < 20000; ++i) {
+            many << QByteArray::number(i) + QByteArray(i % 37, '\xE8');
+        }
+        QTest::newRow("many lines") << many;
+    }
+    void roundTrip() {
+        QFETCH(QByteArrayList, lines);
+        std::vector<std::string> in;
+        QByteArray wantBytes;
+        for (const auto& l : lines) {
+            in.push_back(l.toStdString());
+            wantBytes += l + "\r\n";
+        }
+        const QString p = path(QString("round%1.txt").arg(++counter_));
+        QVERIFY(writeLines(p, in));
+        QCOMPARE(test::readFile(p, "<missing>"), wantBytes);
+        QCOMPARE(list(readLines(p)), lines);
+    }
+
+private:
+    QString path(const QString& name) const { return dir_.filePath(name); }
+    QString writeFile(const QByteArray& bytes) {
+        const QString p = path(QString("in%1.txt").arg(++counter_));
+        return test::writeFile(p, bytes) ? p : QString();
+    }
+
+    QTemporaryDir dir_;
+    int counter_ = 0;
+};
 
 QTEST_GUILESS_MAIN(TestTextRules)
 #include "tst_textrules.moc"

@@ -27,25 +27,19 @@ struct ConverterFixture {
     // Writes bytes as a file of the data directory; returns its path.
     QString writeFile(const QString& name, const QByteArray& bytes) const {
         const QString path = dir.filePath(name);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) {
+        if (!test::writeFile(path, bytes)) {
             qFatal("cannot write %s", qPrintable(path));
         }
         return path;
     }
-
-    QByteArray readFile(const QString& path) const {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-
     QByteArray xon() const { return readFile(converter.outputPath()); }
 
     void setFamily(int family) { panel.cboAddedFunctions.setListIndex(family); }
 
     // Converts `receipt` written as SR_DATI.00<channel>.
     std::int16_t convert(const QByteArray& receipt) {
-        return converter.ConvertSlFile(writeFile(QStringLiteral("SR_DATI.00%1").arg(iCurrentCom), receipt));
+        return converter.ConvertSlFile(
+            writeFile(QStringLiteral("SR_DATI.00%1").arg(iCurrentCom), receipt));
     }
 
     QTemporaryDir dir;
@@ -57,7 +51,8 @@ struct ConverterFixture {
     ConversionLibrary library;
     DepartmentTables tables{ui};
     LinkState link;
-    SlConverter converter{ConverterContext{panel, tables, library, link, ui, programExit, dataDir, iCurrentCom}};
+    SlConverter converter{
+        ConverterContext{panel, tables, library, link, ui, programExit, dataDir, iCurrentCom}};
 };
 
 } // namespace velmar::test

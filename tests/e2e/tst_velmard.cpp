@@ -13,11 +13,7 @@
 #include <memory>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -27,24 +23,21 @@
 #include <unistd.h>
 
 using namespace velmar::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
 const QByteArray kE504 = "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr\r\n";
-const QByteArray kConversionError = "ERRORE DI CONVERSIONE \r\n";
 
 // The register's clock and first receipt number are set, so its closing
 // answer, and the SR_OUT lines made of it, are known to the byte (a case
 // takes seconds, far from the next minute).
-const QStringList kRegister = {QStringLiteral("--clock"), QStringLiteral("2026-12-06T09:15:00"),
-                               QStringLiteral("--first-receipt"), QStringLiteral("42")};
+const QStringList kRegister = u"--clock 2026-12-06T09:15:00 --first-receipt 42"_s.split(' ');
 
-// Family 5, description length 30, no trace, serial link; the other lines
-// empty and the TCP reply time-out 3500 ms.
+// VMCHKSCO.TXT: family 5, description length 30, trace (line 3), network
+// (line 4) and the register's address (line 5); TCP reply time-out 3500 ms.
 const QByteArray kSerialOptions = " 5 \r\n30\r\n0\r\n0\r\n\r\n\r\n\r\n3500\r\n";
-// The same with the trace on.
 const QByteArray kTracedOptions = " 5 \r\n30\r\n1\r\n0\r\n\r\n\r\n\r\n3500\r\n";
-// The same on the network: line 4 "1", line 5 the register's address.
 const QByteArray kNetworkOptions = " 5 \r\n30\r\n0\r\n1\r\n127.0.0.1\r\n\r\n\r\n3500\r\n";
 
 // Two items, a printed line and cash: 2 x 150 + 120 = 420 cents. In family 5
@@ -52,17 +45,6 @@ const QByteArray kNetworkOptions = " 5 \r\n30\r\n0\r\n1\r\n127.0.0.1\r\n\r\n\r\n
 // more), and the configuration dump at start-up sends "KK" twice (four).
 const QByteArray kReceipt = "PLUD,:Pane,P150,Q2,N1;\r\nPLUD,:Latte,P120,N2;\r\n"
                             "PRNT,:Grazie e arrivederci;\r\nCASH;\r\n";
-constexpr int kReceiptTotal = 420;
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
 
 // Serves events until `done` or `ms` passed; true when done.
 bool waitUntil(const std::function<bool()>& done, int ms) {
@@ -74,13 +56,6 @@ bool waitUntil(const std::function<bool()>& done, int ms) {
         QTest::qWait(10);
     }
     return true;
-}
-
-// SR_OUT as the register's answer to receipt `number` makes it, with the
-// register's clock of kRegister.
-QByteArray outLines(int number) {
-    return "TIME,CASS. 1 09:15 CASSA   1 ,E,A1;\r\nDATE,06/12/26  SCONTR. N." +
-           QByteArray::number(number).rightJustified(4, '0') + " ,E,A1;\r\n";
 }
 
 // A pseudo-terminal nobody talks to: a serial device for COM1 in network
@@ -117,19 +92,19 @@ public:
             qInfo("kept: %s", qPrintable(dir.path()));
         }
         const QDir root(dir.path());
-        prog = root.filePath(QStringLiteral("velmar"));
-        runtime = root.filePath(QStringLiteral("run"));
-        link = root.filePath(QStringLiteral("ecr"));
-        journal = root.filePath(QStringLiteral("journal.jsonl"));
-        root.mkpath(QStringLiteral("velmar"));
-        root.mkpath(QStringLiteral("config/Qarnwerk"));
-        root.mkpath(QStringLiteral("run"));
+        prog = root.filePath(u"velmar"_s);
+        runtime = root.filePath(u"run"_s);
+        link = root.filePath(u"ecr"_s);
+        journal = root.filePath(u"journal.jsonl"_s);
+        for (const QString& folder : {u"velmar"_s, u"config/Qarnwerk"_s, u"run"_s}) {
+            root.mkpath(folder);
+        }
         QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         installed = install(prog, options) && setSerialDevice(link);
         env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), root.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), root.filePath(QStringLiteral("data")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        env.insert(u"XDG_CONFIG_HOME"_s, root.filePath(u"config"_s));
+        env.insert(u"XDG_DATA_HOME"_s, root.filePath(u"data"_s));
+        env.insert(u"XDG_RUNTIME_DIR"_s, runtime);
     }
     ~Rig() {
         if (QTest::currentTestFailed()) {
@@ -149,36 +124,35 @@ public:
     Rig(const Rig&) = delete;
     Rig& operator=(const Rig&) = delete;
 
-    // The program, its conversion library and its settings files in `folder`.
+    // The program, its conversion library and its settings files in `folder`:
+    // COM1 only, polled every 100 ms.
     static bool install(const QString& folder, const QByteArray& options) {
         const QDir to(folder);
         for (const char* name : {"velmard", "libqarn_slm1.so"}) {
-            if (!QFile::copy(binDir() + QLatin1Char('/') + QLatin1String(name),
+            if (!QFile::copy(binDir() + '/' + QLatin1String(name),
                              to.filePath(QLatin1String(name)))) {
                 return false;
             }
         }
-        return writeFile(to.filePath(QStringLiteral("VMCHKCOM.TXT")), "1000\r\n") && // COM1 only
-               writeFile(to.filePath(QStringLiteral("VMTIMER1.TXT")), "0.1\r\n") &&  // 100 ms
-               writeFile(to.filePath(QStringLiteral("VMCHKSCO.TXT")), options);
+        return writeFile(to.filePath(u"VMCHKCOM.TXT"_s), "1000\r\n") &&
+               writeFile(to.filePath(u"VMTIMER1.TXT"_s), "0.1\r\n") &&
+               writeFile(to.filePath(u"VMCHKSCO.TXT"_s), options);
     }
 
     bool setSerialDevice(const QString& device) {
-        return writeFile(
-            QDir(dir.path()).filePath(QStringLiteral("config/Qarnwerk/QARNVELMAR.conf")),
-            "[SerialPorts]\nCOM1=" + device.toLocal8Bit() + "\n");
+        return writeFile(QDir(dir.path()).filePath(u"config/Qarnwerk/QARNVELMAR.conf"_s),
+                         "[SerialPorts]\nCOM1=" + device.toLocal8Bit() + "\n");
     }
 
     // Starts ecrsim (family 5) and waits for its ready line; `where` is
     // {"--pty", link} by default.
     bool startEcrsim(const QStringList& extra = {}, QStringList where = {}) {
         if (where.isEmpty()) {
-            where = {QStringLiteral("--pty"), link};
+            where = {u"--pty"_s, link};
         }
         ecrsim.setReadChannel(QProcess::StandardError);
-        ecrsim.start(binDir() + QStringLiteral("/ecrsim"),
-                     QStringList{QStringLiteral("--family"), QStringLiteral("5"),
-                                 QStringLiteral("--journal"), journal, QStringLiteral("--quiet")} +
+        ecrsim.start(binDir() + u"/ecrsim"_s,
+                     QStringList{u"--family"_s, u"5"_s, u"--journal"_s, journal, u"--quiet"_s} +
                          where + kRegister + extra);
         const QDeadlineTimer deadline(10000);
         while (!ecrsimSaid.contains('\n') && !deadline.hasExpired() &&
@@ -192,25 +166,30 @@ public:
     // Starts velmard from the portable copy (its log goes to a file).
     bool startVelmard() {
         velmard.setProcessEnvironment(env);
-        velmard.setStandardErrorFile(QDir(dir.path()).filePath(QStringLiteral("velmard.err")));
+        velmard.setStandardErrorFile(QDir(dir.path()).filePath(u"velmard.err"_s));
         velmard.setStandardOutputFile(QProcess::nullDevice());
-        velmard.start(QDir(prog).filePath(QStringLiteral("velmard")), {});
+        velmard.start(QDir(prog).filePath(u"velmard"_s), {});
         return velmard.waitForStarted(5000);
     }
 
-    // velmard up and the register identified: the channel is ready for jobs.
-    bool startIdentified(int ms = 15000) {
-        return startVelmard() && waitUntil([this] { return exists("SR_MATR"); }, ms);
+    // Installed, ecrsim and velmard up, the register identified: the channel
+    // is ready for jobs.
+    bool up(const QStringList& ecrsimArgs = {}) {
+        return installed && startEcrsim(ecrsimArgs) && startIdentified();
+    }
+    bool startIdentified() {
+        return startVelmard() && waitUntil([this] { return exists("SR_MATR"); }, 15000);
     }
 
     QString file(const char* base) const {
-        return QDir(prog).filePath(QLatin1String(base) + QStringLiteral(".001"));
+        return QDir(prog).filePath(QLatin1String(base) + u".001"_s);
     }
     bool exists(const char* base) const { return QFileInfo::exists(file(base)); }
     QByteArray read(const char* base) const { return readFile(file(base)); }
-    QByteArray log() const {
-        return readFile(QDir(dir.path()).filePath(QStringLiteral("velmard.err")));
+    QByteArray setting(const char* name) const {
+        return readFile(QDir(prog).filePath(QLatin1String(name)));
     }
+    QByteArray log() const { return readFile(QDir(dir.path()).filePath(u"velmard.err"_s)); }
 
     // As a host: collects the last answer, writes the receipt, then the start file.
     bool drop(const QByteArray& receipt) {
@@ -221,16 +200,8 @@ public:
     // The job is answered: its start file is gone and an answer is there.
     bool answered() const { return !exists("SR_START") && (exists("FINESCO") || exists("SR_ERR")); }
 
-    // The journal's documents of one kind.
     QList<QJsonObject> documents(const QString& kind) const {
-        QList<QJsonObject> out;
-        for (const QByteArray& line : readFile(journal).split('\n')) {
-            const QJsonObject o = QJsonDocument::fromJson(line).object();
-            if (o.value(QStringLiteral("kind")).toString() == kind) {
-                out << o;
-            }
-        }
-        return out;
+        return ofKind(readFile(journal).split('\n'), kind);
     }
 
     QTemporaryDir dir;
@@ -241,14 +212,6 @@ public:
     QByteArray ecrsimSaid;
     QProcess velmard;
 };
-
-QStringList printedLines(const QJsonObject& document) {
-    QStringList lines;
-    for (const QJsonValue& v : document.value(QStringLiteral("lines")).toArray()) {
-        lines << v.toString();
-    }
-    return lines;
-}
 
 } // namespace
 
@@ -278,7 +241,7 @@ private slots:
             rig = std::make_unique<Rig>(kNetworkOptions);
             QVERIFY(!spare.path().isEmpty());
             QVERIFY(rig->setSerialDevice(spare.path()));
-            if (!rig->startEcrsim({}, {QStringLiteral("--tcp"), QStringLiteral("6660")})) {
+            if (!rig->startEcrsim({}, {u"--tcp"_s, u"6660"_s})) {
                 QSKIP("ecrsim could not listen on 127.0.0.1:6660 (taken meanwhile?)");
             }
         } else {
@@ -290,77 +253,64 @@ private slots:
         QVERIFY(rig->drop(kReceipt));
         QVERIFY(waitUntil([&] { return rig->answered(); }, 20000));
 
-        QCOMPARE(rig->read("FINESCO"), QByteArray("finesco"));
-        QVERIFY(!rig->exists("SR_ERR"));
-        QVERIFY(!rig->exists("SR_DATI"));
-        QVERIFY(!rig->exists("SR_START"));
-        QCOMPARE(rig->read("SR_OUT"), outLines(42));
-        QTRY_COMPARE_WITH_TIMEOUT(rig->documents(QStringLiteral("receipt")).size(), 1, 5000);
-        const QJsonObject printed = rig->documents(QStringLiteral("receipt")).first();
-        QCOMPARE(printed.value(QStringLiteral("number")).toInt(), 42);
-        QCOMPARE(printed.value(QStringLiteral("total")).toInt(), kReceiptTotal);
-        QCOMPARE(printed.value(QStringLiteral("items")).toArray().size(), 2);
-        QCOMPARE(printedLines(printed), QStringList{QStringLiteral("GRAZIE E ARRIVEDERCI")});
-        QVERIFY(rig->documents(QStringLiteral("refused")).isEmpty());
+        QCOMPARE(rig->read("FINESCO"), "finesco"_ba);
+        QVERIFY(!rig->exists("SR_ERR") && !rig->exists("SR_DATI") && !rig->exists("SR_START"));
+        QCOMPARE(rig->read("SR_OUT"), "TIME,CASS. 1 09:15 CASSA   1 ,E,A1;\r\n"
+                                      "DATE,06/12/26  SCONTR. N.0042 ,E,A1;\r\n"_ba);
+        QTRY_COMPARE_WITH_TIMEOUT(rig->documents(u"receipt"_s).size(), 1, 5000);
+        const QJsonObject printed = rig->documents(u"receipt"_s).first();
+        QCOMPARE(printed.value(u"number"_s).toInt(), 42);
+        QCOMPARE(printed.value(u"total"_s).toInt(), 420);
+        QCOMPARE(printed.value(u"items"_s).toArray().size(), 2);
+        QCOMPARE(printedLines(printed), QStringList{u"GRAZIE E ARRIVEDERCI"_s});
+        QVERIFY(rig->documents(u"refused"_s).isEmpty());
     }
 
-    // The register stops answering in the middle of the receipt (no echo of
-    // its second item, the 8th command since ecrsim started): the host gets
-    // E504, keeps its receipt, and gets no FINESCO.
-    void registerStopsAnswering() {
+    // A job that fails: the host gets its error, keeps its receipt, gets no
+    // FINESCO, and nothing is printed.
+    void jobFails_data() {
+        QTest::addColumn<QStringList>("ecrsimArgs");
+        QTest::addColumn<QByteArray>("receipt");
+        QTest::addColumn<QByteArray>("error");
+        // No echo of the second item, the 8th command since ecrsim started.
+        QTest::newRow("the register stops answering")
+            << QStringList{u"--fault"_s, u"no-echo@8"_s} << kReceipt << kE504;
+        // The conversion error keeps its trailing blank.
+        QTest::newRow("a line the converter refuses")
+            << QStringList{} << "PLUD,:Pane,P150,N1;\r\nFOOB,X1;\r\nCASH;\r\n"_ba
+            << "ERRORE DI CONVERSIONE \r\n"_ba;
+    }
+    void jobFails() {
+        QFETCH(QStringList, ecrsimArgs);
+        QFETCH(QByteArray, receipt);
+        QFETCH(QByteArray, error);
         Rig rig;
-        QVERIFY(rig.installed);
-        QVERIFY(rig.startEcrsim({QStringLiteral("--fault"), QStringLiteral("no-echo@8")}));
-        QVERIFY(rig.startIdentified());
-        QVERIFY(rig.drop(kReceipt));
+        QVERIFY(rig.up(ecrsimArgs));
+        QVERIFY(rig.drop(receipt));
         QVERIFY(waitUntil([&] { return rig.answered(); }, 30000));
-
-        QCOMPARE(rig.read("SR_ERR"), kE504);
-        QCOMPARE(rig.read("SR_DATI"), kReceipt);
-        QVERIFY(!rig.exists("FINESCO"));
-        QVERIFY(!rig.exists("SR_START"));
-        QVERIFY(rig.documents(QStringLiteral("receipt")).isEmpty());
-    }
-
-    // A receipt with a line the conversion library cannot convert: nothing is
-    // printed, the host gets the conversion error (its trailing blank
-    // included) and keeps its receipt.
-    void receiptRefusedByTheConverter() {
-        Rig rig;
-        QVERIFY(rig.installed);
-        QVERIFY(rig.startEcrsim());
-        QVERIFY(rig.startIdentified());
-        const QByteArray refused = "PLUD,:Pane,P150,N1;\r\nFOOB,X1;\r\nCASH;\r\n";
-        QVERIFY(rig.drop(refused));
-        QVERIFY(waitUntil([&] { return rig.answered(); }, 20000));
-
-        QCOMPARE(rig.read("SR_ERR"), kConversionError);
-        QCOMPARE(rig.read("SR_DATI"), refused);
-        QVERIFY(!rig.exists("FINESCO"));
-        QVERIFY(!rig.exists("SR_START"));
+        QCOMPARE(rig.read("SR_ERR"), error);
+        QCOMPARE(rig.read("SR_DATI"), receipt);
+        QVERIFY(!rig.exists("FINESCO") && !rig.exists("SR_START"));
         QTest::qWait(500); // anything sent would reach the journal by now
-        QVERIFY(rig.documents(QStringLiteral("receipt")).isEmpty());
+        QVERIFY(rig.documents(u"receipt"_s).isEmpty());
     }
 
     // The command line: help and version only, which start nothing; anything
     // else is a usage error.
     void commandLine_data() {
-        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("args");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("err");
-        QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0
-                                << QStringLiteral(
-                                       "^Usage: velmard \\[--help \\| --version\\]\n.*SIGTERM")
-                                << QStringLiteral("^$");
+        QTest::newRow("--help") << u"--help"_s << 0
+                                << u"^Usage: velmard \\[--help \\| --version\\]\n.*SIGTERM"_s
+                                << u"^$"_s;
         QTest::newRow("--version")
-            << QStringList{QStringLiteral("--version")} << 0
-            << QStringLiteral("^velmard \\d+(\\.\\d+)+\n$") << QStringLiteral("^$");
-        QTest::newRow("unknown option") << QStringList{QStringLiteral("--foreground")} << 2
-                                        << QStringLiteral("^$") << QStringLiteral("velmard --help");
+            << u"--version"_s << 0 << u"^velmard \\d+(\\.\\d+)+\n$"_s << u"^$"_s;
+        QTest::newRow("unknown option") << u"--foreground"_s << 2 << u"^$"_s << u"velmard --help"_s;
     }
     void commandLine() {
-        QFETCH(QStringList, args);
+        QFETCH(QString, args);
         QFETCH(int, status);
         QFETCH(QString, out);
         QFETCH(QString, err);
@@ -368,21 +318,18 @@ private slots:
         QVERIFY(rig.installed);
         QProcess p;
         p.setProcessEnvironment(rig.env);
-        p.start(QDir(rig.prog).filePath(QStringLiteral("velmard")), args);
+        p.start(QDir(rig.prog).filePath(u"velmard"_s), {args});
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), status);
-        const QRegularExpression::PatternOption dotAll =
-            QRegularExpression::DotMatchesEverythingOption;
-        QVERIFY2(QRegularExpression(out, dotAll)
-                     .match(QString::fromLocal8Bit(p.readAllStandardOutput()))
-                     .hasMatch(),
-                 qPrintable(out));
-        QVERIFY2(QRegularExpression(err, dotAll)
-                     .match(QString::fromLocal8Bit(p.readAllStandardError()))
-                     .hasMatch(),
-                 qPrintable(err));
-        QVERIFY(!QFileInfo::exists(QDir(rig.prog).filePath(QStringLiteral("VELMARD.LOG"))));
+        const auto matches = [](const QString& pattern, const QByteArray& said) {
+            return QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption)
+                .match(QString::fromLocal8Bit(said))
+                .hasMatch();
+        };
+        QVERIFY2(matches(out, p.readAllStandardOutput()), qPrintable(out));
+        QVERIFY2(matches(err, p.readAllStandardError()), qPrintable(err));
+        QVERIFY(!QFileInfo::exists(QDir(rig.prog).filePath(u"VELMARD.LOG"_s)));
     }
 
     // A second velmard with the same runtime folder ends at once with status
@@ -390,31 +337,26 @@ private slots:
     // --version tells the version the running program logs.
     void secondInstance() {
         Rig rig;
-        QVERIFY(rig.installed);
-        QVERIFY(rig.startEcrsim());
-        QVERIFY(rig.startIdentified());
-
+        QVERIFY(rig.up());
         QTemporaryDir otherCopy;
         QVERIFY(Rig::install(otherCopy.path(), kSerialOptions));
         const QStringList before = QDir(otherCopy.path()).entryList(QDir::Files);
         QProcess second;
         second.setProcessEnvironment(rig.env); // the same runtime folder
-        second.start(QDir(otherCopy.path()).filePath(QStringLiteral("velmard")), {});
+        second.start(QDir(otherCopy.path()).filePath(u"velmard"_s), {});
         QVERIFY(second.waitForFinished(5000));
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
         QCOMPARE(QDir(otherCopy.path()).entryList(QDir::Files), before);
-        QCOMPARE(readFile(QDir(otherCopy.path()).filePath(QStringLiteral("VMTIMER1.TXT"))),
-                 QByteArray("0.1\r\n"));
+        QCOMPARE(readFile(QDir(otherCopy.path()).filePath(u"VMTIMER1.TXT"_s)), "0.1\r\n"_ba);
         QCOMPARE(rig.velmard.state(), QProcess::Running);
 
         QVERIFY(rig.drop(kReceipt)); // the first one still serves its host
         QVERIFY(waitUntil([&] { return rig.answered(); }, 20000));
-        QCOMPARE(rig.read("FINESCO"), QByteArray("finesco"));
+        QCOMPARE(rig.read("FINESCO"), "finesco"_ba);
 
         QProcess version;
-        version.start(QDir(rig.prog).filePath(QStringLiteral("velmard")),
-                      {QStringLiteral("--version")});
+        version.start(QDir(rig.prog).filePath(u"velmard"_s), {u"--version"_s});
         QVERIFY(version.waitForFinished(5000));
         const QByteArray told = version.readAllStandardOutput().trimmed(); // "velmard X.Y.Z.W"
         QVERIFY(told.startsWith("velmard "));
@@ -426,9 +368,7 @@ private slots:
     // receipt file, and writes the settings files back whole.
     void sigtermWhileIdle() {
         Rig rig(" 5 \r\n"); // only the family: the rest from the defaults
-        QVERIFY(rig.installed);
-        QVERIFY(rig.startEcrsim());
-        QVERIFY(rig.startIdentified());
+        QVERIFY(rig.up());
         const QByteArray matricola = rig.read("SR_MATR").split('\r').first();
         QVERIFY(!matricola.isEmpty());
         // Answers of an earlier job not collected, and a receipt being
@@ -447,14 +387,11 @@ private slots:
             QVERIFY2(!rig.exists(base), base);
         }
         QCOMPARE(rig.read("SR_DATI"), kReceipt);
-        const QByteArray options =
-            readFile(QDir(rig.prog).filePath(QStringLiteral("VMCHKSCO.TXT")));
-        QCOMPARE(options, " 5 \r\n30\r\n0\r\n0\r\n\r\n\r\n" + matricola + "\r\n3500\r\n");
-        QCOMPARE(readFile(QDir(rig.prog).filePath(QStringLiteral("VMCHKCOM.TXT"))),
-                 QByteArray("1000\r\n"));
-        QCOMPARE(readFile(QDir(rig.prog).filePath(QStringLiteral("VMChkBd.txt"))),
-                 QByteArray("9600\r\n"));
-        QVERIFY(rig.documents(QStringLiteral("receipt")).isEmpty());
+        QCOMPARE(rig.setting("VMCHKSCO.TXT"),
+                 " 5 \r\n30\r\n0\r\n0\r\n\r\n\r\n" + matricola + "\r\n3500\r\n");
+        QCOMPARE(rig.setting("VMCHKCOM.TXT"), "1000\r\n"_ba);
+        QCOMPARE(rig.setting("VMChkBd.txt"), "9600\r\n"_ba);
+        QVERIFY(rig.documents(u"receipt"_s).isEmpty());
     }
 
     // SIGTERM while a receipt is being printed: velmard finishes the job, the
@@ -462,17 +399,16 @@ private slots:
     // channel's answers like any shut-down).
     void sigtermDuringJob() {
         Rig rig;
-        QVERIFY(rig.installed);
-        QVERIFY(rig.startEcrsim());
-        QVERIFY(rig.startIdentified());
+        QVERIFY(rig.up());
         // Fifteen items, some 330 characters: at 9600 baud, each echoed, the
         // items take about 0.7 s after the reset's 0.3 s.
         QByteArray receipt;
+        QStringList expected;
         for (int i = 1; i <= 15; ++i) {
             receipt += "PLUD,:Articolo " + QByteArray::number(i) + ",P100,N1;\r\n";
+            expected << u"ARTICOLO %1"_s.arg(i);
         }
-        receipt += "CASH;\r\n";
-        QVERIFY(rig.drop(receipt));
+        QVERIFY(rig.drop(receipt + "CASH;\r\n"));
         QVERIFY(
             waitUntil([&] { return rig.log().contains("stato: Velmar in esecuzione..."); }, 10000));
         QTest::qWait(500); // in the middle of the items: cutting the job short would fail it
@@ -488,38 +424,31 @@ private slots:
                 return rig.velmard.state() == QProcess::NotRunning;
             },
             20000));
-        QVERIFY(finesco);
-        QVERIFY(!error);
+        QVERIFY(finesco && !error);
         QCOMPARE(rig.velmard.exitStatus(), QProcess::NormalExit);
         QCOMPARE(rig.velmard.exitCode(), 0);
         QVERIFY(!rig.exists("SR_DATI")); // printed: the host's receipt was taken
-        const QList<QJsonObject> printed = rig.documents(QStringLiteral("receipt"));
+        const QList<QJsonObject> printed = rig.documents(u"receipt"_s);
         QCOMPARE(printed.size(), 1);
         QStringList items; // every item whole and in order: nothing cut or paused mid-line
-        for (const QJsonValue& item : printed.first().value(QStringLiteral("items")).toArray()) {
-            items << item.toObject().value(QStringLiteral("text")).toString();
-        }
-        QStringList expected;
-        for (int i = 1; i <= 15; ++i) {
-            expected << QStringLiteral("ARTICOLO %1").arg(i);
+        for (const QJsonValue& item : printed.first().value(u"items"_s).toArray()) {
+            items << item.toObject().value(u"text"_s).toString();
         }
         QCOMPARE(items, expected);
-        QCOMPARE(printed.first().value(QStringLiteral("total")).toInt(), 1500);
-        QVERIFY(rig.documents(QStringLiteral("refused")).isEmpty());
+        QCOMPARE(printed.first().value(u"total"_s).toInt(), 1500);
+        QVERIFY(rig.documents(u"refused"_s).isEmpty());
         // The signal came before the job's end, the shut-down after it.
         const QByteArray log = rig.log();
         const qsizetype signal = log.indexOf("signal 15");
-        const qsizetype done = log.indexOf("VELMAR TERMINATO : TUTTO OK");
         QVERIFY(signal >= 0);
-        QVERIFY(done > signal);
+        QVERIFY(log.indexOf("VELMAR TERMINATO : TUTTO OK") > signal);
     }
 
-    // About ten real jobs on two installations at once, each register with
-    // seeded random faults (and one sure fault each), every job voiding what
-    // an earlier failed one left open. Afterwards: every job has exactly one
-    // answer; a job answered with FINESCO was printed exactly once, with the
-    // number its SR_OUT tells; a failed job keeps its SR_DATI and was printed
-    // at most once.
+    // Six jobs on two installations at once, each register with seeded random
+    // faults (and one sure fault each), every job voiding what an earlier
+    // failed one left open. Afterwards: every job has exactly one answer; a
+    // job answered with FINESCO was printed exactly once, with the number its
+    // SR_OUT tells; a failed job keeps its SR_DATI and was printed at most once.
     void soak() {
         constexpr int kJobs = 6;
         quint32 seed = 20261206;
@@ -527,20 +456,16 @@ private slots:
             seed = qEnvironmentVariable("VELMAR_SOAK_SEED").toUInt();
         }
         qInfo("soak seed %u (set VELMAR_SOAK_SEED to repeat another)", seed);
-        const QString s = QString::number(seed);
-        const QString t = QString::number(seed + 1);
         // Per job: KK, 25F, two items, the JOB line and cash, 7 commands;
         // the dump takes the first 4. The sure faults land in job 2 (its
         // first item) and job 4 (its JOB line) when no other fault cut a job short.
         const QList<QStringList> faults = {
-            {QStringLiteral("--fault"), QStringLiteral("no-echo@15"), QStringLiteral("--fault"),
-             QStringLiteral("no-echo%0.02"), QStringLiteral("--fault"),
-             QStringLiteral("late-echo:400%0.04"), QStringLiteral("--fault"),
-             QStringLiteral("wrong-echo%0.03"), QStringLiteral("--seed"), s},
-            {QStringLiteral("--fault"), QStringLiteral("refuse@30"), QStringLiteral("--fault"),
-             QStringLiteral("drop:1500%0.02"), QStringLiteral("--fault"),
-             QStringLiteral("garble%0.03"), QStringLiteral("--fault"),
-             QStringLiteral("xoff-stall:1500%0.02"), QStringLiteral("--seed"), t},
+            u"--fault no-echo@15 --fault no-echo%0.02 --fault late-echo:400%0.04 "
+            u"--fault wrong-echo%0.03 --seed"_s.split(' ')
+                << QString::number(seed),
+            u"--fault refuse@30 --fault drop:1500%0.02 --fault garble%0.03 "
+            u"--fault xoff-stall:1500%0.02 --seed"_s.split(' ')
+                << QString::number(seed + 1),
         };
         std::vector<std::unique_ptr<Rig>> rigs;
         for (const QStringList& f : faults) {
@@ -559,27 +484,24 @@ private slots:
             int number = 0;         // the receipt number SR_OUT tells
         };
         std::vector<std::vector<Outcome>> outcomes(rigs.size());
-        const QRegularExpression numberInOut(QStringLiteral("SCONTR\\. N\\.(\\d{4}) "));
+        const QRegularExpression numberInOut(u"SCONTR\\. N\\.(\\d{4}) "_s);
         for (int job = 1; job <= kJobs; ++job) {
             for (std::size_t r = 0; r < rigs.size(); ++r) {
-                Outcome o;
-                o.receipt = "FUNC,N25;\r\nPLUD,:Pane,P" + QByteArray::number(100 + job) +
-                            ",N1;\r\nPLUD,:Latte,P120,N2;\r\nPRNT,:JOB " + QByteArray::number(job) +
-                            ";\r\nCASH;\r\n";
-                QVERIFY(rigs[r]->drop(o.receipt));
-                outcomes[r].push_back(o);
+                const QByteArray n = QByteArray::number(job);
+                outcomes[r].push_back({"FUNC,N25;\r\nPLUD,:Pane,P" + QByteArray::number(100 + job) +
+                                       ",N1;\r\nPLUD,:Latte,P120,N2;\r\nPRNT,:JOB " + n +
+                                       ";\r\nCASH;\r\n"});
+                QVERIFY(rigs[r]->drop(outcomes[r].back().receipt));
             }
             for (std::size_t r = 0; r < rigs.size(); ++r) {
                 Rig& rig = *rigs[r];
                 Outcome& o = outcomes[r].back();
-                QVERIFY2(
-                    waitUntil([&] { return rig.answered(); }, 40000),
-                    qPrintable(
-                        QStringLiteral("installation %1, job %2 got no answer").arg(r).arg(job)));
+                QVERIFY2(waitUntil([&] { return rig.answered(); }, 40000),
+                         qPrintable(u"installation %1, job %2 got no answer"_s.arg(r).arg(job)));
                 o.printedOk = rig.exists("FINESCO");
                 QVERIFY2(o.printedOk != rig.exists("SR_ERR"), "FINESCO and SR_ERR both");
                 if (o.printedOk) {
-                    QCOMPARE(rig.read("FINESCO"), QByteArray("finesco"));
+                    QCOMPARE(rig.read("FINESCO"), "finesco"_ba);
                     QVERIFY(!rig.exists("SR_DATI"));
                     const auto m = numberInOut.match(QString::fromLatin1(rig.read("SR_OUT")));
                     QVERIFY2(m.hasMatch(), rig.read("SR_OUT").constData());
@@ -593,26 +515,20 @@ private slots:
         QTest::qWait(500); // the last journal lines
         int failed = 0;
         for (std::size_t r = 0; r < rigs.size(); ++r) {
-            QByteArray answers;
-            for (const Outcome& o : outcomes[r]) {
-                answers += o.printedOk ? " FINESCO" : " SR_ERR";
-            }
-            qInfo("installation %d:%s", int(r), answers.constData());
-            const QList<QJsonObject> receipts = rigs[r]->documents(QStringLiteral("receipt"));
+            const QList<QJsonObject> receipts = rigs[r]->documents(u"receipt"_s);
             for (int job = 1; job <= kJobs; ++job) {
                 const Outcome& o = outcomes[r][std::size_t(job - 1)];
                 QList<QJsonObject> printed;
                 for (const QJsonObject& d : receipts) {
-                    if (printedLines(d).contains(QStringLiteral("JOB %1").arg(job))) {
+                    if (printedLines(d).contains(u"JOB %1"_s.arg(job))) {
                         printed << d;
                     }
                 }
-                const QString where = QStringLiteral("installation %1, job %2").arg(r).arg(job);
+                const QString where = u"installation %1, job %2"_s.arg(r).arg(job);
                 if (o.printedOk) {
                     QVERIFY2(printed.size() == 1, qPrintable(where));
-                    QCOMPARE(printed.first().value(QStringLiteral("number")).toInt(), o.number);
-                    QCOMPARE(printed.first().value(QStringLiteral("total")).toInt(),
-                             100 + job + 120);
+                    QCOMPARE(printed.first().value(u"number"_s).toInt(), o.number);
+                    QCOMPARE(printed.first().value(u"total"_s).toInt(), 100 + job + 120);
                 } else {
                     ++failed;
                     QVERIFY2(printed.size() <= 1, qPrintable(where));

@@ -10,9 +10,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -34,22 +31,6 @@ struct CycleOptions {
     std::uint64_t seed = 1;
 };
 
-inline sim::RegisterConfig cycleRegisterConfig(const CycleOptions& o) {
-    sim::RegisterConfig c;
-    c.family = o.family;
-    c.serial = !o.tcp;
-    c.seed = o.seed;
-    for (const QString& spec : o.faults) {
-        QString error;
-        const auto rule = sim::FaultRule::parse(spec, &error);
-        if (!rule) {
-            qFatal("bad fault %s: %s", qPrintable(spec), qPrintable(error));
-        }
-        c.faults << *rule;
-    }
-    return c;
-}
-
 // The per-user setting store of this test process lives in a folder of its
 // own, so the custom data directory can point at each fixture's folder.
 inline void useTestSettingStore() {
@@ -63,7 +44,8 @@ inline void useTestSettingStore() {
 
 class CycleFixture {
 public:
-    explicit CycleFixture(const CycleOptions& o = {}) : options(o), model(cycleRegisterConfig(o)) {
+    explicit CycleFixture(const CycleOptions& o = {})
+        : options(o), model(modelConfig(o.family, o.tcp, o.faults, o.seed)) {
         useTestSettingStore();
         {
             QSettings store(QSettings::NativeFormat, QSettings::UserScope,
@@ -180,17 +162,21 @@ public:
         return QDir(dataDir.path()).filePath(ChannelFiles::name(base, n));
     }
     bool exists(const char* base, int n) const { return QFile::exists(path(base, n)); }
-    QByteArray read(const char* base, int n) const {
-        QFile f(path(base, n));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
+    QByteArray read(const char* base, int n) const { return readFile(path(base, n), "<missing>"); }
     void put(const char* base, int n, const QByteArray& bytes) const {
-        QFile f(path(base, n));
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) {
-            qFatal("cannot write %s", qPrintable(path(base, n)));
-        }
+        QVERIFY(writeFile(path(base, n), bytes));
     }
     void remove(const char* base, int n) const { QFile::remove(path(base, n)); }
+    // The files of channel n there are.
+    QStringList present(int n) const {
+        QStringList out;
+        for (const char* base : {"SR_START", "SR_DATI", "SR_MATR", "SR_OUT", "SR_ERR", "FINESCO"}) {
+            if (exists(base, n)) {
+                out << QLatin1String(base);
+            }
+        }
+        return out;
+    }
     // The receipt first, then the start file, as a host does.
     void writeJob(int n, const QByteArray& receipt) const {
         put("SR_DATI", n, receipt);
@@ -204,39 +190,13 @@ public:
         return QDir(settingsDir.path()).filePath(QLatin1String(name));
     }
     void writeSetting(const char* name, const QByteArray& bytes) const {
-        QFile f(settingPath(name));
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) {
-            qFatal("cannot write %s", name);
-        }
+        QVERIFY(writeFile(settingPath(name), bytes));
     }
     QByteArray readSetting(const char* name) const {
-        QFile f(settingPath(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+        return readFile(settingPath(name), "<missing>");
     }
 
-    // --- the register --------------------------------------------------------
-    QList<QJsonObject> journal() {
-        for (const QByteArray& line : model.takeJournal()) {
-            journal_ << QJsonDocument::fromJson(line).object();
-        }
-        return journal_;
-    }
-    QList<QJsonObject> documents(const QString& kind) {
-        QList<QJsonObject> out;
-        for (const QJsonObject& o : journal()) {
-            if (o.value(QStringLiteral("kind")).toString() == kind) {
-                out << o;
-            }
-        }
-        return out;
-    }
-    static QStringList lines(const QJsonObject& document) {
-        QStringList out;
-        for (const QJsonValue& v : document.value(QStringLiteral("lines")).toArray()) {
-            out << v.toString();
-        }
-        return out;
-    }
+    QList<QJsonObject> documents(const QString& kind) { return journal.documents(kind); }
 
     // --- what was seen, with virtual times in ms ------------------------------
     struct Seen {
@@ -253,6 +213,7 @@ public:
     QTemporaryDir settingsDir;
     VirtualRuntime rt;
     sim::RegisterModel model;
+    ModelJournal journal{model};
     SimSerialControl serial{rt, model};
     SimSocketControl socket{rt, model};
     ScriptedOperatorUi ui;
@@ -281,7 +242,6 @@ private:
     }
 
     bool busy_ = false;
-    QList<QJsonObject> journal_;
 };
 
 } // namespace velmar::test

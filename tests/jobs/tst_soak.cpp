@@ -14,42 +14,26 @@
 #include <QElapsedTimer>
 #include <QHash>
 
+#include <algorithm>
 #include <random>
 
 using namespace velmar;
 using namespace velmar::test;
+using namespace Qt::StringLiterals;
 
 namespace {
-
-constexpr std::uint64_t kDefaultSeed = 20261206;
-
-std::uint64_t soakSeed() {
-    bool ok = false;
-    const qulonglong seed = qEnvironmentVariable("VELMAR_SOAK_SEED").toULongLong(&ok);
-    return ok ? seed : kDefaultSeed;
-}
-
-int soakJobs() {
-    bool ok = false;
-    const int jobs = qEnvironmentVariableIntValue("VELMAR_SOAK_JOBS", &ok);
-    return ok && jobs > 0 ? jobs : 1000;
-}
 
 // Per command: faults the link rides out (a late echo within the wait, a
 // short stall, and, where the dialogue waits per character, junk or changed
 // echoes) and faults that fail the receipt (no echo, a refusal, a dead line, a
 // stall beyond the XON wait).
-const QStringList kFaults{
-    QStringLiteral("no-echo%0.004"),         QStringLiteral("wrong-echo%0.003"),
-    QStringLiteral("late-echo:500%0.003"),   QStringLiteral("late-echo:4000%0.002"),
-    QStringLiteral("xoff-stall:2000%0.002"), QStringLiteral("xoff-stall:25000%0.001"),
-    QStringLiteral("drop:6000%0.002"),       QStringLiteral("refuse%0.003"),
-    QStringLiteral("garble%0.003"),
-};
+const QStringList kFaults = u"no-echo%0.004 wrong-echo%0.003 late-echo:500%0.003 "
+                            u"late-echo:4000%0.002 xoff-stall:2000%0.002 xoff-stall:25000%0.001 "
+                            u"drop:6000%0.002 refuse%0.003 garble%0.003"_s.split(' ');
 
 // Over TCP the register acknowledges nothing but a receipt's last payment, so
 // only a line that dies is a fault the driver can notice there.
-const QStringList kTcpFaults{QStringLiteral("drop%0.01")};
+const QStringList kTcpFaults{u"drop%0.01"_s};
 
 struct Round {
     QList<int> channels;
@@ -71,7 +55,6 @@ QByteArray marker(int id) {
 }
 
 struct Outcome {
-    int channel = 0;
     bool finesco = false;
     QByteArray error; // the SR_ERR line
 };
@@ -79,7 +62,8 @@ struct Outcome {
 // The host of one channel.
 struct HostChannel {
     enum State { Idle, DataWritten, Waiting, Pause };
-    int n = 0;
+    explicit HostChannel(int channel = 0) : n(channel) {}
+    int n;
     State state = Idle;
     int id = -1;
     QByteArray receipt;
@@ -94,13 +78,10 @@ public:
 
     void run() {
         int from = 0;
-        for (int r = 0; r < kRounds.size(); ++r) {
+        for (int r = 0; r < kRounds.size() && violations.isEmpty(); ++r) {
             const int quota = (jobs_ * (r + 1)) / int(kRounds.size()) - from;
             runRound(r, quota);
             from += quota;
-            if (!violations.isEmpty()) {
-                return;
-            }
         }
     }
 
@@ -108,7 +89,6 @@ public:
     QHash<int, Outcome> outcomes;
     QHash<QString, int> printed; // marker -> receipts that carry it
     int issued = 0;
-    QStringList rounds; // what each round did, for the log
 
 private:
     QByteArray makeReceipt(int id) {
@@ -125,13 +105,12 @@ private:
         if (rng_() % 50 == 0) {
             r += "BOGUS;\r\n"; // now and then a receipt the converter refuses
         }
-        r += "CASH;\r\n";
-        return r;
+        return r + "CASH;\r\n";
     }
 
-    void fail(const QString& what) {
+    template <typename... Args> void fail(const char* format, Args... args) {
         if (violations.size() < 20) {
-            violations << what;
+            violations << QString::asprintf(format, args...);
         }
     }
 
@@ -147,8 +126,7 @@ private:
             case HostChannel::Idle:
                 if (left > 0 && fx.exists("SR_MATR", h.n)) {
                     if (h.lastFailed >= 0 && fx.read("SR_DATI", h.n) != h.receipt) {
-                        fail(QStringLiteral("job %1: the receipt of the failed job is gone")
-                                 .arg(h.lastFailed));
+                        fail("job %d: the receipt of the failed job is gone", h.lastFailed);
                     }
                     --left;
                     h.id = issued++;
@@ -168,49 +146,37 @@ private:
                     break;
                 }
                 Outcome o;
-                o.channel = h.n;
                 o.finesco = fx.exists("FINESCO", h.n);
                 const bool err = fx.exists("SR_ERR", h.n);
                 if (o.finesco == err) {
-                    fail(QStringLiteral("job %1 on channel %2: FINESCO %3, SR_ERR %4")
-                             .arg(h.id)
-                             .arg(h.n)
-                             .arg(o.finesco)
-                             .arg(err));
+                    fail("job %d on channel %d: FINESCO %d, SR_ERR %d", h.id, h.n, o.finesco, err);
                 }
                 if (o.finesco) {
                     if (fx.read("FINESCO", h.n) != "finesco") {
-                        fail(QStringLiteral("job %1: FINESCO holds %2")
-                                 .arg(h.id)
-                                 .arg(QString::fromLatin1(fx.read("FINESCO", h.n))));
+                        fail("job %d: FINESCO holds %s", h.id, fx.read("FINESCO", h.n).constData());
                     }
                     if (fx.exists("SR_DATI", h.n)) {
-                        fail(QStringLiteral("job %1: printed, but its SR_DATI is still there")
-                                 .arg(h.id));
+                        fail("job %d: printed, but its SR_DATI is still there", h.id);
                     }
                     h.lastFailed = -1;
                 } else {
                     o.error = fx.read("SR_ERR", h.n);
                     h.lastFailed = h.id;
                     if (o.error != kE504 && o.error != kConversion) {
-                        fail(QStringLiteral("job %1: SR_ERR holds %2")
-                                 .arg(h.id)
-                                 .arg(QString::fromLatin1(o.error)));
+                        fail("job %d: SR_ERR holds %s", h.id, o.error.constData());
                     }
                     if (fx.read("SR_DATI", h.n) != h.receipt) {
-                        fail(QStringLiteral("job %1: failed (%2) and its SR_DATI is gone")
-                                 .arg(h.id)
-                                 .arg(QString::fromLatin1(o.error.trimmed())));
+                        fail("job %d: failed (%s) and its SR_DATI is gone", h.id,
+                             o.error.trimmed().constData());
                     }
                 }
                 if (outcomes.contains(h.id)) {
-                    fail(QStringLiteral("job %1 answered twice").arg(h.id));
+                    fail("job %d answered twice", h.id);
                 }
                 outcomes.insert(h.id, o);
-                // The host collects the answer.
-                fx.remove("FINESCO", h.n);
-                fx.remove("SR_ERR", h.n);
-                fx.remove("SR_OUT", h.n);
+                for (const char* answer : {"FINESCO", "SR_ERR", "SR_OUT"}) { // the host collects
+                    fx.remove(answer, h.n);
+                }
                 h.state = HostChannel::Pause;
                 // The next customer: the more channels, the longer each waits.
                 h.nextAtMs = now + std::int64_t(rng_() % std::uint64_t(2500 * hosts.size()));
@@ -226,8 +192,10 @@ private:
     void runRound(int r, int quota) {
         const Round& round = kRounds.at(r);
         QByteArray ticks = "0000";
+        QList<HostChannel> hosts;
         for (int n : round.channels) {
             ticks[n - 1] = '1';
+            hosts << HostChannel(n);
         }
         CycleFixture fx({.ticks = ticks,
                          .family = round.family,
@@ -235,84 +203,58 @@ private:
                          .faults = round.tcp ? kTcpFaults : kFaults,
                          .seed = seed_ + std::uint64_t(r)});
         if (!fx.start()) {
-            fail(QStringLiteral("round %1: start-up failed").arg(r));
-            return;
+            return fail("round %d: start-up failed", r);
         }
         if (!fx.bringIntoService(round.channels, 3600 * 1000)) {
-            fail(QStringLiteral(
-                     "round %1: the channels could not be identified (at %2 ms; ended %3; "
-                     "exit %4; messages %5; SR_ERR %6)")
-                     .arg(r)
-                     .arg(fx.rt.nowMs())
-                     .arg(fx.ended)
-                     .arg(fx.programExit.reason())
-                     .arg(fx.ui.texts().join(QLatin1Char('|')))
-                     .arg(QString::fromLatin1(fx.read("SR_ERR", round.channels.first()))));
-            return;
+            return fail("round %d: the channels could not be identified (at %lld ms; ended %d; "
+                        "exit %s; messages %s; SR_ERR %s)",
+                        r, static_cast<long long>(fx.rt.nowMs()), fx.ended,
+                        qPrintable(fx.programExit.reason()), qPrintable(fx.ui.texts().join('|')),
+                        fx.read("SR_ERR", round.channels.first()).constData());
         }
-        QList<HostChannel> hosts;
         for (int n : round.channels) {
             fx.remove("SR_ERR", n); // what failed dumps left
-            HostChannel h;
-            h.n = n;
-            hosts << h;
         }
         int left = quota;
         bool stop = false;
         fx.every(50, [&] {
-            if (stop) {
-                return false;
+            if (!stop) {
+                hostStep(fx, hosts, left);
             }
-            hostStep(fx, hosts, left);
-            return true;
+            return !stop;
         });
         const auto allAnswered = [&] {
-            if (left > 0) {
-                return false;
-            }
-            for (const HostChannel& h : hosts) {
-                if (h.state == HostChannel::DataWritten || h.state == HostChannel::Waiting) {
-                    return false;
-                }
-            }
-            return true;
+            return left == 0 && std::all_of(hosts.begin(), hosts.end(), [](const HostChannel& h) {
+                       return h.state != HostChannel::DataWritten &&
+                              h.state != HostChannel::Waiting;
+                   });
         };
         if (!fx.runUntil(allAnswered, quota * 120 * 1000)) {
-            fail(QStringLiteral("round %1: the jobs did not all end (%2 left, program ended %3)")
-                     .arg(r)
-                     .arg(left)
-                     .arg(fx.ended));
+            fail("round %d: the jobs did not all end (%d left, program ended %d)", r, left,
+                 fx.ended);
         }
         stop = true;
         if (!fx.close()) {
-            fail(QStringLiteral("round %1: the idle program refused to close").arg(r));
+            fail("round %d: the idle program refused to close", r);
         }
         fx.rt.runUntilUs(fx.rt.nowUs() + 10 * 1000 * 1000); // the register settles its last footer
-        // Shut-down keeps the receipt of a failed job.
-        for (const HostChannel& h : hosts) {
-            if (h.lastFailed >= 0 && fx.read("SR_DATI", h.n) != h.receipt) {
-                fail(QStringLiteral("job %1: its SR_DATI is gone after shut-down")
-                         .arg(h.lastFailed));
-            }
-        }
         QString served;
         for (const HostChannel& h : hosts) {
-            served += QStringLiteral(" ch%1 %2").arg(h.n).arg(h.jobs);
-        }
-        rounds << QStringLiteral("round %1 (family %2, %3):%4 jobs, %5 s virtual")
-                      .arg(r)
-                      .arg(round.family)
-                      .arg(round.tcp ? QStringLiteral("tcp") : QStringLiteral("serial"))
-                      .arg(served)
-                      .arg(fx.rt.nowMs() / 1000);
-        for (const HostChannel& h : hosts) {
-            if (h.jobs == 0) {
-                fail(QStringLiteral("round %1: channel %2 was never served").arg(r).arg(h.n));
+            // Shut-down keeps the receipt of a failed job.
+            if (h.lastFailed >= 0 && fx.read("SR_DATI", h.n) != h.receipt) {
+                fail("job %d: its SR_DATI is gone after shut-down", h.lastFailed);
             }
+            if (h.jobs == 0) {
+                fail("round %d: channel %d was never served", r, h.n);
+            }
+            served += u" ch%1 %2"_s.arg(h.n).arg(h.jobs);
         }
-        for (const QJsonObject& receipt : fx.documents(QStringLiteral("receipt"))) {
-            for (const QString& line : CycleFixture::lines(receipt)) {
-                if (line.startsWith(QLatin1String("JOB "))) {
+        qInfo("soak: round %d (family %d, %s):%s jobs, %lld s virtual", r, round.family,
+              round.tcp ? "tcp" : "serial", qPrintable(served),
+              static_cast<long long>(fx.rt.nowMs() / 1000));
+        for (const QJsonObject& receipt : fx.documents("receipt")) {
+            for (const QString& line : printedLines(receipt)) {
+                if (line.startsWith(u"JOB "_s)) {
                     ++printed[line];
                 }
             }
@@ -331,28 +273,23 @@ class TestSoak : public QObject {
 
 private slots:
     void thousandJobs() {
-        const std::uint64_t seed = soakSeed();
-        const int jobs = soakJobs();
-        const QString tag = QStringLiteral("VELMAR_SOAK_SEED=%1: ").arg(seed);
+        bool ok = false;
+        const qulonglong s = qEnvironmentVariable("VELMAR_SOAK_SEED").toULongLong(&ok);
+        const std::uint64_t seed = ok ? s : 20261206;
+        const int n = qEnvironmentVariableIntValue("VELMAR_SOAK_JOBS", &ok);
+        const int jobCount = ok && n > 0 ? n : 1000;
+        const QString tag = u"VELMAR_SOAK_SEED=%1: "_s.arg(seed);
         QElapsedTimer clock;
         clock.start();
-        Soak soak(seed, jobs);
+        Soak soak(seed, jobCount);
         soak.run();
-        qInfo("soak: %d jobs, seed %llu, %lld ms", jobs, static_cast<unsigned long long>(seed),
+        qInfo("soak: %d jobs, seed %llu, %lld ms", jobCount, static_cast<unsigned long long>(seed),
               static_cast<long long>(clock.elapsed()));
-        for (const QString& round : soak.rounds) {
-            qInfo("soak: %s", qPrintable(round));
-        }
 
-        QVERIFY2(soak.violations.isEmpty(),
-                 qPrintable(tag + soak.violations.join(QStringLiteral("; "))));
-        QVERIFY2(
-            soak.issued == jobs,
-            qPrintable(tag + QStringLiteral("%1 of %2 jobs issued").arg(soak.issued).arg(jobs)));
-        QVERIFY2(soak.outcomes.size() == jobs,
-                 qPrintable(
-                     tag +
-                     QStringLiteral("%1 answers for %2 jobs").arg(soak.outcomes.size()).arg(jobs)));
+        QVERIFY2(soak.violations.isEmpty(), qPrintable(tag + soak.violations.join("; ")));
+        QVERIFY2(soak.issued == jobCount, qPrintable(tag + u"%1 jobs issued"_s.arg(soak.issued)));
+        QVERIFY2(soak.outcomes.size() == jobCount,
+                 qPrintable(tag + u"%1 answers"_s.arg(soak.outcomes.size())));
 
         int finesco = 0;
         int failedButPrinted = 0;
@@ -360,39 +297,33 @@ private slots:
         QStringList wrong;
         for (auto it = soak.outcomes.cbegin(); it != soak.outcomes.cend(); ++it) {
             const int times = soak.printed.value(QString::fromLatin1(marker(it.key())));
+            const QString job = u"job %1 "_s.arg(it.key());
             if (it->finesco) {
                 ++finesco;
                 if (times != 1) {
-                    wrong << QStringLiteral("job %1 answered FINESCO, printed %2 times")
-                                 .arg(it.key())
-                                 .arg(times);
+                    wrong << job + u"answered FINESCO, printed %1 times"_s.arg(times);
                 }
             } else {
                 ++errors[it->error.trimmed()];
                 if (it->error == kConversion && times != 0) {
-                    wrong << QStringLiteral("job %1 refused by the converter, printed %2 times")
-                                 .arg(it.key())
-                                 .arg(times);
+                    wrong << job + u"refused by the converter, printed %1 times"_s.arg(times);
                 } else if (times == 1) {
                     ++failedButPrinted; // the register took it, its answer was lost
                 } else if (times > 1) {
-                    wrong << QStringLiteral("job %1 failed, printed %2 times")
-                                 .arg(it.key())
-                                 .arg(times);
+                    wrong << job + u"failed, printed %1 times"_s.arg(times);
                 }
             }
         }
-        QVERIFY2(wrong.isEmpty(), qPrintable(tag + wrong.mid(0, 20).join(QStringLiteral("; "))));
+        QVERIFY2(wrong.isEmpty(), qPrintable(tag + wrong.mid(0, 20).join("; ")));
         QString summary;
         for (auto it = errors.cbegin(); it != errors.cend(); ++it) {
-            summary +=
-                QStringLiteral(" [%1 x %2]").arg(it.value()).arg(QString::fromLatin1(it.key()));
+            summary += u" [%1 x %2]"_s.arg(it.value()).arg(QString::fromLatin1(it.key()));
         }
         qInfo("soak: %d printed, %d failed (%d of them printed all the same):%s", finesco,
-              jobs - finesco, failedButPrinted, qPrintable(summary));
+              jobCount - finesco, failedButPrinted, qPrintable(summary));
         // The faults must have struck, and most jobs must still get through.
-        QVERIFY2(finesco < jobs && finesco * 2 > jobs,
-                 qPrintable(tag + QStringLiteral("%1 of %2 printed").arg(finesco).arg(jobs)));
+        QVERIFY2(finesco < jobCount && finesco * 2 > jobCount,
+                 qPrintable(tag + u"%1 of %2 printed"_s.arg(finesco).arg(jobCount)));
     }
 };
 

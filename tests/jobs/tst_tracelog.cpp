@@ -1,12 +1,19 @@
-// The trace of a job or dump: names in local time, line stamps in UTC, when
-// lines are written, and where the files go. (LOGFILE.TXT is shown with the
-// deletions that write it, in tst_channelfiles.)
+// The channel files: the end-of-job rules, the error file, and deletions that
+// the host blocks (retried every 500 ms, 20 failures per call, then logged in
+// LOGFILE.TXT and skipped). And the trace of a job or dump: names in local
+// time, line stamps in UTC, when lines are written, and where the files go.
+//
+// A deletion is made to fail, even for root, by a non-empty folder standing
+// where the file should be.
 
 #include "app/ProgramFixture.h"
 #include "common/VirtualRuntime.h"
+#include "jobs/ChannelFiles.h"
 #include "jobs/TraceLog.h"
 
 #include <ctime>
+#include <QFileInfo>
+#include <QLocale>
 #include <QTest>
 
 using namespace velmar;
@@ -14,6 +21,50 @@ using namespace velmar::test;
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// A deletion of ChannelFiles; null stands for VerifyExistenceAndKill("\<file>").
+using Kill = void (ChannelFiles::*)();
+// What stands where the file should be; Freed: blocked until 1200 ms, then a file.
+enum class Setup { Absent, File, Blocked, Freed };
+
+struct FilesFixture {
+    FilesFixture() {
+        job.DataDir = dir.path();
+        job.iCurrentCom = 3;
+    }
+    QString path(const QString& name) const { return QDir(dir.path()).filePath(name); }
+    void put(const QString& name, const QByteArray& bytes = "x") { writeFile(path(name), bytes); }
+    void block(const QString& name) {
+        QDir(dir.path()).mkpath(name);
+        put(name + u"/aperto"_s);
+    }
+    // The host lets go: the folder goes and a plain file is left in its place.
+    void freeAt(int ms, const QString& name) {
+        rt.scheduleAtUs(ms * 1000LL, [this, name] {
+            QDir(path(name)).removeRecursively();
+            put(name);
+        });
+    }
+    bool exists(const QString& name) const { return QFileInfo::exists(path(name)); }
+    QByteArray log() const { return readFile(path(u"LOGFILE.TXT"_s)); }
+    // The local short date and time of the virtual clock, then the message.
+    QByteArray logLine(const QByteArray& message, const QTime& at) const {
+        const QDate day = rt.currentDateTime().date();
+        return QLocale::system().toString(day, QLocale::ShortFormat).toLatin1() + ' ' +
+               at.toString(u"HH:mm:ss"_s).toLatin1() + ' ' + message + "\r\n";
+    }
+    int elapsedMs() const { return static_cast<int>(rt.nowUs() / 1000); }
+    void run(Kill kill, const QString& file) {
+        kill ? (files.*kill)() : files.VerifyExistenceAndKill(QLatin1Char('\\') + file);
+    }
+
+    QTemporaryDir dir;
+    VirtualRuntime rt; // starts on 6 December 2026 at 09:15 local time
+    OperatorPanel panel;
+    JobState job;
+    TraceLog trace{rt, panel, job};
+    ChannelFiles files{rt, job, trace};
+};
 
 QDateTime local(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
     return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), Qt::LocalTime);
@@ -46,6 +97,9 @@ struct TraceFixture {
 
 } // namespace
 
+Q_DECLARE_METATYPE(Kill)
+Q_DECLARE_METATYPE(Setup)
+
 class TestTraceLog : public QObject {
     Q_OBJECT
 
@@ -53,6 +107,140 @@ private:
     QTemporaryDir home_;
 
 private slots:
+    // Each deletion takes the file of the current channel (3) only. A blocked
+    // one: 20 failures, 19 pauses of 500 ms, one line in LOGFILE.TXT, and the
+    // call goes on; freed while the call waits, it goes at the next attempt.
+    // The plain deletion never waits. Every call has a budget of its own: each
+    // case runs twice.
+    void deletion_data() {
+        QTest::addColumn<Kill>("kill");
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<Setup>("setup");
+        QTest::addColumn<int>("elapsedMs");
+        QTest::addColumn<bool>("logs"); // "Errore nella Kill di <base>", once per call
+        const Kill err = &ChannelFiles::SubKillErrFile, out = &ChannelFiles::SubKillFileOut,
+                   dati = &ChannelFiles::SubKillDatiFile, start = &ChannelFiles::SubKillStartFile,
+                   verify = nullptr;
+        QTest::newRow("SR_OUT") << out << "SR_OUT" << Setup::File << 0 << false;
+        QTest::newRow("SR_OUT absent") << out << "SR_OUT" << Setup::Absent << 0 << false;
+        QTest::newRow("verify, leading backslash")
+            << verify << "SR_OUT" << Setup::File << 0 << false;
+        QTest::newRow("SR_ERR blocked") << err << "SR_ERR" << Setup::Blocked << 19000 << true;
+        QTest::newRow("SR_OUT blocked") << out << "SR_OUT" << Setup::Blocked << 19000 << true;
+        QTest::newRow("SR_DATI blocked") << dati << "SR_DATI" << Setup::Blocked << 19000 << true;
+        QTest::newRow("SR_START blocked") << start << "SR_START" << Setup::Blocked << 19000 << true;
+        // Failures at 0, 500 and 1000 ms, freed at 1200 ms.
+        QTest::newRow("SR_OUT freed") << out << "SR_OUT" << Setup::Freed << 1500 << false;
+        QTest::newRow("SR_START freed") << start << "SR_START" << Setup::Freed << 1500 << false;
+        QTest::newRow("verify blocked: no retry")
+            << verify << "FINESCO" << Setup::Blocked << 0 << false;
+    }
+    void deletion() {
+        QFETCH(Kill, kill);
+        QFETCH(QString, base);
+        QFETCH(Setup, setup);
+        QFETCH(int, elapsedMs);
+        QFETCH(bool, logs);
+        FilesFixture f;
+        const QString mine = base + u".003"_s;
+        const QStringList others{base + u".001"_s, base + u".004"_s};
+        for (const QString& other : others) {
+            f.put(other);
+        }
+        if (setup == Setup::File) {
+            f.put(mine);
+        } else if (setup != Setup::Absent) {
+            f.block(mine);
+        }
+        if (setup == Setup::Freed) {
+            f.freeAt(1200, mine);
+        }
+        f.run(kill, mine);
+        f.run(kill, mine);
+        QCOMPARE(f.elapsedMs(), elapsedMs);
+        QCOMPARE(f.exists(mine), setup == Setup::Blocked); // skipped, not forced
+        QVERIFY(f.exists(others[0]) && f.exists(others[1]));
+        const QByteArray logged = "Errore nella Kill di " + base.toLatin1();
+        QCOMPARE(f.log(),
+                 logs ? f.logLine(logged, QTime(9, 15, 9)) + f.logLine(logged, QTime(9, 15, 19))
+                      : QByteArray());
+        if (kill == &ChannelFiles::SubKillStartFile) { // no error file, so the end marker
+            QCOMPARE(readFile(f.path(u"FINESCO.003"_s)), "finesco"_ba);
+        }
+    }
+
+    // The end of every job: the start file goes, and the end marker, seven
+    // bytes, comes only when no error file is there.
+    void subKillStartFile_data() {
+        QTest::addColumn<bool>("start");
+        QTest::addColumn<bool>("error");
+        QTest::addColumn<QByteArray>("oldMarker"); // null: none
+        QTest::addColumn<QByteArray>("marker");    // null: none after the call
+        QTest::newRow("success, old marker replaced")
+            << true << false << "finesco di prima, molto lungo\r\n"_ba
+            << "finesco"_ba;
+        QTest::newRow("error file") << true << true << QByteArray() << QByteArray();
+        QTest::newRow("no start file: nothing") << false << false << "vecchio"_ba
+                                                << "vecchio"_ba;
+    }
+    void subKillStartFile() {
+        QFETCH(bool, start);
+        QFETCH(bool, error);
+        QFETCH(QByteArray, oldMarker);
+        QFETCH(QByteArray, marker);
+        FilesFixture f;
+        f.put(u"SR_START.001"_s);
+        if (start) {
+            f.put(u"SR_START.003"_s);
+        }
+        if (error) {
+            f.put(u"SR_ERR.003"_s, "E999\r\n");
+        }
+        if (!oldMarker.isNull()) {
+            f.put(u"FINESCO.003"_s, oldMarker);
+        }
+        f.files.SubKillStartFile();
+        QVERIFY(!f.exists(u"SR_START.003"_s) && f.exists(u"SR_START.001"_s));
+        QCOMPARE(f.exists(u"SR_ERR.003"_s), error);
+        QCOMPARE(readFile(f.path(u"FINESCO.003"_s)), marker);
+        QCOMPARE(f.elapsedMs(), 0);
+    }
+
+    // One line, the text and CR LF, replacing what the file held; the channel
+    // is the argument's, not the current one.
+    void writeErrFile() {
+        FilesFixture f;
+        const QByteArray e506 = "E506: Trasmissione non avvenuta: file di input non presente"_ba;
+        f.files.WriteErrFile(e506, 4);
+        QCOMPARE(readFile(f.path(u"SR_ERR.004"_s)), e506 + "\r\n");
+        f.files.WriteErrFile("E1", 4);
+        QCOMPARE(readFile(f.path(u"SR_ERR.004"_s)), "E1\r\n"_ba);
+        QVERIFY(!f.exists(u"SR_ERR.003"_s));
+    }
+
+    // SubKillStartFile has one budget for both of its steps: failures on the
+    // start file count against the end marker's too, and once it is spent no
+    // step waits any more.
+    void startFileBudgetShared_data() {
+        QTest::addColumn<bool>("freed");
+        QTest::newRow("start file freed after 5 failures") << true;
+        QTest::newRow("both blocked") << false;
+    }
+    void startFileBudgetShared() {
+        QFETCH(bool, freed);
+        FilesFixture f;
+        f.block(u"SR_START.003"_s);
+        f.block(u"FINESCO.003"_s);
+        if (freed) {
+            f.freeAt(2200, u"SR_START.003"_s);
+        }
+        f.files.SubKillStartFile();
+        QCOMPARE(f.elapsedMs(), 19 * 500); // not 2500 + 9500
+        QCOMPARE(f.exists(u"SR_START.003"_s), !freed);
+        QVERIFY(QFileInfo(f.path(u"FINESCO.003"_s)).isDir());
+        QVERIFY(f.log().startsWith(f.logLine("Errore nella Kill di SR_START", QTime(9, 15, 9))));
+    }
+
     void initTestCase() {
         // East of UTC: one hour in winter, two in summer.
         qputenv("TZ", "Europe/Rome");
@@ -91,7 +279,7 @@ private slots:
         const QString folder = path.section(QLatin1Char('/'), 0, 0);
         QCOMPARE(f.entries(), QStringList{folder});
         QCOMPARE(folder + QLatin1Char('/') + f.entries(folder).join(QLatin1Char(',')), path);
-        QCOMPARE(readAll(f.path(path)), stamp + " --> 1T\r\n");
+        QCOMPARE(readFile(f.path(path)), stamp + " --> 1T\r\n");
     }
 
     // Two traces within one second: the second replaces the first.
@@ -101,7 +289,7 @@ private slots:
         f.rt.sleepBlind(600);
         f.trace1(" --> B");
         QCOMPARE(f.entries(u"TRACE_202612"_s), QStringList{u"TRACE_20261206_091500.TXT"_s});
-        QCOMPARE(readAll(f.path(u"TRACE_202612/TRACE_20261206_091500.TXT"_s)),
+        QCOMPARE(readFile(f.path(u"TRACE_202612/TRACE_20261206_091500.TXT"_s)),
                  "20261206_081500.600 <-->  --> B\r\n"_ba);
     }
 
@@ -109,7 +297,7 @@ private slots:
     // the trace folder cannot be made the trace goes into the data directory.
     void whenLinesAreWritten() {
         TraceFixture f;
-        writeAll(f.path(u"TRACE_202612"_s), "a file in the way");
+        writeFile(f.path(u"TRACE_202612"_s), "a file in the way");
         f.trace.line(" --> before open");
         QCOMPARE(f.entries(), QStringList{u"TRACE_202612"_s}); // nothing made without an open file
         f.trace.openTrace();
@@ -120,9 +308,9 @@ private slots:
         f.trace.line(" --> C");
         f.trace.closeTrace();
         f.trace.line(" --> after close");
-        QCOMPARE(readAll(f.path(u"TRACE_20261206_091500.TXT"_s)),
+        QCOMPARE(readFile(f.path(u"TRACE_20261206_091500.TXT"_s)),
                  "20261206_081500.000 <-->  --> A\r\n20261206_081500.000 <-->  --> C\r\n"_ba);
-        QCOMPARE(readAll(f.path(u"TRACE_202612"_s)), "a file in the way"_ba);
+        QCOMPARE(readFile(f.path(u"TRACE_202612"_s)), "a file in the way"_ba);
     }
 
     // The whole program: a dump request with tracing off makes no trace
@@ -148,7 +336,7 @@ private slots:
             const QDir folder(data.filePath(folders.first()));
             const QStringList files = folder.entryList(QDir::Files);
             QVERIFY(!files.isEmpty());
-            QVERIFY(readAll(folder.filePath(files.first())).contains(" <-->  --> KK"));
+            QVERIFY(readFile(folder.filePath(files.first())).contains(" <-->  --> KK"));
         }
     }
 };

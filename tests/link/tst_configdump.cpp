@@ -9,6 +9,7 @@
 
 using namespace velmar;
 using namespace velmar::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -22,15 +23,8 @@ struct Dump : ScriptedFixture {
         echoAll();
     }
     QString path(const char* name) const { return QDir(dir.path()).filePath(QLatin1String(name)); }
-    QByteArray read(const char* name) const {
-        QFile f(path(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
-    void write(const char* name, const QByteArray& bytes) const {
-        QFile f(path(name));
-        f.open(QIODevice::WriteOnly);
-        f.write(bytes);
-    }
+    QByteArray read(const char* name) const { return readFile(path(name), "<missing>"); }
+    void write(const char* name, const QByteArray& bytes) const { writeFile(path(name), bytes); }
     // The register answers the first `answered` writes of "KK", then no more.
     void answerResetTimes(int answered) {
         serial.answer = [this, answered](const QByteArray& w) {
@@ -76,7 +70,7 @@ private slots:
         QVERIFY(d.engine.Timer21->isActive());
         QCOMPARE(d.engine.Timer21->interval(), 1000);
         QVERIFY(!d.serial.open); // serial mode closes the port
-        QCOMPARE(d.serial.written, QByteArray("KKKK"));
+        QCOMPARE(d.serial.written, "KKKK"_ba);
     }
 
     // Unticking the other channels runs their handlers: the window is back
@@ -104,7 +98,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(d.path("FINESCO.003")));
         QVERIFY(!QFileInfo::exists(d.path("SR_MATR.003")));
         QVERIFY(d.engine.job.bDumpConf[3]);
-        QCOMPARE(d.engine.panel.Text6.text(), QStringLiteral("-1 : DUMP NON ESEGUITO"));
+        QCOMPARE(d.engine.panel.Text6.text(), u"-1 : DUMP NON ESEGUITO"_s);
     }
 
     // No answer to the request's reset: nothing written; the next scan tries
@@ -130,13 +124,14 @@ private slots:
     }
 
     // Family 6 asks for the registration number: the 8 characters after STX
-    // and three more.
+    // and three more. Unanswered, the dump fails.
     void family6RegistrationNumber_data() {
-        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QByteArray>("answer"); // empty: none
         QTest::addColumn<QByteArray>("number");
-        QTest::newRow("eleven after STX") << QByteArray("89F\x02ID:99MEX012\x03") << QByteArray("99MEX012");
-        QTest::newRow("five after STX") << QByteArray("89F\x02ID:99") << QByteArray("99");
-        QTest::newRow("no STX") << QByteArray("89F") << QByteArray();
+        QTest::newRow("eleven after STX") << "89F\x02ID:99MEX012\x03"_ba << "99MEX012"_ba;
+        QTest::newRow("five after STX") << "89F\x02ID:99"_ba << "99"_ba;
+        QTest::newRow("no STX") << "89F"_ba << QByteArray();
+        QTest::newRow("no answer") << QByteArray() << QByteArray();
     }
     void family6RegistrationNumber() {
         QFETCH(QByteArray, answer);
@@ -144,21 +139,17 @@ private slots:
         Dump d;
         d.engine.panel.cboAddedFunctions.setListIndex(6);
         d.serial.answer = [answer](const QByteArray& w) {
-            return QList<Reply>{{1, w == "89F" ? answer : w}};
+            return w != "89F" ? QList<Reply>{{1, w}}
+                   : answer.isEmpty() ? QList<Reply>{}
+                                      : QList<Reply>{{1, answer}};
         };
         d.engine.dump.RunDumpRequest(1);
-        QVERIFY(d.read("SR_MATR.001").startsWith(number + "\r\nStato: RT\r\n"));
-    }
-
-    void family6UnansweredIdentity() {
-        Dump d;
-        d.engine.panel.cboAddedFunctions.setListIndex(6);
-        d.serial.answer = [](const QByteArray& w) {
-            return w == "89F" ? QList<Reply>{} : QList<Reply>{{1, w}};
-        };
-        d.engine.dump.RunDumpRequest(1);
-        QVERIFY(!QFileInfo::exists(d.path("SR_MATR.001")));
-        QCOMPARE(d.read("SR_ERR.001"), kFailure);
+        if (answer.isEmpty()) {
+            QCOMPARE(d.read("SR_MATR.001"), "<missing>"_ba);
+            QCOMPARE(d.read("SR_ERR.001"), kFailure);
+        } else {
+            QVERIFY(d.read("SR_MATR.001").startsWith(number + "\r\nStato: RT\r\n"));
+        }
     }
 
     // A registration number "0" shows the dump even with the window hidden.
@@ -166,12 +157,12 @@ private slots:
         Dump d;
         d.engine.panel.cboAddedFunctions.setListIndex(6);
         d.serial.answer = [](const QByteArray& w) {
-            return QList<Reply>{{1, w == "89F" ? QByteArray("89F\x02ID:0") : w}};
+            return QList<Reply>{{1, w == "89F" ? "89F\x02ID:0"_ba : w}};
         };
         d.engine.dump.RunDumpRequest(1);
         QVERIFY(d.engine.job.bShowStatus);
-        QCOMPARE(d.engine.panel.Text1.text(), QStringLiteral("0"));
-        QCOMPARE(d.engine.panel.Text4.text(), QStringLiteral("DUMP ESEGUITO"));
+        QCOMPARE(d.engine.panel.Text1.text(), u"0"_s);
+        QCOMPARE(d.engine.panel.Text4.text(), u"DUMP ESEGUITO"_s);
     }
 
     // A job or the shut-down keeps dumps out; the serial port is closed anyway.
@@ -200,13 +191,13 @@ private slots:
     void networkDumpLeavesTheSerialPortOpen() {
         Dump d;
         d.networkMode();
-        d.engine.panel.TxtRemoteIP.setText(QStringLiteral("10.0.0.5"));
+        d.engine.panel.TxtRemoteIP.setText(u"10.0.0.5"_s);
         d.engine.ecr.ConnectSocket(false);
         d.rt.sleepServing(10);
         d.engine.dump.RunDumpRequest(1);
         QVERIFY(QFileInfo::exists(d.path("SR_MATR.001")));
         QVERIFY(d.serial.open);
-        QCOMPARE(d.socket.written, QByteArray("KKKK"));
+        QCOMPARE(d.socket.written, "KKKK"_ba);
     }
 
     void showDumpStatus() {
@@ -218,10 +209,10 @@ private slots:
         QObject::connect(&d.engine.dump, &ConfigDump::showWindowRequested, [&shown] { ++shown; });
         d.engine.dump.ShowDumpStatus();
         OperatorPanel& p = d.engine.panel;
-        QCOMPARE(p.Text4.text(), QStringLiteral("DUMP ESEGUITO"));
-        QCOMPARE(p.Text5.text(), QStringLiteral("DUMP NON ESEGUITO")); // unticked
-        QCOMPARE(p.Text6.text(), QStringLiteral("DUMP NON ESEGUITO"));
-        QCOMPARE(p.Text7.text(), QStringLiteral("DUMP ESEGUITO"));
+        QCOMPARE(p.Text4.text(), u"DUMP ESEGUITO"_s);
+        QCOMPARE(p.Text5.text(), u"DUMP NON ESEGUITO"_s); // unticked
+        QCOMPARE(p.Text6.text(), u"DUMP NON ESEGUITO"_s);
+        QCOMPARE(p.Text7.text(), u"DUMP ESEGUITO"_s);
         QVERIFY(d.engine.job.bDumpConf[2]);
         QVERIFY(d.engine.job.bShowStatus);
         QCOMPARE(shown, 1);
@@ -251,7 +242,7 @@ private slots:
         Dump d;
         d.engine.job.iCurrentCom = 2;
         d.engine.panel.AnnullaSco.click();
-        QCOMPARE(d.serial.written, QByteArray("Kk"));
+        QCOMPARE(d.serial.written, "Kk"_ba);
         QVERIFY(d.serial.open); // left open
         QCOMPARE(d.serial.port, 2);
     }
@@ -268,21 +259,21 @@ private slots:
     void cancelOverAClosedConnection() {
         Dump d;
         d.networkMode();
-        d.engine.panel.TxtRemoteIP.setText(QStringLiteral("10.0.0.5"));
+        d.engine.panel.TxtRemoteIP.setText(u"10.0.0.5"_s);
         d.engine.panel.AnnullaSco.click();
-        QCOMPARE(d.socket.written, QByteArray("Kk"));
+        QCOMPARE(d.socket.written, "Kk"_ba);
     }
 
     void lineSpeed() {
         Dump d;
-        d.engine.panel.cmbBaude.setText(QStringLiteral("19200"));
+        d.engine.panel.cmbBaude.setText(u"19200"_s);
         d.engine.panel.Command1.click();
         QCOMPARE(d.engine.link.BaudRate, 19200);
-        QFile f(QDir(d.engine.programFolder).filePath(QStringLiteral("VMChkBd.txt")));
+        QFile f(QDir(d.engine.programFolder).filePath(u"VMChkBd.txt"_s));
         QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray("19200\r\n"));
+        QCOMPARE(f.readAll(), "19200\r\n"_ba);
         QVERIFY(d.engine.ecr.OpenComPort(1));
-        QCOMPARE(d.serial.settings(), QStringLiteral("19200,N,8,1"));
+        QCOMPARE(d.serial.settings(), u"19200,N,8,1"_s);
     }
 };
 

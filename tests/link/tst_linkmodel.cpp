@@ -10,6 +10,7 @@
 
 using namespace velmar;
 using namespace velmar::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -49,30 +50,30 @@ private slots:
         QCOMPARE(fx.job(receipt), std::int16_t(0));
         fx.rt.sleepServing(6000); // lets a footer's acknowledgement settle
 
-        const QList<QJsonObject> receipts = fx.documents(QStringLiteral("receipt"));
+        const QList<QJsonObject> receipts = fx.documents("receipt");
         QCOMPARE(receipts.size(), 1);
         const QJsonObject r = receipts.first();
-        QCOMPARE(r.value(QStringLiteral("total")).toInt(), 300 + 120 - 12);
-        QCOMPARE(r.value(QStringLiteral("items")).toArray().size(), 2);
-        QCOMPARE(r.value(QStringLiteral("payments")).toArray().size(), 2);
-        QCOMPARE(r.value(QStringLiteral("change")).toInt(), 0);
-        QVERIFY(fx.documents(QStringLiteral("refused")).isEmpty());
+        QCOMPARE(r.value(u"total"_s).toInt(), 300 + 120 - 12);
+        QCOMPARE(r.value(u"items"_s).toArray().size(), 2);
+        QCOMPARE(r.value(u"payments"_s).toArray().size(), 2);
+        QCOMPARE(r.value(u"change"_s).toInt(), 0);
+        QVERIFY(fx.documents("refused").isEmpty());
         QVERIFY(!fx.serial.portOpen());
         QVERIFY(!fx.engine.link.TransmitBusy);
 
         // SR_OUT: time, date and number where the family tells them.
-        const int number = r.value(QStringLiteral("number")).toInt();
+        const int number = r.value(u"number"_s).toInt();
         const QByteArray expected =
             (family == 1 || family == 5 || (family == 6 && !tcp))
                 ? infoLines("09:15", "06/12/26", number)
             : (family == 3 && !tcp)
-                ? infoLines(fx.rt.currentDateTime().toString(QStringLiteral("HH:mm")).toLatin1(),
-                            fx.rt.currentDateTime().toString(QStringLiteral("dd/MM/yyyy")).toLatin1(),
+                ? infoLines(fx.rt.currentDateTime().toString(u"HH:mm"_s).toLatin1(),
+                            fx.rt.currentDateTime().toString(u"dd/MM/yyyy"_s).toLatin1(),
                             number, false)
                 : QByteArray();
         QCOMPARE(fx.read("SR_OUT.001"), expected);
         if ((family == 5 || family == 6) && !tcp) {
-            QVERIFY(r.value(QStringLiteral("ack")).toBool());
+            QVERIFY(r.value(u"ack"_s).toBool());
         }
     }
 
@@ -82,15 +83,15 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("result");
         QTest::addColumn<int>("atMostSeconds");
-        QTest::newRow("no echo") << QStringLiteral("no-echo@3") << -4 << 10;
-        QTest::newRow("wrong echo") << QStringLiteral("wrong-echo@3") << 0 << 10; // per character: any answer counts
-        QTest::newRow("refused command") << QStringLiteral("refuse@3") << -4 << 10;
+        QTest::newRow("no echo") << u"no-echo@3"_s << -4 << 10;
+        QTest::newRow("wrong echo") << u"wrong-echo@3"_s << 0 << 10; // per character: any answer counts
+        QTest::newRow("refused command") << u"refuse@3"_s << -4 << 10;
         // Each byte of the command answered 0.8 s late: slow, but every answer comes.
-        QTest::newRow("late echo within 3 s") << QStringLiteral("late-echo:800@3") << 0 << 20;
-        QTest::newRow("late echo beyond 3 s") << QStringLiteral("late-echo:4000@3") << -4 << 10;
-        QTest::newRow("XOFF without XON") << QStringLiteral("xoff-stall@3") << -4 << 30;
-        QTest::newRow("line goes dead") << QStringLiteral("drop@2") << -4 << 10;
-        QTest::newRow("garbage instead of echo") << QStringLiteral("garble@3") << 0 << 10;
+        QTest::newRow("late echo within 3 s") << u"late-echo:800@3"_s << 0 << 20;
+        QTest::newRow("late echo beyond 3 s") << u"late-echo:4000@3"_s << -4 << 10;
+        QTest::newRow("XOFF without XON") << u"xoff-stall@3"_s << -4 << 30;
+        QTest::newRow("line goes dead") << u"drop@2"_s << -4 << 10;
+        QTest::newRow("garbage instead of echo") << u"garble@3"_s << 0 << 10;
     }
     void registerFaults() {
         QFETCH(QString, fault);
@@ -102,49 +103,42 @@ private slots:
         QVERIFY2((fx.rt.nowUs() - start) / 1000000 <= atMostSeconds,
                  qPrintable(QString::number((fx.rt.nowUs() - start) / 1000)));
         QVERIFY(!fx.serial.portOpen());
-        QCOMPARE(fx.documents(QStringLiteral("receipt")).size(), result == 0 ? 1 : 0);
+        QCOMPARE(fx.documents("receipt").size(), result == 0 ? 1 : 0);
     }
 
     // After a failed job the receipt may stay open on the register; the
     // operator's cancel voids it, and the host's resend prints it once.
     void cancelAfterAFailedJobThenResend() {
-        ModelFixture fx(0, false, {QStringLiteral("no-echo@4")});
+        ModelFixture fx(0, false, {u"no-echo@4"_s});
         QCOMPARE(fx.job(kReceipt), std::int16_t(-4));
         fx.engine.panel.AnnullaSco.click();
         fx.engine.ecr.CloseSerialPort();
-        QCOMPARE(fx.documents(QStringLiteral("void")).size(), 1);
+        QCOMPARE(fx.documents("void").size(), 1);
         QCOMPARE(fx.job(kReceipt), std::int16_t(0));
-        QCOMPARE(fx.documents(QStringLiteral("receipt")).size(), 1);
+        QCOMPARE(fx.documents("receipt").size(), 1);
     }
 
     // TCP: the register closes the line mid-receipt; the next job connects again.
     void tcpLineDropsThenRecovers() {
-        ModelFixture fx(5, true, {QStringLiteral("drop@3")});
+        ModelFixture fx(5, true, {u"drop@3"_s});
         QCOMPARE(fx.job(kReceipt), std::int16_t(-4));
         QVERIFY(fx.engine.link.SocketLost);
         QVERIFY(fx.rt.nowUs() / 1000000 < 30);
         fx.engine.ecr.ResetReStartConnection(3);
         fx.engine.panel.AnnullaSco.click();
         QCOMPARE(fx.job(kReceipt), std::int16_t(0));
-        QCOMPARE(fx.documents(QStringLiteral("receipt")).size(), 1);
+        QCOMPARE(fx.documents("receipt").size(), 1);
     }
 
     // The configuration dump in every family over both links.
-    void dumpInEveryFamily_data() {
-        QTest::addColumn<int>("family");
-        QTest::addColumn<bool>("tcp");
-        for (int family = 0; family <= 6; ++family) {
-            QTest::addRow("family %d serial", family) << family << false;
-            QTest::addRow("family %d tcp", family) << family << true;
-        }
-    }
+    void dumpInEveryFamily_data() { printsInEveryFamily_data(); }
     void dumpInEveryFamily() {
         QFETCH(int, family);
         QFETCH(bool, tcp);
         ModelFixture fx(family, tcp);
         fx.engine.panel.Check1.setValue(1);
         fx.engine.dump.RunDumpRequest(1);
-        const QByteArray number = family == 6 && !tcp ? QByteArray("99MEX012") : workstationIdentifier();
+        const QByteArray number = family == 6 && !tcp ? "99MEX012"_ba : workstationIdentifier();
         if (family == 6 && tcp) {
             // No echo over TCP and no answer to 89F: the identity request is
             // taken once sent, and no STX means an empty number.
@@ -158,7 +152,7 @@ private slots:
 
     // A dump to a register that is switched off.
     void dumpWithoutARegister() {
-        ModelFixture fx(0, false, {QStringLiteral("drop@1")});
+        ModelFixture fx(0, false, {u"drop@1"_s});
         const auto start = fx.rt.nowUs();
         fx.engine.dump.RunDumpRequest(1);
         QVERIFY(!QFile::exists(fx.path("SR_MATR.001")));

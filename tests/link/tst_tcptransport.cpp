@@ -6,6 +6,7 @@
 
 using namespace velmar;
 using namespace velmar::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -13,7 +14,7 @@ namespace {
 void connectRegister(ScriptedFixture& fx, int family = 0) {
     fx.networkMode();
     fx.engine.panel.cboAddedFunctions.setListIndex(family);
-    fx.engine.panel.TxtRemoteIP.setText(QStringLiteral("10.0.0.5"));
+    fx.engine.panel.TxtRemoteIP.setText(u"10.0.0.5"_s);
     fx.engine.ecr.ConnectSocket(false);
     fx.rt.sleepServing(10);
     QCOMPARE(fx.socket.state(), int(SocketControl::Connected));
@@ -21,7 +22,8 @@ void connectRegister(ScriptedFixture& fx, int family = 0) {
 
 QList<Reply> footerOnPayment(const QByteArray& w) {
     if (w.endsWith('T')) {
-        return {{50, "\x02" "06/12/2026 09-15 0042 A1\x03"}};
+        return {{50, "\x02"
+                     "06/12/2026 09-15 0042 A1\x03"}};
     }
     return {};
 }
@@ -76,19 +78,9 @@ private slots:
         fx.engine.ecr.WSResetReceive();
         fx.socket.arrive("first");
         fx.socket.arrive("second");
-        QCOMPARE(fx.engine.link.SocketRxBuffer, QByteArray("first"));
+        QCOMPARE(fx.engine.link.SocketRxBuffer, "first"_ba);
         QVERIFY(fx.engine.link.SocketRxReady);
         QVERIFY(!fx.engine.link.SocketRxArmed);
-    }
-
-    // Family 5: a line that is not a payment goes out once, without waiting.
-    void family5NonPaymentIsAcceptedAtOnce() {
-        ScriptedFixture fx;
-        connectRegister(fx, 5);
-        const auto start = fx.rt.nowUs();
-        QVERIFY(fx.engine.ecr.SendStringWinsock("1000H1R"));
-        QCOMPARE(fx.socket.written, QByteArray("1000H1R"));
-        QCOMPARE(fx.elapsedMs(start), std::int64_t(0)); // 7 ms rounds to no pause
     }
 
     // Two payment lines: the first returns at once, the last waits for the answer.
@@ -117,31 +109,33 @@ private slots:
         const auto start = fx.rt.nowUs();
         QVERIFY(!fx.engine.ecr.SendStringWinsock("1T"));
         QCOMPARE(fx.elapsedMs(start), std::int64_t(3 * (3500 + 500)));
-        QCOMPARE(fx.socket.written, QByteArray("1T")); // sent once, never resent
+        QCOMPARE(fx.socket.written, "1T"_ba); // sent once, never resent
     }
 
-    // Outside family 5 the rules leave these open; Velmar's bounded choices.
-    void boundedOutcomesOutsideFamily5_data() {
+    // A line that is not a payment goes out once, without waiting (7 ms
+    // rounds to no pause). Outside family 5 the rules leave the rest open;
+    // Velmar's bounded choices.
+    void linesThatDoNotWait_data() {
+        QTest::addColumn<int>("family");
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<int>("linesLeft");
-        QTest::addColumn<bool>("accepted");
         QTest::addColumn<int>("elapsedMs");
-        QTest::newRow("not a payment: accepted once taken") << QByteArray("1000H1R") << 1 << true << 0;
-        QTest::newRow("text ending in T: not a payment") << QByteArray("\"PAGAT\"") << 1 << true << 0;
-        QTest::newRow("payment beyond the count waits like the last")
-            << QByteArray("1T") << 0 << true << 50;
+        QTest::newRow("family 5, not a payment") << 5 << "1000H1R"_ba << 0 << 0;
+        QTest::newRow("not a payment: accepted once taken") << 2 << "1000H1R"_ba << 1 << 0;
+        QTest::newRow("text ending in T: not a payment") << 2 << "\"PAGAT\""_ba << 1 << 0;
+        QTest::newRow("payment beyond the count waits like the last") << 2 << "1T"_ba << 0 << 50;
     }
-    void boundedOutcomesOutsideFamily5() {
+    void linesThatDoNotWait() {
+        QFETCH(int, family);
         QFETCH(QByteArray, line);
         QFETCH(int, linesLeft);
-        QFETCH(bool, accepted);
         QFETCH(int, elapsedMs);
         ScriptedFixture fx;
-        connectRegister(fx, 2);
+        connectRegister(fx, family);
         fx.socket.answer = footerOnPayment;
         fx.engine.link.TotalLinesLeft = std::int16_t(linesLeft);
         const auto start = fx.rt.nowUs();
-        QCOMPARE(fx.engine.ecr.SendStringWinsock(line), accepted);
+        QVERIFY(fx.engine.ecr.SendStringWinsock(line));
         QCOMPARE(fx.elapsedMs(start), std::int64_t(elapsedMs));
         QCOMPARE(fx.socket.written, line);
     }
@@ -160,7 +154,7 @@ private slots:
         QCOMPARE(fx.socket.connects, 2); // the reset action connected again
         fx.rt.sleepServing(10);
         QCOMPARE(fx.socket.state(), int(SocketControl::Connected));
-        QCOMPARE(fx.engine.panel.cmdResetConn.caption(), QStringLiteral("Reset Connessione"));
+        QCOMPARE(fx.engine.panel.cmdResetConn.caption(), u"Reset Connessione"_s);
     }
 
     // Another error shows its numbers in the status field and the trace.
@@ -169,7 +163,7 @@ private slots:
         connectRegister(fx);
         fx.socket.failLater(5, 11001);
         fx.rt.sleepServing(10);
-        QCOMPARE(fx.engine.panel.Text2.text(), QStringLiteral("WS_Error n.11001 - errore - 11001"));
+        QCOMPARE(fx.engine.panel.Text2.text(), u"WS_Error n.11001 - errore - 11001"_s);
         QVERIFY(fx.engine.link.SocketError);
         QVERIFY(!fx.engine.link.SocketLost);
         QVERIFY(fx.traceText().contains(" -> WS_Error n.11001 - errore - 11001"));
@@ -184,11 +178,11 @@ private slots:
         QTest::addColumn<bool>("answered");
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<int>("elapsedMs");
-        QTest::newRow("reset string") << QByteArray("KK") << 0 << false << true << 0;
-        QTest::newRow("last payment, answered") << QByteArray("1T") << 1 << true << true << 50;
-        QTest::newRow("last payment, no answer") << QByteArray("1T") << 1 << false << false << 3500 + 300;
-        QTest::newRow("not the last payment") << QByteArray("1T") << 2 << true << true << 0;
-        QTest::newRow("payment after the last") << QByteArray("1T") << 0 << true << false << 0;
+        QTest::newRow("reset string") << "KK"_ba << 0 << false << true << 0;
+        QTest::newRow("last payment, answered") << "1T"_ba << 1 << true << true << 50;
+        QTest::newRow("last payment, no answer") << "1T"_ba << 1 << false << false << 3500 + 300;
+        QTest::newRow("not the last payment") << "1T"_ba << 2 << true << true << 0;
+        QTest::newRow("payment after the last") << "1T"_ba << 0 << true << false << 0;
     }
     void sendStringTcp() {
         QFETCH(QByteArray, line);
@@ -214,18 +208,19 @@ private slots:
     void sendStringReconnectsWhenNotConnected() {
         ScriptedFixture fx;
         fx.networkMode();
-        fx.engine.panel.TxtRemoteIP.setText(QStringLiteral("10.0.0.5"));
+        fx.engine.panel.TxtRemoteIP.setText(u"10.0.0.5"_s);
         QVERIFY(fx.engine.ecr.SendString("KK"));
-        QCOMPARE(fx.socket.written, QByteArray("KK"));
-        QCOMPARE(fx.ui.texts(), QStringList{QStringLiteral(
-                                    "Error 40006 (Protocollo o stato della connessione non validi per la "
-                                    "richiesta) in procedure SendString of Modulo Module1")});
+        QCOMPARE(fx.socket.written, "KK"_ba);
+        QCOMPARE(fx.ui.texts(),
+                 QStringList{QStringLiteral(
+                     "Error 40006 (Protocollo o stato della connessione non validi per la "
+                     "richiesta) in procedure SendString of Modulo Module1")});
     }
 
     void sendStringGivesUpWhenTheRegisterRefuses() {
         ScriptedFixture fx;
         fx.networkMode();
-        fx.engine.panel.TxtRemoteIP.setText(QStringLiteral("10.0.0.5"));
+        fx.engine.panel.TxtRemoteIP.setText(u"10.0.0.5"_s);
         fx.socket.refuse = true;
         const auto start = fx.rt.nowUs();
         QVERIFY(!fx.engine.ecr.SendString("KK"));
@@ -249,20 +244,20 @@ private slots:
         fx.engine.job.bDumpInProgress = true;
         fx.engine.panel.cmdResetConn.click();
         QVERIFY(!fx.engine.job.bDumpInProgress);
-        QCOMPARE(fx.engine.panel.cmdResetConn.caption(), QStringLiteral("Reset Connessione"));
+        QCOMPARE(fx.engine.panel.cmdResetConn.caption(), u"Reset Connessione"_s);
         QCOMPARE(fx.socket.state(), int(SocketControl::Connected));
     }
 
     void isValidIp_data() {
         QTest::addColumn<QString>("address");
         QTest::addColumn<bool>("valid");
-        QTest::newRow("four fields") << QStringLiteral("192.168.1.20") << true;
-        QTest::newRow("all 255") << QStringLiteral("255.255.255.255") << true;
-        QTest::newRow("a field above 255") << QStringLiteral("192.168.1.256") << false;
-        QTest::newRow("three fields") << QStringLiteral("192.168.1") << false;
-        QTest::newRow("a text field") << QStringLiteral("192.168.x.1") << false;
-        QTest::newRow("empty field") << QStringLiteral("192..1.1") << false;
-        QTest::newRow("more fields are not examined") << QStringLiteral("1.2.3.4.anything") << true;
+        QTest::newRow("four fields") << u"192.168.1.20"_s << true;
+        QTest::newRow("all 255") << u"255.255.255.255"_s << true;
+        QTest::newRow("a field above 255") << u"192.168.1.256"_s << false;
+        QTest::newRow("three fields") << u"192.168.1"_s << false;
+        QTest::newRow("a text field") << u"192.168.x.1"_s << false;
+        QTest::newRow("empty field") << u"192..1.1"_s << false;
+        QTest::newRow("more fields are not examined") << u"1.2.3.4.anything"_s << true;
         QTest::newRow("empty") << QString() << false;
     }
     void isValidIp() {
@@ -276,10 +271,10 @@ private slots:
         QStringList captions;
         QObject::connect(&fx.engine.panel.cmdValidateIP, &ButtonControl::captionChanged,
                          [&captions](const QString& c) { captions << c; });
-        fx.engine.panel.TxtRemoteIP.setText(QStringLiteral("10.0.0.300"));
+        fx.engine.panel.TxtRemoteIP.setText(u"10.0.0.300"_s);
         const auto start = fx.rt.nowUs();
         fx.engine.panel.cmdValidateIP.click();
-        QCOMPARE(captions, (QStringList{QStringLiteral("IP non Valido"), QStringLiteral("Valida IP")}));
+        QCOMPARE(captions, (QStringList{u"IP non Valido"_s, u"Valida IP"_s}));
         QCOMPARE(fx.elapsedMs(start), std::int64_t(2000));
     }
 };

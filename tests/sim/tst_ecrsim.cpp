@@ -15,20 +15,21 @@
 #include <QTest>
 
 using namespace velmar::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString ecrsim = binDir() + QStringLiteral("/ecrsim");
+const QString ecrsim = binDir() + u"/ecrsim"_s;
 // The register's clock is set, so its answers are known to the byte (a test
 // that ran across a minute would see 09-16; each one takes a few seconds).
-const QStringList clock = {QStringLiteral("--clock"), QStringLiteral("2026-12-06T09:15:00")};
+const QStringList clock = {u"--clock"_s, u"2026-12-06T09:15:00"_s};
 const QByteArray footerOfReceipt1 = "\x02"
                                     "06/12/2026 09-15 0001EE\x03";
 
 // Starts ecrsim and waits (at most 10 s) for its ready line.
 bool start(QProcess& p, const QStringList& args, QByteArray* ready) {
     p.setReadChannel(QProcess::StandardError);
-    p.start(ecrsim, args + clock + QStringList{QStringLiteral("--quiet")});
+    p.start(ecrsim, args + clock + QStringList{u"--quiet"_s});
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < 10000 && p.state() != QProcess::NotRunning) {
@@ -55,11 +56,6 @@ QByteArray readBytes(QIODevice& dev, int n, int ms) {
     return got;
 }
 
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 } // namespace
 
 class TestEcrsim : public QObject {
@@ -69,33 +65,22 @@ class TestEcrsim : public QObject {
 
 private slots:
     void commandLine_data() {
-        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("args");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("says");
-        QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0
-                              << QByteArray("--fault SPEC");
-        QTest::newRow("no family") << QStringList{QStringLiteral("--tcp"), QStringLiteral("0")} << 2
-                                   << QByteArray("--family is required");
-        QTest::newRow("two lines") << QStringList{QStringLiteral("--family"), QStringLiteral("0"),
-                                                  QStringLiteral("--tcp"),    QStringLiteral("0"),
-                                                  QStringLiteral("--pty"),    QStringLiteral("x")}
-                                   << 2 << QByteArray("exactly one of");
+        QTest::newRow("help") << u"--help"_s << 0 << "--fault SPEC"_ba;
+        QTest::newRow("no family") << u"--tcp 0"_s << 2 << "--family is required"_ba;
+        QTest::newRow("two lines") << u"--family 0 --tcp 0 --pty x"_s << 2 << "exactly one of"_ba;
         QTest::newRow("bad fault")
-            << QStringList{QStringLiteral("--family"), QStringLiteral("0"),
-                           QStringLiteral("--tcp"),    QStringLiteral("0"),
-                           QStringLiteral("--fault"),  QStringLiteral("boom@1")}
-            << 2 << QByteArray("unknown fault");
-        QTest::newRow("bad baud") << QStringList{QStringLiteral("--family"), QStringLiteral("0"),
-                                                 QStringLiteral("--pty"),    QStringLiteral("x"),
-                                                 QStringLiteral("--baud"),   QStringLiteral("1200")}
-                                  << 2 << QByteArray("--baud");
+            << u"--family 0 --tcp 0 --fault boom@1"_s << 2 << "unknown fault"_ba;
+        QTest::newRow("bad baud") << u"--family 0 --pty x --baud 1200"_s << 2 << "--baud"_ba;
     }
     void commandLine() {
-        QFETCH(QStringList, args);
+        QFETCH(QString, args);
         QFETCH(int, status);
         QFETCH(QByteArray, says);
         QProcess p;
-        p.start(ecrsim, args);
+        p.start(ecrsim, args.split(' '));
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), status);
         QVERIFY2((p.readAllStandardOutput() + p.readAllStandardError()).contains(says),
@@ -103,14 +88,13 @@ private slots:
     }
 
     void ptyEchoReceiptFooterAndCleanExit() {
-        const QString link = dir.filePath(QStringLiteral("ecr"));
-        const QString journal = dir.filePath(QStringLiteral("pty.jsonl"));
+        const QString link = dir.filePath(u"ecr"_s);
+        const QString journal = dir.filePath(u"pty.jsonl"_s);
         QProcess p;
         QByteArray ready;
         QVERIFY2(start(p,
-                       {QStringLiteral("--family"), QStringLiteral("5"), QStringLiteral("--pty"),
-                        link, QStringLiteral("--journal"), journal,
-                        QStringLiteral("--closing-print"), QStringLiteral("300")},
+                       u"--family 5 --closing-print 300 --pty"_s.split(' ')
+                           << link << "--journal" << journal,
                        &ready),
                  ready.constData());
         QVERIFY(ready.contains(link.toLocal8Bit()));
@@ -123,7 +107,7 @@ private slots:
         port.setFlowControl(QSerialPort::NoFlowControl);
 
         port.write("KK");
-        QCOMPARE(readBytes(port, 2, 3000), QByteArray("KK"));
+        QCOMPARE(readBytes(port, 2, 3000), "KK"_ba);
 
         // A receipt: its echo, then the footer once printing is done (11
         // bytes at 400 a second and 300 ms of closing print: 327 ms).
@@ -152,14 +136,10 @@ private slots:
     void tcpReceiptIsAnsweredOnClosing() {
         QProcess p;
         QByteArray ready;
-        QVERIFY2(
-            start(p,
-                  {QStringLiteral("--family"), QStringLiteral("0"), QStringLiteral("--tcp"),
-                   QStringLiteral("0"), QStringLiteral("--closing-print"), QStringLiteral("100")},
-                  &ready),
-            ready.constData());
-        const auto m = QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)"))
-                           .match(QString::fromLatin1(ready));
+        QVERIFY2(start(p, u"--family 0 --tcp 0 --closing-print 100"_s.split(' '), &ready),
+                 ready.constData());
+        const auto m =
+            QRegularExpression(u"127\\.0\\.0\\.1:(\\d+)"_s).match(QString::fromLatin1(ready));
         QVERIFY2(m.hasMatch(), ready.constData());
         QTcpSocket s;
         s.connectToHost(QHostAddress::LocalHost, m.captured(1).toUShort());
@@ -184,9 +164,7 @@ private slots:
             QVERIFY(probe.listen(QHostAddress::LocalHost));
             port = probe.serverPort();
         }
-        QVERIFY2(start(p,
-                       {QStringLiteral("--family"), QStringLiteral("5"), QStringLiteral("--tcp"),
-                        QString::number(port), QStringLiteral("--fault"), QStringLiteral("refuse")},
+        QVERIFY2(start(p, u"--family 5 --fault refuse --tcp"_s.split(' ') << QString::number(port),
                        &ready),
                  ready.constData());
         QVERIFY(ready.contains("refusing"));

@@ -17,6 +17,7 @@ namespace {
 
 using Us = qint64;
 using Times = QList<qint64>;
+using namespace Qt::StringLiterals;
 
 // At 9600 baud a byte takes 10 000 000 / 9600 = 1041.7 us, 1042 rounded; at
 // 115200, 86.8 us, 87 rounded. At 400 bytes a second a byte prints in 2500 us.
@@ -98,7 +99,7 @@ QByteArray frame(const QByteArray& body) {
 QByteArray describe(const CommandParser::Step& s) {
     const Command& c = s.command;
     return s.kind == CommandParser::Step::Error
-               ? QByteArray("error")
+               ? "error"_ba
                : c.name() + (c.hasText ? " t=" + c.text : QByteArray()) +
                      (c.quantity.isEmpty() ? QByteArray() : " q=" + c.quantity) +
                      (c.amount.isEmpty() ? QByteArray() : " a=" + c.amount);
@@ -238,7 +239,7 @@ private slots:
         Bench b(config(family, false), stream, 10000000);
         QJsonArray got;
         for (QJsonObject o : b.journal()) {
-            o.remove(QStringLiteral("datetime"));
+            o.remove(u"datetime"_s);
             got << o;
         }
         QCOMPARE(
@@ -292,7 +293,7 @@ private slots:
             QCOMPARE(b.bytes(), serial ? stream.chopped(1) : QByteArray());
             const auto j = b.journal();
             QCOMPARE(j.size(), 1);
-            QCOMPARE(j[0][u"kind"].toString(), QStringLiteral("refused"));
+            QCOMPARE(j[0][u"kind"].toString(), u"refused"_s);
             QCOMPARE(j[0][u"command"].toString().toLatin1(), command);
             QCOMPARE(j[0][u"reason"].toString(), QString::fromLatin1(QTest::currentDataTag()));
             QCOMPARE(j[0][u"sequence"].toInt(), b.model.commandsReceived());
@@ -308,9 +309,9 @@ private slots:
         QTest::addColumn<bool>("lineReset");
         QTest::addColumn<QByteArray>("journal"); // kinds and times
         QTest::newRow("2.5 s of silence")
-            << Us(2500000) << false << QByteArray("refused \"LAT 09:15:02, void 09:15:02");
+            << Us(2500000) << false << "refused \"LAT 09:15:02, void 09:15:02"_ba;
         QTest::newRow("1.5 s of silence") << Us(1500000) << false << QByteArray();
-        QTest::newRow("line reset") << Us(1000) << true << QByteArray("void 09:15:00");
+        QTest::newRow("line reset") << Us(1000) << true << "void 09:15:00"_ba;
     }
     void halfCommandDropped() {
         QFETCH(Us, pauseUs);
@@ -328,7 +329,7 @@ private slots:
             const QString what = o[u"kind"].toString() + ' ' + o[u"command"].toString();
             got << what.trimmed() + ' ' + o[u"datetime"].toString().mid(11);
         }
-        QCOMPARE(got.join(QStringLiteral(", ")).toLatin1(), journal);
+        QCOMPARE(got.join(u", "_s).toLatin1(), journal);
     }
 
     // ---- the serial line: echo timing ----
@@ -420,7 +421,7 @@ private slots:
         const auto j = b.journal();
         QCOMPARE(j.size(), stream.size() > 40 ? 1 : 0);
         QCOMPARE(j.value(0)[u"reason"].toString(),
-                 stream.size() > 40 ? QStringLiteral("print buffer full") : QString());
+                 stream.size() > 40 ? u"print buffer full"_s : QString());
     }
 
     // ---- answers: footers, Y and 89F ----
@@ -485,15 +486,12 @@ private slots:
         }
         // Only a serial receipt of families 5 and 6 awaits an ACK; none came.
         for (const QJsonObject& o : b.journal()) {
-            QCOMPARE(o.contains(QStringLiteral("ack")),
-                     serial && family >= 5 && o[u"kind"] == QStringLiteral("receipt"));
+            QCOMPARE(o.contains(u"ack"_s), serial && family >= 5 && o[u"kind"] == u"receipt"_s);
             QCOMPARE(o[u"ack"].toBool(false), false);
         }
     }
 
-    void checksumPadsToTwoDigits() {
-        QCOMPARE(checksum(QByteArray("\xff\x02", 2)), QByteArray("01"));
-    }
+    void checksumPadsToTwoDigits() { QCOMPARE(checksum(QByteArray("\xff\x02", 2)), "01"_ba); }
 
     // ---- ACK after the footer ----
 
@@ -507,10 +505,10 @@ private slots:
         QTest::addColumn<qint64>("settledUs"); // after the footer's last byte
         QTest::addColumn<bool>("ack");
         QTest::newRow("family 5 ACK")
-            << 5 << QByteArray("\x06") << Us(3000000) << 3000000 + byte9600 << true;
+            << 5 << "\x06"_ba << Us(3000000) << 3000000 + byte9600 << true;
         QTest::newRow("family 5 silence") << 5 << QByteArray() << Us(0) << Us(5000000) << false;
         QTest::newRow("family 6 goes on without ACK")
-            << 6 << QByteArray("KK") << Us(1500000) << 1500000 + byte9600 << false;
+            << 6 << "KK"_ba << Us(1500000) << 1500000 + byte9600 << false;
     }
     void ack() {
         QFETCH(int, family);
@@ -613,23 +611,23 @@ private slots:
         }
         QCOMPARE(got, out);
         QCOMPARE(b.times(), times);
-        const bool dropped = fault.startsWith(QStringLiteral("drop"));
+        const bool dropped = fault.startsWith(u"drop"_s);
         QCOMPARE(!b.sent.isEmpty() && b.sent.last().dropLine, dropped);
         QCOMPARE(b.model.commandsReceived(), dropped ? 2 : 3);
         QCOMPARE(b.model.lastReceiptNumber(), receipt);
     }
 
     void droppedSerialLineComesBack() {
-        Bench b(config(0, true, QStringLiteral("drop:1000@1")), "K");
+        Bench b(config(0, true, u"drop:1000@1"_s), "K");
         b.write("K", 500000);  // dead: lost
         b.write("K", 1100000); // alive again
         b.runUntil(2000000);
-        QCOMPARE(b.bytes(), QByteArray("K"));
+        QCOMPARE(b.bytes(), "K"_ba);
         QCOMPARE(b.timeOf('K'), 1100000 + 2 * byte9600);
     }
 
     void droppedTcpLineNeedsANewConnection() {
-        Bench b(config(5, false, QStringLiteral("drop@2")), "100H1R1T", 10000000);
+        Bench b(config(5, false, u"drop@2"_s), "100H1R1T", 10000000);
         QCOMPARE(b.sent.size(), 1);
         QVERIFY(b.sent[0].dropLine);
         QVERIFY(b.model.receiptOpen());      // the payment was lost with the line
@@ -640,16 +638,16 @@ private slots:
     }
 
     void refuseEverythingRefusesConnections() {
-        RegisterModel always(config(0, false, QStringLiteral("refuse")));
+        RegisterModel always(config(0, false, u"refuse"_s));
         QVERIFY(always.refusesConnections() && !always.acceptConnection());
-        RegisterModel once(config(0, false, QStringLiteral("refuse@3")));
+        RegisterModel once(config(0, false, u"refuse@3"_s));
         QVERIFY(!once.refusesConnections() && once.acceptConnection());
     }
 
     void probabilityIsRepeatable() {
         // The commands a refuse%0.5 rule strikes among 200, by their sequence.
         auto struck = [](std::uint64_t seed, const QString& fixed = {}) {
-            RegisterConfig c = config(0, false, QStringLiteral("refuse%0.5"));
+            RegisterConfig c = config(0, false, u"refuse%0.5"_s);
             if (!fixed.isEmpty()) {
                 c.faults << *FaultRule::parse(fixed);
             }
@@ -670,7 +668,7 @@ private slots:
         // command's fate.
         QList<int> expected = first;
         expected.removeAll(100);
-        QCOMPARE(struck(7, QStringLiteral("no-echo@100")), expected);
+        QCOMPARE(struck(7, u"no-echo@100"_s), expected);
     }
 };
 

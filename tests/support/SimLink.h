@@ -8,11 +8,43 @@
 #include "link/SerialControl.h"
 #include "link/SocketControl.h"
 #include "RegisterModel.h"
+#include "support/Journal.h"
 
 #include <QByteArray>
 #include <QSet>
 
 namespace velmar::test {
+
+// The model of a family on a serial line or TCP, with faults as ecrsim
+// --fault takes them.
+inline sim::RegisterConfig modelConfig(int family, bool tcp, const QStringList& faults,
+                                       std::uint64_t seed = 1) {
+    sim::RegisterConfig c;
+    c.family = family;
+    c.serial = !tcp;
+    c.seed = seed;
+    for (const QString& spec : faults) {
+        QString error;
+        const auto rule = sim::FaultRule::parse(spec, &error);
+        if (!rule) {
+            qFatal("bad fault %s: %s", qPrintable(spec), qPrintable(error));
+        }
+        c.faults << *rule;
+    }
+    return c;
+}
+
+// The model's journal so far, one line per document, kept across calls.
+class ModelJournal {
+public:
+    explicit ModelJournal(sim::RegisterModel& model) : model_(model) {}
+    const QList<QByteArray>& lines() { return lines_ += model_.takeJournal(); }
+    QList<QJsonObject> documents(const QString& kind) { return ofKind(lines(), kind); }
+
+private:
+    sim::RegisterModel& model_;
+    QList<QByteArray> lines_;
+};
 
 // Delivers the model's emissions at their times through `deliver`.
 class ModelPump {

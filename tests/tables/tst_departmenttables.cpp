@@ -1,8 +1,13 @@
 // The department and VAT tables: default files, loading, saving and the gift /
-// voucher department lookup the converter relies on.
+// voucher department lookup the converter relies on; and the table editor's
+// model, without widgets: opening, the two lists, "Salva Reparto" with its
+// messages and question, "Ripristina reparto", "Salvataggio Tabelle", closing
+// without saving, and what the converter's lookup sees meanwhile.
 
 #include "common/Fault.h"
+#include "support/TableFiles.h"
 #include "support/TestSupport.h"
+#include "tables/DepartmentEditor.h"
 #include "tables/DepartmentTables.h"
 
 #include <QDir>
@@ -13,59 +18,25 @@
 #include <QtTest>
 
 using namespace velmar;
-using velmar::test::ScriptedOperatorUi;
+using namespace velmar::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
 const QStringList kVatIds{"01", "02", "03", "04", "05", "06", "07", "08", "09", "10", "11", "12"};
 const QByteArray kBroken("<TbIva><Aliquota><Id>01</Id>");
 
-// A table file: the declaration, the root, and per row an `entry` element holding
-// the children "name=text" of the row; `sep` goes between any two elements.
-QByteArray xml(const QString& root, const QString& entry, const QList<QStringList>& rows,
-               const QString& sep) {
-    QString out = "<?xml version='1.0' encoding='UTF-8'?>" + sep + "<" + root + ">";
-    for (const QStringList& row : rows) {
-        out += sep + "<" + entry + ">";
-        for (const QString& child : row) {
-            out += sep + QStringLiteral("<%1>%2</%1>")
-                             .arg(child.section('=', 0, 0), child.section('=', 1).toHtmlEscaped());
-        }
-        out += sep + "</" + entry + ">";
-    }
-    return (out + sep + "</" + root + ">").toUtf8();
-}
-
-// What the default file of a table holds: each entry as "name=text" of its children.
-QList<QStringList> defaultEntries(bool vat) {
-    QList<QStringList> out;
-    const QStringList rates{"Aliquota 4% =4.00",   "Aliquota 10% =10.00", "Aliquota 22% =22.00",
-                            "Aliquota 36% =36.00", "Aliquota 5% =5.00",   "Natura N 1=0",
-                            "Natura N 2=0",        "Natura N 3=0",        "Natura N 4=0",
-                            "Natura N 5=0",        "Natura N 6=0",        "Ventilazione Iva =0.00"};
-    for (int k = 1; k <= (vat ? 12 : 50); ++k) {
-        const QString id = QStringLiteral("%1").arg(k, 2, 10, QLatin1Char('0'));
-        const QString rate = rates.value(k - 1);
-        out << (vat ? QStringList{"Id=" + id, "Descrizione=" + rate.section('=', 0, 0),
-                                  "Percentuale=" + rate.section('=', 1), "Tipo=1"}
-                    : QStringList{"Id=" + id, "Descrizione=Reparto n. " + id, "FlagOmaggio=False",
-                                  "FlagBuono=False", "IdIva=0", "Scelto=False"});
-    }
-    return out;
-}
-
 // Tb-Reparti.xml with `count` default departments, changed by the overrides
 // "position=IdIva[,FlagOmaggio[,FlagBuono]]".
-QByteArray departmentXml(int count, const QStringList& overrides = {}, const QString& sep = "\n ") {
-    QList<QStringList> rows = defaultEntries(false).mid(0, count);
+QByteArray repartiXml(int count, const QStringList& overrides = {}, const QString& sep = "\n ") {
+    QStringList named;
     for (const QString& o : overrides) {
+        const QString k = o.section('=', 0, 0);
         const QStringList f = o.section('=', 1).split(',');
-        QStringList& row = rows[o.section('=', 0, 0).toInt() - 1];
-        row[2] = "FlagOmaggio=" + f.value(1, "False");
-        row[3] = "FlagBuono=" + f.value(2, "False");
-        row[4] = "IdIva=" + f.value(0);
+        named << k + ".IdIva=" + f[0] << k + ".FlagOmaggio=" + f.value(1, "False")
+              << k + ".FlagBuono=" + f.value(2, "False");
     }
-    return xml("TabReparti", "Reparto", rows, sep);
+    return departmentXml(count, named, sep);
 }
 
 // Tb-Iva.xml whose entry k has the k-th code of `ids`.
@@ -74,20 +45,14 @@ QByteArray vatXml(const QStringList& ids, const QString& sep = "\n ") {
     for (const QString& id : ids) {
         rows << QStringList{"Id=" + id, "Descrizione=Aliquota ", "Percentuale=0.00", "Tipo=1"};
     }
-    return xml("TbIva", "Aliquota", rows, sep);
-}
-
-QByteArray fileBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return tableXml("TbIva", "Aliquota", rows, sep);
 }
 
 // The entries of a table file as "name=text" of their children, read without the code
 // under test.
 QList<QStringList> entriesOf(const QString& path) {
     QList<QStringList> out;
-    QDomDocument doc;
-    doc.setContent(fileBytes(path));
+    const QDomDocument doc = parsedFile(path);
     for (QDomElement e = doc.documentElement().firstChildElement(); !e.isNull();
          e = e.nextSiblingElement()) {
         out << QStringList();
@@ -99,8 +64,7 @@ QList<QStringList> entriesOf(const QString& path) {
 }
 
 void writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size(), qPrintable(path));
+    QVERIFY2(writeFile(path, bytes), qPrintable(path));
 }
 
 // A table object on its own data directory; `vat` picks the table of each call.
@@ -112,7 +76,7 @@ struct Tables {
 
     QString path(bool vat) const { return dir.filePath(vat ? "Tb-Iva.xml" : "Tb-Reparti.xml"); }
     void write(bool vat, const QByteArray& bytes) { writeBytes(path(vat), bytes); }
-    QByteArray good(bool vat) { return vat ? vatXml(kVatIds.mid(0, 3)) : departmentXml(3); }
+    QByteArray good(bool vat) { return vat ? vatXml(kVatIds.mid(0, 3)) : repartiXml(3); }
     int load(bool vat) { return vat ? tables.LoadIva() : tables.LoadReparti(); }
     void store(bool vat) { vat ? tables.StoreDataIva() : tables.StoreDataReparti(); }
     void create(bool vat) { vat ? tables.CreateDefaultIva() : tables.CreateDefaultReparti(); }
@@ -120,18 +84,122 @@ struct Tables {
     QString lookup(int d, int kind) {
         try {
             const auto r = tables.SearchDepartmentOmaggioBuono(std::int16_t(d), std::int16_t(kind));
-            return r ? QString::number(*r) : QStringLiteral("none");
+            return r ? QString::number(*r) : u"none"_s;
         } catch (const Fault& f) {
-            return QStringLiteral("Fault %1: %2")
+            return u"Fault %1: %2"_s
                 .arg(f.number())
                 .arg(QString::fromStdString(f.description()));
         }
     }
 };
 
-QString textAt(QDomDocument& doc, const char* name, int index) {
-    return doc.elementsByTagName(name).item(index).toElement().text();
+
+const char* const kDeptFile = "Tb-Reparti.xml";
+const char* const kVatFile = "Tb-Iva.xml";
+
+// The 50 default departments, changed by overrides "5.IdIva=03", and the
+// default VAT table, as the system writes it when the file is missing.
+QByteArray departments(const QStringList& overrides) { return departmentXml(50, overrides); }
+QByteArray vatXml() { return tableXml("TbIva", "Aliquota", defaultEntries(true)); }
+
+// One box as "icon buttons [default] title [modal]|text", for comparing.
+QString describe(const MessageBox& b) {
+    static const char* const icons[] = {"None", "Information", "Exclamation", "Critical",
+                                        "Question"};
+    QStringList parts{QString::fromLatin1(icons[static_cast<int>(b.icon)])};
+    parts << (b.buttons == MsgButtons::YesNo ? "YesNo" : b.buttons == MsgButtons::Ok ? "Ok" : "other");
+    if (b.buttons == MsgButtons::YesNo) {
+        parts << (b.defaultAnswer == MsgAnswer::No ? "default=No" : "default=Yes");
+    }
+    parts << (b.untitled ? "untitled" : b.title.isEmpty() ? "apptitle" : "title=" + b.title);
+    if (b.systemModal) {
+        parts << "modal";
+    }
+    return parts.join(' ') + '|' + b.text;
 }
+
+// The editor on a table object over a temporary data directory.
+struct Fixture {
+    QTemporaryDir dir;
+    ScriptedOperatorUi ui;
+    DepartmentTables tables{ui};
+    DepartmentEditor editor{tables, ui};
+
+    Fixture() { tables.setDataDirectory(dir.path()); }
+    QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }
+
+    TextControl* text(const QString& name) {
+        for (TextControl* t : {&editor.CodiceReparto, &editor.DescrizioneReparto, &editor.CodiceIva,
+                               &editor.DescrizioneIva, &editor.Aliquota}) {
+            if (t->name() == name) {
+                return t;
+            }
+        }
+        return nullptr;
+    }
+
+    // Steps: "dept N" / "vat N" (the operator clicks item N of List1 / List2),
+    // "salva", "ripristina", "answer Yes|No", "Control=value" (types a text or
+    // sets a tick box).
+    void run(const QString& step) {
+        const QString arg = step.section(' ', 1);
+        if (step.startsWith("dept ")) {
+            editor.List1.setListIndex(arg.toInt() - 1);
+            editor.List1_Click();
+        } else if (step.startsWith("vat ")) {
+            editor.List2.setListIndex(arg.toInt() - 1);
+            editor.List2_Click();
+        } else if (step == "salva") {
+            editor.StoreDataReparto.click();
+        } else if (step == "ripristina") {
+            editor.ClearDataReparto.click();
+        } else if (step.startsWith("answer ")) {
+            ui.answers << (arg == "Yes" ? MsgAnswer::Yes : MsgAnswer::No);
+        } else {
+            const QString name = step.section('=', 0, 0);
+            const QString value = step.section('=', 1);
+            if (name == "FlagOmaggio" || name == "FlagBuono") {
+                (name == "FlagOmaggio" ? editor.FlagOmaggio : editor.FlagBuono).setValue(value.toInt());
+            } else {
+                TextControl* t = text(name);
+                QVERIFY2(t, qPrintable("unknown step " + step));
+                t->setText(value);
+            }
+        }
+    }
+
+    // Expectations: "d5.IdIva=03" (department 5 in memory), "List1=0" (index),
+    // "List1#=50" (items), "current=dept,vat,gift,voucher", "files=50,12"
+    // (entries in the files on disk), "Control=value".
+    QString actual(const QString& key) {
+        if (key.startsWith('d') && key.contains('.')) {
+            return nthText(tables.departmentDocument(), key.section('.', 1), key.mid(1).section('.', 0, 0).toInt());
+        }
+        if (key == "List1" || key == "List2") {
+            return QString::number((key == "List1" ? editor.List1 : editor.List2).listIndex());
+        }
+        if (key == "List1#" || key == "List2#") {
+            return QString::number((key == "List1#" ? editor.List1 : editor.List2).items().size());
+        }
+        if (key == "current") {
+            return u"%1,%2,%3,%4"_s
+                .arg(tables.currentDepartment())
+                .arg(tables.currentVatCode())
+                .arg(int(tables.currentGiftFlag))
+                .arg(int(tables.currentVoucherFlag));
+        }
+        if (key == "files") {
+            return u"%1,%2"_s
+                .arg(parsedFile(path(kDeptFile)).elementsByTagName("Reparto").size())
+                .arg(parsedFile(path(kVatFile)).elementsByTagName("Aliquota").size());
+        }
+        if (key == "FlagOmaggio" || key == "FlagBuono") {
+            return QString::number((key == "FlagOmaggio" ? editor.FlagOmaggio : editor.FlagBuono).value());
+        }
+        TextControl* t = text(key);
+        return t ? t->text() : "<unknown " + key + ">";
+    }
+};
 
 } // namespace
 
@@ -139,361 +207,501 @@ class TestDepartmentTables : public QObject {
     Q_OBJECT
 
 private slots:
-    void defaults_data();
-    void defaults();
+    void defaults_data() {
+        QTest::addColumn<bool>("vat");
+        QTest::newRow("departments") << false;
+        QTest::newRow("vat") << true;
+    }
+    void defaults() {
+        QFETCH(bool, vat);
+        Tables t;
+        QSignalSpy listed(&t.tables, &DepartmentTables::departmentListed);
+        QSignalSpy vatListed(&t.tables, &DepartmentTables::vatListed);
+        t.create(vat);
+        QVERIFY(t.ui.boxes.isEmpty());
+        QCOMPARE(t.tables.currentFilePath(), t.path(vat));
+        const QList<QStringList> expected = defaultEntries(vat);
+        QCOMPARE(entriesOf(t.path(vat)), expected);
+
+        // UTF-8 with the declaration first, no attributes.
+        const QByteArray bytes = readFile(t.path(vat));
+        QDomDocument doc;
+        QVERIFY(bytes.startsWith("<?xml ") && doc.setContent(bytes));
+        const QString declaration = doc.firstChild().toProcessingInstruction().data();
+        QVERIFY2(declaration.contains("1.0") && declaration.contains("UTF-8"), qPrintable(declaration));
+        QCOMPARE(doc.documentElement().tagName(), vat ? "TbIva" : "TabReparti");
+        QVERIFY(doc.documentElement().attributes().isEmpty() && !bytes.contains("=\"\""));
+
+        // Each description is listed for the editor, trailing blanks and all.
+        QStringList descriptions;
+        for (const QStringList& e : expected) {
+            descriptions << e.at(1).section('=', 1);
+        }
+        QStringList got;
+        for (const QList<QVariant>& args : vat ? vatListed : listed) {
+            got << args.at(0).toString();
+        }
+        QCOMPARE(got, descriptions);
+        QCOMPARE((vat ? listed : vatListed).size(), 0);
+        // The defaults go to the file only, and a second call replaces the file.
+        QVERIFY(t.doc(vat).documentElement().isNull());
+        t.create(vat);
+        QCOMPARE(entriesOf(t.path(vat)), expected);
+    }
     void saveRoundTrip_data() { defaults_data(); }
-    void saveRoundTrip();
-    void load_data();
-    void load();
-    void storeFailures_data();
-    void storeFailures();
-    void lookup_data();
-    void lookup();
-    void lookupFileShapes_data();
-    void lookupFileShapes();
-    void lookupSetsCurrentState();
-    void lookupReusesDocumentsUntilChanged();
+    void saveRoundTrip() {
+        QFETCH(bool, vat);
+        Tables t;
+        t.create(vat);
+        QCOMPARE(t.load(vat), 0);
+        // Edit entry 5 in memory, as the editor does.
+        const QString accented = u"Caff\u00e8 & t\u00e8 <bar> "_s;
+        t.doc(vat).elementsByTagName("Descrizione").item(4).firstChild().setNodeValue(accented);
+        QList<QStringList> expected = defaultEntries(vat);
+        expected[4][1] = "Descrizione=" + accented;
+
+        t.store(vat);
+        QVERIFY2(t.ui.boxes.isEmpty(), qPrintable(t.ui.texts().join('|')));
+        QCOMPARE(t.tables.currentFilePath(), t.path(vat));
+        const QByteArray bytes = readFile(t.path(vat));
+        QVERIFY(bytes.startsWith("<?xml "));
+        QVERIFY2(bytes.contains("Caff\xc3\xa8"), bytes.constData()); // UTF-8, not Latin-1
+        QCOMPARE(entriesOf(t.path(vat)), expected);
+
+        // Read back by the object itself after the documents were dropped.
+        t.tables.discardDocuments();
+        QVERIFY(t.doc(vat).documentElement().isNull());
+        QCOMPARE(t.load(vat), 0);
+        QCOMPARE(nthText(t.doc(vat), "Descrizione", 5), accented);
+    }
+    void load_data() {
+        QTest::addColumn<bool>("vat");
+        QTest::addColumn<QByteArray>("content"); // null: no file
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("entries");
+        const auto row = [](const char* name, bool vat, const QByteArray& content, int status,
+                            int entries) {
+            QTest::newRow(name) << vat << content << status << entries;
+        };
+
+        const QByteArray depts = repartiXml(3);
+        row("departments", false, depts, 0, 3);
+        row("vat", true, vatXml(kVatIds.mid(0, 4)), 0, 4);
+        row("departments missing", false, QByteArray(), -1, 0);
+        row("vat missing", true, QByteArray(), -1, 0);
+        row("truncated", false, depts.left(depts.size() - 20), -1, 0);
+        row("not xml", true, "01;Aliquota 4%;4.00"_ba, -1, 0);
+        row("empty file", false, ""_ba, -1, 0);
+        row("mismatched tags", false, "<TabReparti><Reparto></TabReparti>"_ba, -1, 0);
+        row("no declaration", false, "<TabReparti><Reparto><Id>01</Id></Reparto></TabReparti>"_ba,
+            0, 1);
+        row("empty table", true, "<TbIva/>"_ba, 0, 0);
+    }
+    void load() {
+        QFETCH(bool, vat);
+        QFETCH(QByteArray, content);
+        QFETCH(int, status);
+        QFETCH(int, entries);
+
+        // A good document loaded before is replaced, also by a failed load.
+        Tables t;
+        t.write(vat, vat ? vatXml(kVatIds.mid(0, 9)) : repartiXml(9));
+        QCOMPARE(t.load(vat), 0);
+        if (content.isNull()) {
+            QVERIFY(QFile::remove(t.path(vat)));
+        } else {
+            t.write(vat, content);
+        }
+
+        QCOMPARE(t.load(vat), status);
+        QCOMPARE(t.tables.currentFilePath(), t.path(vat));
+        QCOMPARE(t.doc(vat).elementsByTagName(vat ? "Aliquota" : "Reparto").size(), entries);
+        QVERIFY(t.ui.boxes.isEmpty());
+    }
+    void storeFailures_data() {
+        QTest::addColumn<bool>("vat");
+        QTest::addColumn<QString>("file"); // before the load: "good", "broken" or "missing"
+        QTest::addColumn<QString>("obstacle");
+        QTest::addColumn<QString>("text");
+        const auto row = [](const char* name, bool vat, const QString& file,
+                            const QString& obstacle, const QString& text) {
+            QTest::newRow(name) << vat << file << obstacle << text;
+        };
+
+        // A document whose load failed is written, then the critical box says so.
+        row("departments broken", false, "broken", "",
+            "Impossibile salvare la tabella dei reparti");
+        row("vat missing", true, "missing", "", "Impossibile salvare la tabella IVA");
+        // A refused write shows the fault, and only that.
+        const QString refused("Error 75 (Errore di accesso al percorso/file) in procedure %1 of "
+                              "Form FrmConfigurazioneReparti");
+        const QString reparti = refused.arg("StoreDataReparti");
+        const QString iva = refused.arg("StoreDataIva");
+        row("data directory is a file", false, "good", "file-as-dir", reparti);
+        row("directory in place of the file", true, "good", "dir-as-file", iva);
+        row("data directory missing", false, "good", "missing-dir", reparti);
+        row("refused after failed load", true, "missing", "file-as-dir", iva);
+        row("refused after broken load", false, "broken", "dir-as-file", reparti);
+    }
+    void storeFailures() {
+        QFETCH(bool, vat);
+        QFETCH(QString, file);
+        QFETCH(QString, obstacle);
+        QFETCH(QString, text);
+
+        Tables t;
+        if (file != "missing") {
+            t.write(vat, file == "good" ? t.good(vat) : kBroken);
+        }
+        QCOMPARE(t.load(vat), file == "good" ? 0 : -1);
+        QVERIFY(t.ui.boxes.isEmpty());
+        if (obstacle == "file-as-dir") {
+            writeBytes(t.dir.filePath("plain-file"), "x");
+            t.tables.setDataDirectory(t.dir.filePath("plain-file"));
+        } else if (obstacle == "dir-as-file") {
+            QFile::remove(t.path(vat));
+            QVERIFY(QDir(t.dir.path()).mkdir(QFileInfo(t.path(vat)).fileName()));
+        } else if (obstacle == "missing-dir") {
+            t.tables.setDataDirectory(t.dir.filePath("no/such/folder"));
+        }
+
+        t.store(vat);
+        QCOMPARE(t.ui.texts(), QStringList{text});
+        if (!obstacle.isEmpty()) {
+            return;
+        }
+        QCOMPARE(t.ui.boxes.at(0).title, vat ? "Tabella IVA" : "Tabella Reparti");
+        QCOMPARE(t.ui.boxes.at(0).icon, MsgIcon::Critical);
+        QVERIFY(QFile::exists(t.path(vat)) && readFile(t.path(vat)) != kBroken);
+        // The other table is not affected; a successful load clears the failure.
+        t.store(!vat);
+        t.write(vat, t.good(vat));
+        QCOMPARE(t.load(vat), 0);
+        t.store(vat);
+        QCOMPARE(t.ui.boxes.size(), 1);
+    }
+    void lookup_data() {
+        QTest::addColumn<int>("depts"); // 0: no Tb-Reparti.xml
+        QTest::addColumn<QStringList>("overrides");
+        QTest::addColumn<QStringList>("vatIds"); // empty: no Tb-Iva.xml
+        QTest::addColumn<int>("d");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("expected"); // the position, "none" or the fault
+        const auto row = [](const char* name, int depts, const QStringList& overrides,
+                            const QStringList& vatIds, int d, int kind, const QString& expected) {
+            QTest::newRow(name) << depts << overrides << vatIds << d << kind << expected;
+        };
+
+        const QStringList vat = kVatIds;
+        const QStringList gift7{"3=3", "7=3,True"};
+        const QStringList voucher9{"3=3", "7=3,True", "9=3,False,True"};
+        const QString overflow = u"Fault 6: Overflow"_s;
+
+        row("gift found", 50, gift7, vat, 3, 0, "7");
+        row("voucher: gift flag ignored", 50, gift7, vat, 3, 1, "none");
+        row("voucher found", 50, voucher9, vat, 3, 1, "9");
+        row("any other kind means voucher", 50, voucher9, vat, 3, 2, "9");
+        row("gift on another VAT rate", 50, {"3=3", "7=2,True"}, vat, 3, 0, "none");
+        row("department itself never returned", 50, {"3=3,True,True"}, vat, 3, 0, "none");
+        row("department itself skipped, later one found", 50, {"3=3,True", "8=3,True"}, vat, 3, 0,
+            "8");
+        row("flag lower case", 50, {"3=3", "7=3,true"}, vat, 3, 0, "none");
+        row("flag with a blank", 50, {"3=3", "7=3,True "}, vat, 3, 0, "none");
+        row("lowest position wins", 50, {"3=3", "12=3,True", "20=3,True"}, vat, 3, 0, "12");
+        row("candidate before the department", 50, {"2=3,True", "12=3"}, vat, 12, 0, "2");
+        row("IdIva 0", 50, {"3=0", "7=0,True"}, vat, 3, 0, "none");
+        row("IdIva negative", 50, {"3=-3", "7=3,True"}, vat, 3, 0, "none");
+        row("IdIva empty", 50, {"3=", "7=3,True"}, vat, 3, 0, "-1");
+        row("IdIva leading number", 50, {"3= 3 (22%)", "7=3,True"}, vat, 3, 0, "7");
+        row("IdIva half to even, down", 50, {"3=2.5", "6=3,True", "7=2,True"}, vat, 3, 0, "7");
+        row("IdIva half to even, up", 50, {"3=3.5", "6=3,True", "7=4,True"}, vat, 3, 0, "7");
+        row("other IdIva as read: 03.0 matches", 50, {"3=3", "7=03.0,True"}, vat, 3, 0, "7");
+        row("other IdIva as read: 3.4 does not", 50, {"3=3", "7=3.4,True"}, vat, 3, 0, "none");
+        row("VAT code, not position, is compared", 50, {"3=3", "7=3,True", "8=5,True"},
+            {"01", "02", "05"}, 3, 0, "8");
+        row("VAT code empty", 50, gift7, {"01", "02", ""}, 3, 0, "-1");
+        row("d is 0", 50, gift7, vat, 0, 0, "none");
+        row("last department", 50, {"50=3", "7=3,True"}, vat, 50, 0, "7");
+        row("Tb-Iva.xml missing", 50, gift7, {}, 3, 0, "-1");
+        row("Tb-Reparti.xml missing", 0, {}, vat, 3, 0, "-1");
+        row("tables missing before d is checked", 0, {}, {}, 0, 0, "-1");
+        row("department beyond the table", 50, gift7, vat, 51, 0,
+            "Fault 91: Reparto 51 non presente in Tb-Reparti.xml");
+        row("VAT position beyond the table", 50, {"3=13", "7=13,True"}, vat, 3, 0,
+            "Fault 91: Aliquota 13 non presente in Tb-Iva.xml");
+        row("IdIva beyond 16 bits", 50, {"3=40000", "7=3,True"}, vat, 3, 0, overflow);
+    }
+    void lookup() {
+        QFETCH(int, depts);
+        QFETCH(QStringList, overrides);
+        QFETCH(QStringList, vatIds);
+        QFETCH(int, d);
+        QFETCH(int, kind);
+        QFETCH(QString, expected);
+
+        Tables t;
+        if (depts > 0) {
+            t.write(false, repartiXml(depts, overrides));
+        }
+        if (!vatIds.isEmpty()) {
+            t.write(true, vatXml(vatIds));
+        }
+        QCOMPARE(t.lookup(d, kind), expected);
+        QVERIFY(t.ui.boxes.isEmpty());
+        // The lookup never writes the tables.
+        QCOMPARE(QFile::exists(t.path(false)), depts > 0);
+        QCOMPARE(QFile::exists(t.path(true)), !vatIds.isEmpty());
+    }
+    void lookupFileShapes_data() {
+        QTest::addColumn<QByteArray>("departments");
+        QTest::addColumn<QByteArray>("vat");
+
+        const QStringList overrides{"3=3", "7=3,True", "9=3,False,True"};
+        QTest::newRow("indented") << repartiXml(20, overrides) << vatXml(kVatIds);
+        QTest::newRow("no whitespace") << repartiXml(20, overrides, "") << vatXml(kVatIds, "");
+        QTest::newRow("tabs and CR LF")
+            << repartiXml(20, overrides, "\r\n\t \t") << vatXml(kVatIds, "\r\n\t \t");
+        // Elements of the same names outside a "Reparto" / "Aliquota" do not shift the count.
+        QTest::newRow("same names outside the entries")
+            << repartiXml(20, overrides)
+                   .replace("<TabReparti>", "<TabReparti><Info><IdIva>3</IdIva><FlagOmaggio>True"
+                                            "</FlagOmaggio><FlagBuono>True</FlagBuono></Info>")
+            << vatXml(kVatIds).replace("<TbIva>", "<TbIva><Versione><Id>09</Id></Versione>");
+    }
+    void lookupFileShapes() {
+        QFETCH(QByteArray, departments);
+        QFETCH(QByteArray, vat);
+        Tables t;
+        t.write(false, departments);
+        t.write(true, vat);
+        QCOMPARE(t.lookup(3, 0), "7");
+        QCOMPARE(t.lookup(3, 1), "9");
+        QCOMPARE(t.tables.currentVatCode(), std::int16_t(3));
+        QCOMPARE(t.doc(false).elementsByTagName("Reparto").size(), 20);
+        QCOMPARE(nthText(t.doc(true), "Descrizione", 1), "Aliquota ");
+    }
+    void lookupSetsCurrentState() {
+        Tables t;
+        t.write(false, repartiXml(10, {"4=2", "6=7,True", "8=0"}));
+        t.write(true, vatXml({"01", "07", "03"}));
+        // Department 4 points at VAT entry 2, whose code is 7.
+        QCOMPARE(t.lookup(4, 0), "6");
+        QCOMPARE(t.tables.currentDepartment(), std::int16_t(4));
+        QCOMPARE(t.tables.currentVatCode(), std::int16_t(7));
+        QCOMPARE(t.tables.currentFilePath(), t.path(true));
+        // A department without VAT rate moves the department, not the VAT code.
+        QCOMPARE(t.lookup(8, 0), "none");
+        QCOMPARE(t.tables.currentDepartment(), std::int16_t(8));
+        QCOMPARE(t.tables.currentVatCode(), std::int16_t(7));
+    }
+    void lookupReusesDocumentsUntilChanged() {
+        Tables t;
+        t.write(false, repartiXml(50, {"3=3", "7=3,True"}));
+        t.write(true, vatXml(kVatIds));
+        QCOMPARE(t.lookup(3, 0), "7");
+
+        // The files change on disk: the loaded documents are still used.
+        t.write(false, repartiXml(50, {"3=3", "5=3,True"}));
+        QVERIFY(QFile::remove(t.path(true)));
+        QCOMPARE(t.lookup(3, 0), "7");
+
+        // An edit in memory (the open editor) is seen at once.
+        t.doc(false).elementsByTagName("FlagOmaggio").item(1).firstChild().setNodeValue("True");
+        t.doc(false).elementsByTagName("IdIva").item(1).firstChild().setNodeValue("3");
+        QCOMPARE(t.lookup(3, 0), "2");
+        t.doc(true).elementsByTagName("Id").item(2).firstChild().setNodeValue("5");
+        QCOMPARE(t.lookup(3, 0), "none");
+
+        // Closing the editor drops the documents: both files are read again.
+        t.tables.discardDocuments();
+        QCOMPARE(t.lookup(3, 0), "-1"); // Tb-Iva.xml is gone now
+        // A lookup that could not load both tables leaves neither loaded: the next
+        // one reads both files again and finds the VAT table back in place.
+        QVERIFY(t.doc(false).documentElement().isNull());
+        t.write(true, vatXml(kVatIds));
+        QCOMPARE(t.lookup(3, 0), "5");
+    }
+
+    void flows_data() {
+        // Department file overrides; no overrides and no raw file: no files at all.
+        QTest::addColumn<QStringList>("setup");
+        QTest::addColumn<QByteArray>("rawDepartments"); // replaces the department file when set
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("expect");
+        QTest::addColumn<QStringList>("boxes"); // "~text": the text contains it
+
+        const QString noVat = "Exclamation Ok untitled modal|Manca La tabella IVA associata al reparto selezionato";
+        const QString both = "Exclamation Ok untitled|Il Reparto non può essere settato per Buoni e per Omaggi";
+        const QString ask = "Information YesNo default=No apptitle modal|Reparto già selezionato Vuoi aggiornare";
+        const auto row = [](const char* name, const QString& setup, const QString& steps,
+                            const QString& expect, const QString& boxes,
+                            const QByteArray& raw = {}) {
+            const auto list = [](const QString& s) { return s.split(';', Qt::SkipEmptyParts); };
+            QTest::newRow(name) << list(setup) << raw << list(steps) << list(expect) << list(boxes);
+        };
+        // Department file overrides; no overrides and no raw file: no files at all.
+        row("no files: defaults written, department 1 without VAT", "", "",
+            "files=50,12;List1#=50;List2#=12;List1=0;CodiceReparto=01;"
+            "DescrizioneReparto=Reparto n. 01;CodiceIva=;DescrizioneIva=;Aliquota=;FlagOmaggio=0;"
+            "FlagBuono=0", "");
+        row("IdIva 3 selects the third VAT entry", "4.IdIva=3", "dept 4",
+            "List1=3;List2=2;CodiceReparto=04;CodiceIva=03;DescrizioneIva=Aliquota 22% ;"
+            "Aliquota=22.00", "");
+        row("flags shown only for the exact text True", "6.FlagOmaggio=True;6.FlagBuono=true",
+            "dept 6", "FlagOmaggio=1;FlagBuono=0", "");
+        row("a department without VAT empties the VAT fields", "4.IdIva=3", "dept 4;dept 5",
+            "CodiceReparto=05;CodiceIva=;DescrizioneIva=;Aliquota=", "");
+        row("a VAT click is only a candidate", "", "dept 5;vat 2",
+            "CodiceIva=02;DescrizioneIva=Aliquota 10% ;Aliquota=10.00;d5.IdIva=0", "");
+        row("Salva Reparto: first configuration", "", "dept 5;vat 3;FlagOmaggio=1;salva",
+            "d5.FlagOmaggio=True;d5.FlagBuono=False;d5.IdIva=03;d5.Scelto=True;d4.Scelto=False;"
+            "current=5,3,1,0", "");
+        row("second Salva Reparto, No: unchanged", "",
+            "dept 5;vat 3;FlagOmaggio=1;salva;FlagOmaggio=0;FlagBuono=1;vat 2;answer No;salva",
+            "d5.FlagOmaggio=True;d5.FlagBuono=False;d5.IdIva=03;d5.Scelto=True;current=5,3,1,0",
+            ask);
+        row("second Salva Reparto, Yes: both flags follow the boxes", "",
+            "dept 5;vat 3;FlagOmaggio=1;salva;FlagOmaggio=0;FlagBuono=1;vat 2;answer Yes;salva",
+            "d5.FlagOmaggio=False;d5.FlagBuono=True;d5.IdIva=02;d5.Scelto=True;current=5,2,0,1",
+            ask);
+        row("configured in the file: the question comes at once",
+            "5.IdIva=1;5.Scelto=True;5.FlagBuono=True", "dept 5;vat 3;answer Yes;salva",
+            "d5.IdIva=03;d5.FlagBuono=True", ask);
+        row("no VAT code: message, nothing changes", "", "dept 1;FlagOmaggio=1;salva",
+            "d1.FlagOmaggio=False;d1.Scelto=False;d1.IdIva=0", noVat);
+        row("gift and voucher together: message, nothing changes", "",
+            "dept 5;vat 3;FlagOmaggio=1;FlagBuono=1;salva",
+            "d5.FlagOmaggio=False;d5.FlagBuono=False;d5.IdIva=0;d5.Scelto=False", both);
+        row("Ripristina reparto resets the department",
+            "5.IdIva=3;5.Scelto=True;5.FlagOmaggio=True",
+            "dept 6;vat 2;FlagOmaggio=1;salva;dept 5;ripristina",
+            "CodiceIva=0;DescrizioneIva=;Aliquota=;FlagOmaggio=0;d5.FlagOmaggio=False;d5.FlagBuono=False;"
+            "d5.IdIva=0;d5.Scelto=False;d5.Descrizione=Reparto n. 05;d6.IdIva=02;current=6,0,0,0", "");
+        row("after Ripristina both flags can be stored", "5.IdIva=3;5.Scelto=True",
+            "dept 5;ripristina;FlagOmaggio=1;FlagBuono=1;salva",
+            "d5.FlagOmaggio=True;d5.FlagBuono=True;d5.IdIva=0;d5.Scelto=True", "");
+        row("a changed description is not saved", "",
+            "dept 5;DescrizioneReparto=Bevande;vat 3;salva",
+            "d5.Descrizione=Reparto n. 05;d5.Scelto=True", "");
+        row("first configuration: an unticked box leaves the stored flag", "5.FlagOmaggio=True",
+            "dept 5;FlagOmaggio=0;vat 3;salva", "d5.FlagOmaggio=True;d5.IdIva=03;current=5,3,0,0",
+            "");
+        // Department 5 shows code 07, and department 7's Id names department 9.
+        row("writes go to the department the Id names", "5.Id=07;7.Id=09", "dept 5;vat 3;salva",
+            "CodiceReparto=07;d9.IdIva=03;d9.Scelto=True;d7.IdIva=0;d7.Scelto=False;d5.IdIva=0;"
+            "current=9,3,0,0", "");
+        row("code 0: Salva Reparto stops silently", "", "dept 5;vat 3;CodiceReparto=0;salva",
+            "d5.Scelto=False;current=0,0,0,0", "");
+        // Cases the rules leave open: a message, no crash, nothing changed.
+        row("IdIva beyond the VAT table", "5.IdIva=15", "dept 5",
+            "CodiceReparto=05;CodiceIva=;DescrizioneIva=;Aliquota=", "Exclamation Ok apptitle|~15");
+        row("empty department table", "", "vat 3;salva;ripristina",
+            "List1#=0;List2#=12;CodiceReparto=;List1=-1", "Exclamation Ok apptitle|~Tb-Reparti.xml",
+            "<?xml version='1.0' encoding='UTF-8'?><TabReparti/>"_ba);
+        row("unparsable department table", "", "vat 3;CodiceReparto=1;salva", "List1#=0;List2#=12",
+            "Exclamation Ok apptitle|~Tb-Reparti.xml;Exclamation Ok apptitle|~Tb-Reparti.xml",
+            "<TabReparti><Reparto><Id>01</Id>"_ba);
+        row("code beyond the table", "", "dept 5;vat 3;CodiceReparto=60;salva;ripristina",
+            "d5.Scelto=False;d5.IdIva=0;current=0,0,0,0",
+            "Exclamation Ok apptitle|~60;Exclamation Ok apptitle|~60");
+        row("Id naming a department beyond the table", "5.Id=70", "dept 5;vat 3;salva",
+            "d5.IdIva=0;d5.Scelto=False", "Exclamation Ok apptitle|~70");
+    }
+
+    void flows() {
+        QFETCH(QStringList, setup);
+        QFETCH(QByteArray, rawDepartments);
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, expect);
+        QFETCH(QStringList, boxes);
+
+        Fixture f;
+        if (!setup.isEmpty() || !rawDepartments.isEmpty()) {
+            QVERIFY(writeFile(f.path(kDeptFile),
+                              rawDepartments.isEmpty() ? departments(setup) : rawDepartments));
+            QVERIFY(writeFile(f.path(kVatFile), vatXml()));
+        }
+        f.editor.load();
+        for (const QString& step : steps) {
+            f.run(step);
+        }
+        for (const QString& e : expect) {
+            const QString key = e.section('=', 0, 0);
+            QCOMPARE(key + '=' + f.actual(key), e);
+        }
+        QCOMPARE(f.ui.boxes.size(), boxes.size());
+        for (int i = 0; i < boxes.size(); ++i) {
+            const QString got = describe(f.ui.boxes[i]);
+            const QString want = boxes[i];
+            if (want.section('|', 1).startsWith('~')) {
+                QCOMPARE(got.section('|', 0, 0), want.section('|', 0, 0));
+                QVERIFY2(got.section('|', 1).contains(want.section('|', 1).mid(1)), qPrintable(got));
+            } else {
+                QCOMPARE(got, want);
+            }
+        }
+    }
+    void closing_data() {
+        QTest::addColumn<bool>("save"); // "Salvataggio Tabelle", or closed any other way
+        QTest::newRow("closed without saving") << false;
+        QTest::newRow("Salvataggio Tabelle") << true;
+    }
+    // Department 3 takes VAT 3 and department 7 takes VAT 3 for gifts: the
+    // converter's lookup sees that while the editor is open, saved or not; once
+    // the editor is closed it sees the files.
+    void closing() {
+        QFETCH(bool, save);
+        Fixture f;
+        f.editor.load();
+        const QByteArray departmentsBefore = readFile(f.path(kDeptFile));
+        const QByteArray vatBefore = readFile(f.path(kVatFile));
+        QVERIFY(!departmentsBefore.isEmpty() && !vatBefore.isEmpty());
+
+        for (const char* step : {"dept 3", "vat 3", "salva", "dept 7", "vat 3", "FlagOmaggio=1", "salva"}) {
+            f.run(step);
+        }
+        QCOMPARE(f.tables.SearchDepartmentOmaggioBuono(3, 0), std::optional<std::int16_t>(7));
+        QCOMPARE(readFile(f.path(kDeptFile)), departmentsBefore);
+
+        QSignalSpy closeRequested(&f.editor, &DepartmentEditor::closeRequested);
+        if (save) {
+            // The VAT table is written again too: a file gone meanwhile comes back.
+            QVERIFY(QFile::remove(f.path(kVatFile)));
+            f.editor.Command1.click();
+            QCOMPARE(closeRequested.size(), 1);
+            for (const char* field : {"CodiceReparto=", "DescrizioneReparto=", "CodiceIva=",
+                                      "DescrizioneIva=", "Aliquota=", "FlagOmaggio=0", "FlagBuono=0"}) {
+                const QString key = QString::fromLatin1(field).section('=', 0, 0);
+                QCOMPARE(key + '=' + f.actual(key), QString::fromLatin1(field));
+            }
+        }
+        f.editor.unload();
+        QVERIFY(f.tables.departmentDocument().elementsByTagName("Reparto").isEmpty());
+        QVERIFY(f.tables.vatDocument().elementsByTagName("Aliquota").isEmpty());
+
+        const QDomDocument departments = parsedFile(f.path(kDeptFile));
+        QCOMPARE(departments.elementsByTagName("Reparto").size(), 50);
+        QCOMPARE(nthText(departments, "IdIva", 3), save ? QString("03") : QString("0"));
+        QCOMPARE(nthText(departments, "IdIva", 7), save ? QString("03") : QString("0"));
+        QCOMPARE(nthText(departments, "FlagOmaggio", 7), save ? QString("True") : QString("False"));
+        QCOMPARE(nthText(departments, "Scelto", 7), save ? QString("True") : QString("False"));
+        QCOMPARE(nthText(departments, "Descrizione", 7), QString("Reparto n. 07"));
+        if (!save) {
+            QCOMPARE(readFile(f.path(kDeptFile)), departmentsBefore);
+            QCOMPARE(readFile(f.path(kVatFile)), vatBefore);
+        }
+        // The VAT table is never changed by the editor, only written again.
+        const QDomDocument vat = parsedFile(f.path(kVatFile));
+        QCOMPARE(vat.elementsByTagName("Aliquota").size(), 12);
+        QCOMPARE(nthText(vat, "Descrizione", 3), QString("Aliquota 22% "));
+        QCOMPARE(nthText(vat, "Percentuale", 3), QString("22.00"));
+
+        // Closed: the lookup reads the files again.
+        QCOMPARE(f.tables.SearchDepartmentOmaggioBuono(3, 0),
+                 save ? std::optional<std::int16_t>(7) : std::nullopt);
+        QVERIFY(f.ui.boxes.isEmpty());
+    }
 };
-
-void TestDepartmentTables::defaults_data() {
-    QTest::addColumn<bool>("vat");
-    QTest::newRow("departments") << false;
-    QTest::newRow("vat") << true;
-}
-
-void TestDepartmentTables::defaults() {
-    QFETCH(bool, vat);
-    Tables t;
-    QSignalSpy listed(&t.tables, &DepartmentTables::departmentListed);
-    QSignalSpy vatListed(&t.tables, &DepartmentTables::vatListed);
-    t.create(vat);
-    QVERIFY(t.ui.boxes.isEmpty());
-    QCOMPARE(t.tables.currentFilePath(), t.path(vat));
-    const QList<QStringList> expected = defaultEntries(vat);
-    QCOMPARE(entriesOf(t.path(vat)), expected);
-
-    // UTF-8 with the declaration first, no attributes.
-    const QByteArray bytes = fileBytes(t.path(vat));
-    QDomDocument doc;
-    QVERIFY(bytes.startsWith("<?xml ") && doc.setContent(bytes));
-    const QString declaration = doc.firstChild().toProcessingInstruction().data();
-    QVERIFY2(declaration.contains("1.0") && declaration.contains("UTF-8"), qPrintable(declaration));
-    QCOMPARE(doc.documentElement().tagName(), vat ? "TbIva" : "TabReparti");
-    QVERIFY(doc.documentElement().attributes().isEmpty() && !bytes.contains("=\"\""));
-
-    // Each description is listed for the editor, trailing blanks and all.
-    QStringList descriptions;
-    for (const QStringList& e : expected) {
-        descriptions << e.at(1).section('=', 1);
-    }
-    QStringList got;
-    for (const QList<QVariant>& args : vat ? vatListed : listed) {
-        got << args.at(0).toString();
-    }
-    QCOMPARE(got, descriptions);
-    QCOMPARE((vat ? listed : vatListed).size(), 0);
-    // The defaults go to the file only, and a second call replaces the file.
-    QVERIFY(t.doc(vat).documentElement().isNull());
-    t.create(vat);
-    QCOMPARE(entriesOf(t.path(vat)), expected);
-}
-
-void TestDepartmentTables::saveRoundTrip() {
-    QFETCH(bool, vat);
-    Tables t;
-    t.create(vat);
-    QCOMPARE(t.load(vat), 0);
-    // Edit entry 5 in memory, as the editor does.
-    const QString accented = QStringLiteral("Caff\u00e8 & t\u00e8 <bar> ");
-    t.doc(vat).elementsByTagName("Descrizione").item(4).firstChild().setNodeValue(accented);
-    QList<QStringList> expected = defaultEntries(vat);
-    expected[4][1] = "Descrizione=" + accented;
-
-    t.store(vat);
-    QVERIFY2(t.ui.boxes.isEmpty(), qPrintable(t.ui.texts().join('|')));
-    QCOMPARE(t.tables.currentFilePath(), t.path(vat));
-    const QByteArray bytes = fileBytes(t.path(vat));
-    QVERIFY(bytes.startsWith("<?xml "));
-    QVERIFY2(bytes.contains("Caff\xc3\xa8"), bytes.constData()); // UTF-8, not Latin-1
-    QCOMPARE(entriesOf(t.path(vat)), expected);
-
-    // Read back by the object itself after the documents were dropped.
-    t.tables.discardDocuments();
-    QVERIFY(t.doc(vat).documentElement().isNull());
-    QCOMPARE(t.load(vat), 0);
-    QCOMPARE(textAt(t.doc(vat), "Descrizione", 4), accented);
-}
-
-void TestDepartmentTables::load_data() {
-    QTest::addColumn<bool>("vat");
-    QTest::addColumn<QByteArray>("content"); // null: no file
-    QTest::addColumn<int>("status");
-    QTest::addColumn<int>("entries");
-
-    const QByteArray depts = departmentXml(3);
-    QTest::newRow("departments") << false << depts << 0 << 3;
-    QTest::newRow("vat") << true << vatXml(kVatIds.mid(0, 4)) << 0 << 4;
-    QTest::newRow("departments missing") << false << QByteArray() << -1 << 0;
-    QTest::newRow("vat missing") << true << QByteArray() << -1 << 0;
-    QTest::newRow("truncated") << false << depts.left(depts.size() - 20) << -1 << 0;
-    QTest::newRow("not xml") << true << QByteArray("01;Aliquota 4%;4.00") << -1 << 0;
-    QTest::newRow("empty file") << false << QByteArray("") << -1 << 0;
-    QTest::newRow("mismatched tags")
-        << false << QByteArray("<TabReparti><Reparto></TabReparti>") << -1 << 0;
-    QTest::newRow("no declaration")
-        << false << QByteArray("<TabReparti><Reparto><Id>01</Id></Reparto></TabReparti>") << 0 << 1;
-    QTest::newRow("empty table") << true << QByteArray("<TbIva/>") << 0 << 0;
-}
-
-void TestDepartmentTables::load() {
-    QFETCH(bool, vat);
-    QFETCH(QByteArray, content);
-    QFETCH(int, status);
-    QFETCH(int, entries);
-
-    // A good document loaded before is replaced, also by a failed load.
-    Tables t;
-    t.write(vat, vat ? vatXml(kVatIds.mid(0, 9)) : departmentXml(9));
-    QCOMPARE(t.load(vat), 0);
-    if (content.isNull()) {
-        QVERIFY(QFile::remove(t.path(vat)));
-    } else {
-        t.write(vat, content);
-    }
-
-    QCOMPARE(t.load(vat), status);
-    QCOMPARE(t.tables.currentFilePath(), t.path(vat));
-    QCOMPARE(t.doc(vat).elementsByTagName(vat ? "Aliquota" : "Reparto").size(), entries);
-    QVERIFY(t.ui.boxes.isEmpty());
-}
-
-void TestDepartmentTables::storeFailures_data() {
-    QTest::addColumn<bool>("vat");
-    QTest::addColumn<QString>("file"); // before the load: "good", "broken" or "missing"
-    QTest::addColumn<QString>("obstacle");
-    QTest::addColumn<QString>("text");
-
-    // A document whose load failed is written, then the critical box says so.
-    QTest::newRow("departments broken") << false << "broken"
-                                        << ""
-                                        << "Impossibile salvare la tabella dei reparti";
-    QTest::newRow("vat missing") << true << "missing"
-                                 << ""
-                                 << "Impossibile salvare la tabella IVA";
-    // A refused write shows the fault, and only that.
-    const QString refused("Error 75 (Errore di accesso al percorso/file) in procedure %1 of "
-                          "Form FrmConfigurazioneReparti");
-    const QString reparti = refused.arg("StoreDataReparti");
-    const QString iva = refused.arg("StoreDataIva");
-    QTest::newRow("data directory is a file") << false << "good"
-                                              << "file-as-dir" << reparti;
-    QTest::newRow("directory in place of the file") << true << "good"
-                                                    << "dir-as-file" << iva;
-    QTest::newRow("data directory missing") << false << "good"
-                                            << "missing-dir" << reparti;
-    QTest::newRow("refused after failed load") << true << "missing"
-                                               << "file-as-dir" << iva;
-    QTest::newRow("refused after broken load") << false << "broken"
-                                               << "dir-as-file" << reparti;
-}
-
-void TestDepartmentTables::storeFailures() {
-    QFETCH(bool, vat);
-    QFETCH(QString, file);
-    QFETCH(QString, obstacle);
-    QFETCH(QString, text);
-
-    Tables t;
-    if (file != "missing") {
-        t.write(vat, file == "good" ? t.good(vat) : kBroken);
-    }
-    QCOMPARE(t.load(vat), file == "good" ? 0 : -1);
-    QVERIFY(t.ui.boxes.isEmpty());
-    if (obstacle == "file-as-dir") {
-        writeBytes(t.dir.filePath("plain-file"), "x");
-        t.tables.setDataDirectory(t.dir.filePath("plain-file"));
-    } else if (obstacle == "dir-as-file") {
-        QFile::remove(t.path(vat));
-        QVERIFY(QDir(t.dir.path()).mkdir(QFileInfo(t.path(vat)).fileName()));
-    } else if (obstacle == "missing-dir") {
-        t.tables.setDataDirectory(t.dir.filePath("no/such/folder"));
-    }
-
-    t.store(vat);
-    QCOMPARE(t.ui.texts(), QStringList{text});
-    if (!obstacle.isEmpty()) {
-        return;
-    }
-    QCOMPARE(t.ui.boxes.at(0).title, vat ? "Tabella IVA" : "Tabella Reparti");
-    QCOMPARE(t.ui.boxes.at(0).icon, MsgIcon::Critical);
-    QVERIFY(QFile::exists(t.path(vat)) && fileBytes(t.path(vat)) != kBroken);
-    // The other table is not affected; a successful load clears the failure.
-    t.store(!vat);
-    t.write(vat, t.good(vat));
-    QCOMPARE(t.load(vat), 0);
-    t.store(vat);
-    QCOMPARE(t.ui.boxes.size(), 1);
-}
-
-void TestDepartmentTables::lookup_data() {
-    QTest::addColumn<int>("depts"); // 0: no Tb-Reparti.xml
-    QTest::addColumn<QStringList>("overrides");
-    QTest::addColumn<QStringList>("vatIds"); // empty: no Tb-Iva.xml
-    QTest::addColumn<int>("d");
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("expected"); // the position, "none" or the fault
-
-    const QStringList vat = kVatIds;
-    const QStringList gift7{"3=3", "7=3,True"};
-    const QStringList voucher9{"3=3", "7=3,True", "9=3,False,True"};
-    const QString overflow = QStringLiteral("Fault 6: Overflow");
-
-    QTest::newRow("gift found") << 50 << gift7 << vat << 3 << 0 << "7";
-    QTest::newRow("voucher: gift flag ignored") << 50 << gift7 << vat << 3 << 1 << "none";
-    QTest::newRow("voucher found") << 50 << voucher9 << vat << 3 << 1 << "9";
-    QTest::newRow("any other kind means voucher") << 50 << voucher9 << vat << 3 << 2 << "9";
-    QTest::newRow("gift on another VAT rate")
-        << 50 << QStringList{"3=3", "7=2,True"} << vat << 3 << 0 << "none";
-    QTest::newRow("department itself never returned")
-        << 50 << QStringList{"3=3,True,True"} << vat << 3 << 0 << "none";
-    QTest::newRow("department itself skipped, later one found")
-        << 50 << QStringList{"3=3,True", "8=3,True"} << vat << 3 << 0 << "8";
-    QTest::newRow("flag lower case")
-        << 50 << QStringList{"3=3", "7=3,true"} << vat << 3 << 0 << "none";
-    QTest::newRow("flag with a blank")
-        << 50 << QStringList{"3=3", "7=3,True "} << vat << 3 << 0 << "none";
-    QTest::newRow("lowest position wins")
-        << 50 << QStringList{"3=3", "12=3,True", "20=3,True"} << vat << 3 << 0 << "12";
-    QTest::newRow("candidate before the department")
-        << 50 << QStringList{"2=3,True", "12=3"} << vat << 12 << 0 << "2";
-    QTest::newRow("IdIva 0") << 50 << QStringList{"3=0", "7=0,True"} << vat << 3 << 0 << "none";
-    QTest::newRow("IdIva negative")
-        << 50 << QStringList{"3=-3", "7=3,True"} << vat << 3 << 0 << "none";
-    QTest::newRow("IdIva empty") << 50 << QStringList{"3=", "7=3,True"} << vat << 3 << 0 << "-1";
-    QTest::newRow("IdIva leading number")
-        << 50 << QStringList{"3= 3 (22%)", "7=3,True"} << vat << 3 << 0 << "7";
-    QTest::newRow("IdIva half to even, down")
-        << 50 << QStringList{"3=2.5", "6=3,True", "7=2,True"} << vat << 3 << 0 << "7";
-    QTest::newRow("IdIva half to even, up")
-        << 50 << QStringList{"3=3.5", "6=3,True", "7=4,True"} << vat << 3 << 0 << "7";
-    QTest::newRow("other IdIva as read: 03.0 matches")
-        << 50 << QStringList{"3=3", "7=03.0,True"} << vat << 3 << 0 << "7";
-    QTest::newRow("other IdIva as read: 3.4 does not")
-        << 50 << QStringList{"3=3", "7=3.4,True"} << vat << 3 << 0 << "none";
-    QTest::newRow("VAT code, not position, is compared")
-        << 50 << QStringList{"3=3", "7=3,True", "8=5,True"} << QStringList{"01", "02", "05"} << 3
-        << 0 << "8";
-    QTest::newRow("VAT code empty") << 50 << gift7 << QStringList{"01", "02", ""} << 3 << 0 << "-1";
-    QTest::newRow("d is 0") << 50 << gift7 << vat << 0 << 0 << "none";
-    QTest::newRow("last department")
-        << 50 << QStringList{"50=3", "7=3,True"} << vat << 50 << 0 << "7";
-    QTest::newRow("Tb-Iva.xml missing") << 50 << gift7 << QStringList() << 3 << 0 << "-1";
-    QTest::newRow("Tb-Reparti.xml missing") << 0 << QStringList() << vat << 3 << 0 << "-1";
-    QTest::newRow("tables missing before d is checked")
-        << 0 << QStringList() << QStringList() << 0 << 0 << "-1";
-    QTest::newRow("department beyond the table")
-        << 50 << gift7 << vat << 51 << 0 << "Fault 91: Reparto 51 non presente in Tb-Reparti.xml";
-    QTest::newRow("VAT position beyond the table")
-        << 50 << QStringList{"3=13", "7=13,True"} << vat << 3 << 0
-        << "Fault 91: Aliquota 13 non presente in Tb-Iva.xml";
-    QTest::newRow("IdIva beyond 16 bits")
-        << 50 << QStringList{"3=40000", "7=3,True"} << vat << 3 << 0 << overflow;
-}
-
-void TestDepartmentTables::lookup() {
-    QFETCH(int, depts);
-    QFETCH(QStringList, overrides);
-    QFETCH(QStringList, vatIds);
-    QFETCH(int, d);
-    QFETCH(int, kind);
-    QFETCH(QString, expected);
-
-    Tables t;
-    if (depts > 0) {
-        t.write(false, departmentXml(depts, overrides));
-    }
-    if (!vatIds.isEmpty()) {
-        t.write(true, vatXml(vatIds));
-    }
-    QCOMPARE(t.lookup(d, kind), expected);
-    QVERIFY(t.ui.boxes.isEmpty());
-    // The lookup never writes the tables.
-    QCOMPARE(QFile::exists(t.path(false)), depts > 0);
-    QCOMPARE(QFile::exists(t.path(true)), !vatIds.isEmpty());
-}
-
-void TestDepartmentTables::lookupFileShapes_data() {
-    QTest::addColumn<QByteArray>("departments");
-    QTest::addColumn<QByteArray>("vat");
-
-    const QStringList overrides{"3=3", "7=3,True", "9=3,False,True"};
-    QTest::newRow("indented") << departmentXml(20, overrides) << vatXml(kVatIds);
-    QTest::newRow("no whitespace") << departmentXml(20, overrides, "") << vatXml(kVatIds, "");
-    QTest::newRow("tabs and CR LF")
-        << departmentXml(20, overrides, "\r\n\t \t") << vatXml(kVatIds, "\r\n\t \t");
-    // Elements of the same names outside a "Reparto" / "Aliquota" do not shift the count.
-    QTest::newRow("same names outside the entries")
-        << departmentXml(20, overrides)
-               .replace("<TabReparti>", "<TabReparti><Info><IdIva>3</IdIva><FlagOmaggio>True"
-                                        "</FlagOmaggio><FlagBuono>True</FlagBuono></Info>")
-        << vatXml(kVatIds).replace("<TbIva>", "<TbIva><Versione><Id>09</Id></Versione>");
-}
-
-void TestDepartmentTables::lookupFileShapes() {
-    QFETCH(QByteArray, departments);
-    QFETCH(QByteArray, vat);
-    Tables t;
-    t.write(false, departments);
-    t.write(true, vat);
-    QCOMPARE(t.lookup(3, 0), "7");
-    QCOMPARE(t.lookup(3, 1), "9");
-    QCOMPARE(t.tables.currentVatCode(), std::int16_t(3));
-    QCOMPARE(t.doc(false).elementsByTagName("Reparto").size(), 20);
-    QCOMPARE(textAt(t.doc(true), "Descrizione", 0), "Aliquota ");
-}
-
-void TestDepartmentTables::lookupSetsCurrentState() {
-    Tables t;
-    t.write(false, departmentXml(10, {"4=2", "6=7,True", "8=0"}));
-    t.write(true, vatXml({"01", "07", "03"}));
-    // Department 4 points at VAT entry 2, whose code is 7.
-    QCOMPARE(t.lookup(4, 0), "6");
-    QCOMPARE(t.tables.currentDepartment(), std::int16_t(4));
-    QCOMPARE(t.tables.currentVatCode(), std::int16_t(7));
-    QCOMPARE(t.tables.currentFilePath(), t.path(true));
-    // A department without VAT rate moves the department, not the VAT code.
-    QCOMPARE(t.lookup(8, 0), "none");
-    QCOMPARE(t.tables.currentDepartment(), std::int16_t(8));
-    QCOMPARE(t.tables.currentVatCode(), std::int16_t(7));
-}
-
-void TestDepartmentTables::lookupReusesDocumentsUntilChanged() {
-    Tables t;
-    t.write(false, departmentXml(50, {"3=3", "7=3,True"}));
-    t.write(true, vatXml(kVatIds));
-    QCOMPARE(t.lookup(3, 0), "7");
-
-    // The files change on disk: the loaded documents are still used.
-    t.write(false, departmentXml(50, {"3=3", "5=3,True"}));
-    QVERIFY(QFile::remove(t.path(true)));
-    QCOMPARE(t.lookup(3, 0), "7");
-
-    // An edit in memory (the open editor) is seen at once.
-    t.doc(false).elementsByTagName("FlagOmaggio").item(1).firstChild().setNodeValue("True");
-    t.doc(false).elementsByTagName("IdIva").item(1).firstChild().setNodeValue("3");
-    QCOMPARE(t.lookup(3, 0), "2");
-    t.doc(true).elementsByTagName("Id").item(2).firstChild().setNodeValue("5");
-    QCOMPARE(t.lookup(3, 0), "none");
-
-    // Closing the editor drops the documents: both files are read again.
-    t.tables.discardDocuments();
-    QCOMPARE(t.lookup(3, 0), "-1"); // Tb-Iva.xml is gone now
-    // A lookup that could not load both tables leaves neither loaded: the next
-    // one reads both files again and finds the VAT table back in place.
-    QVERIFY(t.doc(false).documentElement().isNull());
-    t.write(true, vatXml(kVatIds));
-    QCOMPARE(t.lookup(3, 0), "5");
-}
 
 QTEST_GUILESS_MAIN(TestDepartmentTables)
 #include "tst_departmenttables.moc"

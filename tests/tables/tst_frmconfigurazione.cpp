@@ -2,6 +2,7 @@
 // the editor's model (showing a department picked in the list, a tick and a
 // button reaching the table, the ways the window closes).
 
+#include "support/TableFiles.h"
 #include "support/TestSupport.h"
 #include "tables/FrmConfigurazioneReparti.h"
 
@@ -17,31 +18,10 @@
 #include <QtTest>
 
 using namespace velmar;
-using velmar::test::ScriptedOperatorUi;
+using namespace velmar::test;
+using namespace Qt::StringLiterals;
 
 namespace {
-
-// Eight departments; department k has the k-th IdIva of `vat` ("0" past it).
-QByteArray departments(const QStringList& vat) {
-    QString out = "<?xml version='1.0' encoding='UTF-8'?><TabReparti>";
-    for (int k = 1; k <= 8; ++k) {
-        const QString id = QStringLiteral("%1").arg(k, 2, 10, QLatin1Char('0'));
-        out += QStringLiteral("<Reparto><Id>%1</Id><Descrizione>Reparto n. %1</Descrizione>"
-                              "<FlagOmaggio>%2</FlagOmaggio><FlagBuono>False</FlagBuono>"
-                              "<IdIva>%3</IdIva><Scelto>False</Scelto></Reparto>")
-                   .arg(id, k == 4 ? "True" : "False", vat.value(k - 1, "0"));
-    }
-    return (out + "</TabReparti>").toUtf8();
-}
-
-QByteArray fileBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QString nthText(const QDomDocument& doc, const QString& name, int n) {
-    return doc.elementsByTagName(name).item(n - 1).toElement().text();
-}
 
 struct Window {
     QTemporaryDir dir;
@@ -53,10 +33,7 @@ struct Window {
     explicit Window(const QByteArray& departmentFile = {}) {
         tables.setDataDirectory(dir.path());
         if (!departmentFile.isEmpty()) {
-            QFile f(path("Tb-Reparti.xml"));
-            if (f.open(QIODevice::WriteOnly)) {
-                f.write(departmentFile);
-            }
+            writeFile(path("Tb-Reparti.xml"), departmentFile);
         }
     }
     QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }
@@ -85,131 +62,121 @@ struct Window {
 class TestFrmConfigurazione : public QObject {
     Q_OBJECT
 private slots:
-    void captionAndManual();
-    void pickDepartment_data();
-    void pickDepartment();
-    void editAndClose_data();
-    void editAndClose();
-};
+    void captionAndManual() {
+        Window w;
+        QCOMPARE(w.form.windowTitle(), u"Configurazione Tabella Reparti Iva"_s);
+        QVERIFY(w.form.isModal());
+        auto* manual = w.widget<QAction>("m_Manual");
+        QVERIFY(manual);
+        QCOMPARE(manual->text(), u"&Manuale Velmar"_s);
+        manual->trigger();
+        QCOMPARE(w.manualOpened, 1);
+    }
+    void pickDepartment_data() {
+        QTest::addColumn<bool>("byKeys"); // arrow keys instead of a click
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("codice");
+        QTest::addColumn<int>("vatRow");      // selected in List2
+        QTest::addColumn<QString>("codiceIva");
+        QTest::addColumn<bool>("omaggio");
+        QTest::addColumn<int>("boxes");
 
-void TestFrmConfigurazione::captionAndManual() {
-    Window w;
-    QCOMPARE(w.form.windowTitle(), QStringLiteral("Configurazione Tabella Reparti Iva"));
-    QVERIFY(w.form.isModal());
-    auto* manual = w.widget<QAction>("m_Manual");
-    QVERIFY(manual);
-    QCOMPARE(manual->text(), QStringLiteral("&Manuale Velmar"));
-    manual->trigger();
-    QCOMPARE(w.manualOpened, 1);
-}
+        // Departments 4 and 5 carry VAT 3 and 2, department 4 takes gifts, department 6 a VAT
+        // position the table does not have.
+        QTest::newRow("click: department with VAT 3 and gifts") << false << 3 << "04" << 2 << "03" << true << 0;
+        QTest::newRow("click: department with VAT 2") << false << 4 << "05" << 1 << "02" << false << 0;
+        QTest::newRow("click: VAT beyond the table, told once") << false << 5 << "06" << -1 << "" << false << 1;
+        QTest::newRow("keys: down three times") << true << 3 << "04" << 2 << "03" << true << 0;
+    }
+    void pickDepartment() {
+        QFETCH(bool, byKeys);
+        QFETCH(int, row);
+        QFETCH(QString, codice);
+        QFETCH(int, vatRow);
+        QFETCH(QString, codiceIva);
+        QFETCH(bool, omaggio);
+        QFETCH(int, boxes);
 
-void TestFrmConfigurazione::pickDepartment_data() {
-    QTest::addColumn<bool>("byKeys"); // arrow keys instead of a click
-    QTest::addColumn<int>("row");
-    QTest::addColumn<QString>("codice");
-    QTest::addColumn<int>("vatRow");      // selected in List2
-    QTest::addColumn<QString>("codiceIva");
-    QTest::addColumn<bool>("omaggio");
-    QTest::addColumn<int>("boxes");
+        Window w(departmentXml(8, {"4.IdIva=3", "4.FlagOmaggio=True", "5.IdIva=2", "6.IdIva=40"}));
+        w.form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+        auto* list1 = w.widget<QListWidget>("List1");
+        QCOMPARE(list1->count(), 8);
+        QCOMPARE(list1->currentRow(), 0);
+        QCOMPARE(w.widget<QListWidget>("List2")->count(), 12); // written at opening
+        QCOMPARE(w.text("CodiceReparto"), u"01"_s);
 
-    // Departments 4 and 5 carry VAT 3 and 2, department 4 takes gifts, department 6 a VAT
-    // position the table does not have.
-    QTest::newRow("click: department with VAT 3 and gifts") << false << 3 << "04" << 2 << "03" << true << 0;
-    QTest::newRow("click: department with VAT 2") << false << 4 << "05" << 1 << "02" << false << 0;
-    QTest::newRow("click: VAT beyond the table, told once") << false << 5 << "06" << -1 << "" << false << 1;
-    QTest::newRow("keys: down three times") << true << 3 << "04" << 2 << "03" << true << 0;
-}
-
-void TestFrmConfigurazione::pickDepartment() {
-    QFETCH(bool, byKeys);
-    QFETCH(int, row);
-    QFETCH(QString, codice);
-    QFETCH(int, vatRow);
-    QFETCH(QString, codiceIva);
-    QFETCH(bool, omaggio);
-    QFETCH(int, boxes);
-
-    Window w(departments({"0", "0", "0", "3", "2", "40"}));
-    w.form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w.form));
-    auto* list1 = w.widget<QListWidget>("List1");
-    QCOMPARE(list1->count(), 8);
-    QCOMPARE(list1->currentRow(), 0);
-    QCOMPARE(w.widget<QListWidget>("List2")->count(), 12); // written at opening
-    QCOMPARE(w.text("CodiceReparto"), QStringLiteral("01"));
-
-    if (byKeys) {
-        list1->setFocus();
-        for (int i = 0; i < row; ++i) {
-            QTest::keyClick(list1, Qt::Key_Down);
+        if (byKeys) {
+            list1->setFocus();
+            for (int i = 0; i < row; ++i) {
+                QTest::keyClick(list1, Qt::Key_Down);
+            }
+        } else {
+            w.clickRow("List1", row);
         }
-    } else {
-        w.clickRow("List1", row);
+        QCOMPARE(list1->currentRow(), row);
+        QCOMPARE(w.text("CodiceReparto"), codice);
+        QCOMPARE(w.text("DescrizioneReparto"), "Reparto n. " + codice);
+        QCOMPARE(w.text("CodiceIva"), codiceIva);
+        QCOMPARE(w.widget<QListWidget>("List2")->currentRow(), vatRow);
+        QCOMPARE(w.widget<QCheckBox>("FlagOmaggio")->isChecked(), omaggio);
+        QCOMPARE(w.ui.boxes.size(), boxes);
     }
-    QCOMPARE(list1->currentRow(), row);
-    QCOMPARE(w.text("CodiceReparto"), codice);
-    QCOMPARE(w.text("DescrizioneReparto"), "Reparto n. " + codice);
-    QCOMPARE(w.text("CodiceIva"), codiceIva);
-    QCOMPARE(w.widget<QListWidget>("List2")->currentRow(), vatRow);
-    QCOMPARE(w.widget<QCheckBox>("FlagOmaggio")->isChecked(), omaggio);
-    QCOMPARE(w.ui.boxes.size(), boxes);
-}
-
-void TestFrmConfigurazione::editAndClose_data() {
-    QTest::addColumn<QString>("how");
-    QTest::newRow("close box") << "close";
-    QTest::newRow("Esc") << "esc";
-    QTest::newRow("Salvataggio Tabelle") << "save";
-}
-
-// Department 5 takes VAT 3 for gifts through the widgets; then the window closes.
-void TestFrmConfigurazione::editAndClose() {
-    QFETCH(QString, how);
-    Window w;
-    w.form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w.form));
-    const QByteArray departmentsBefore = fileBytes(w.path("Tb-Reparti.xml"));
-    const QByteArray vatBefore = fileBytes(w.path("Tb-Iva.xml"));
-    QVERIFY(!departmentsBefore.isEmpty() && !vatBefore.isEmpty());
-
-    w.clickRow("List1", 4);
-    w.clickRow("List2", 2);
-    QCOMPARE(w.text("CodiceIva"), QStringLiteral("03"));
-    w.press("FlagOmaggio");
-    auto* store = w.widget<QPushButton>("StoreDataReparto");
-    QCOMPARE(store->text(), QStringLiteral("Salva Reparto"));
-    w.press("StoreDataReparto");
-    QDomDocument& doc = w.tables.departmentDocument();
-    QCOMPARE(nthText(doc, "FlagOmaggio", 5), QStringLiteral("True"));
-    QCOMPARE(nthText(doc, "IdIva", 5), QStringLiteral("03"));
-    QCOMPARE(nthText(doc, "Scelto", 5), QStringLiteral("True"));
-
-    if (how == "close") {
-        QVERIFY(w.form.close());
-    } else if (how == "esc") {
-        QTest::keyClick(&w.form, Qt::Key_Escape);
-    } else {
-        QCOMPARE(w.widget<QPushButton>("Command1")->text(), QStringLiteral("Salvataggio Tabelle"));
-        w.press("Command1");
+    void editAndClose_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("close box") << "close";
+        QTest::newRow("Esc") << "esc";
+        QTest::newRow("Salvataggio Tabelle") << "save";
     }
-    const bool saved = how == "save";
-    QVERIFY(!w.form.isVisible());
-    QCOMPARE(w.form.result(), saved ? int(QDialog::Accepted) : int(QDialog::Rejected));
-    QVERIFY(w.tables.departmentDocument().elementsByTagName("Reparto").isEmpty()); // dropped
+    // Department 5 takes VAT 3 for gifts through the widgets; then the window closes.
+    void editAndClose() {
+        QFETCH(QString, how);
+        Window w;
+        w.form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+        const QByteArray departmentsBefore = readFile(w.path("Tb-Reparti.xml"));
+        const QByteArray vatBefore = readFile(w.path("Tb-Iva.xml"));
+        QVERIFY(!departmentsBefore.isEmpty() && !vatBefore.isEmpty());
 
-    QDomDocument onDisk;
-    QVERIFY(onDisk.setContent(fileBytes(w.path("Tb-Reparti.xml"))));
-    QCOMPARE(nthText(onDisk, "FlagOmaggio", 5), saved ? QStringLiteral("True") : QStringLiteral("False"));
-    QCOMPARE(nthText(onDisk, "IdIva", 5), saved ? QStringLiteral("03") : QStringLiteral("0"));
-    if (!saved) {
-        QCOMPARE(fileBytes(w.path("Tb-Reparti.xml")), departmentsBefore);
-        QCOMPARE(fileBytes(w.path("Tb-Iva.xml")), vatBefore);
-    } else {
-        QCOMPARE(w.text("CodiceReparto"), QString());
-        QVERIFY(!w.widget<QCheckBox>("FlagOmaggio")->isChecked());
+        w.clickRow("List1", 4);
+        w.clickRow("List2", 2);
+        QCOMPARE(w.text("CodiceIva"), u"03"_s);
+        w.press("FlagOmaggio");
+        auto* store = w.widget<QPushButton>("StoreDataReparto");
+        QCOMPARE(store->text(), u"Salva Reparto"_s);
+        w.press("StoreDataReparto");
+        QDomDocument& doc = w.tables.departmentDocument();
+        QCOMPARE(nthText(doc, "FlagOmaggio", 5), u"True"_s);
+        QCOMPARE(nthText(doc, "IdIva", 5), u"03"_s);
+        QCOMPARE(nthText(doc, "Scelto", 5), u"True"_s);
+
+        if (how == "close") {
+            QVERIFY(w.form.close());
+        } else if (how == "esc") {
+            QTest::keyClick(&w.form, Qt::Key_Escape);
+        } else {
+            QCOMPARE(w.widget<QPushButton>("Command1")->text(), u"Salvataggio Tabelle"_s);
+            w.press("Command1");
+        }
+        const bool saved = how == "save";
+        QVERIFY(!w.form.isVisible());
+        QCOMPARE(w.form.result(), saved ? int(QDialog::Accepted) : int(QDialog::Rejected));
+        QVERIFY(w.tables.departmentDocument().elementsByTagName("Reparto").isEmpty()); // dropped
+
+        QDomDocument onDisk;
+        QVERIFY(onDisk.setContent(readFile(w.path("Tb-Reparti.xml"))));
+        QCOMPARE(nthText(onDisk, "FlagOmaggio", 5), saved ? u"True"_s : u"False"_s);
+        QCOMPARE(nthText(onDisk, "IdIva", 5), saved ? u"03"_s : u"0"_s);
+        if (!saved) {
+            QCOMPARE(readFile(w.path("Tb-Reparti.xml")), departmentsBefore);
+            QCOMPARE(readFile(w.path("Tb-Iva.xml")), vatBefore);
+        } else {
+            QCOMPARE(w.text("CodiceReparto"), QString());
+            QVERIFY(!w.widget<QCheckBox>("FlagOmaggio")->isChecked());
+        }
+        QVERIFY(w.ui.boxes.isEmpty());
     }
-    QVERIFY(w.ui.boxes.isEmpty());
-}
+};
 
 QTEST_MAIN(TestFrmConfigurazione)
 #include "tst_frmconfigurazione.moc"

@@ -10,6 +10,7 @@
 #include <QTest>
 
 using namespace velmar::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -19,28 +20,23 @@ struct Run {
     QByteArray err;
 };
 
-Run run(const QStringList& args, const QString& program = binDir() + QStringLiteral("/velmar-convert")) {
+Run run(const QStringList& args, const QString& program = binDir() + u"/velmar-convert"_s) {
     QProcess p;
     p.start(program, args);
     if (!p.waitForFinished(30000)) {
         qFatal("velmar-convert did not finish");
     }
-    return Run{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-               p.readAllStandardError()};
+    return Run{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+               p.readAllStandardOutput(), p.readAllStandardError()};
 }
 
-QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
+// Writes a receipt into `dir`; returns its path.
+QString receiptFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
     const QString path = dir.filePath(name);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) {
+    if (!writeFile(path, bytes)) {
         qFatal("cannot write %s", qPrintable(path));
     }
     return path;
-}
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 } // namespace
@@ -52,7 +48,7 @@ class TestVelmarConvert : public QObject {
 
 private slots:
     void helpExplainsWithAnExample() {
-        const Run r = run({QStringLiteral("--help")});
+        const Run r = run({u"--help"_s});
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.startsWith("Usage: velmar-convert"));
         QVERIFY(r.out.contains("Example"));
@@ -64,25 +60,26 @@ private slots:
         QTest::addColumn<QByteArray>("receipt");
         QTest::addColumn<QByteArray>("expected");
         const QByteArray receipt = "PLUD,:Pane,P150,N1;\r\nCHEQ,V150;\r\n";
-        QTest::newRow("default family 0") << QStringList{} << receipt << QByteArray("\"PANE\"150H1R\r\n150H0T\r\n");
-        QTest::newRow("family 1") << QStringList{QStringLiteral("--family"), QStringLiteral("1")} << receipt
-                                  << QByteArray("\"PANE\"150H1R\r\n150H2T\r\n");
-        QTest::newRow("family 4, = form") << QStringList{QStringLiteral("--family=4")} << receipt
-                                          << QByteArray("A\r\n\"PANE\"150H1R\r\n150H0T\r\n");
-        QTest::newRow("max length") << QStringList{QStringLiteral("--max-len"), QStringLiteral("2")}
-                                    << receipt << QByteArray("\"PA\"150H1R\r\n150H0T\r\n");
-        QTest::newRow("matricola") << QStringList{QStringLiteral("--matricola"), QStringLiteral("99MEX012345")}
-                                   << QByteArray("NDCR,D010125,N00010002,>99MEX012345;\r\n")
-                                   << QByteArray("\"01012500010002\"102M\r\n");
+        QTest::newRow("default family 0")
+            << QStringList{} << receipt << "\"PANE\"150H1R\r\n150H0T\r\n"_ba;
+        QTest::newRow("family 1") << QStringList{u"--family"_s, u"1"_s} << receipt
+                                  << "\"PANE\"150H1R\r\n150H2T\r\n"_ba;
+        QTest::newRow("family 4, = form")
+            << QStringList{u"--family=4"_s} << receipt << "A\r\n\"PANE\"150H1R\r\n150H0T\r\n"_ba;
+        QTest::newRow("max length")
+            << QStringList{u"--max-len"_s, u"2"_s} << receipt << "\"PA\"150H1R\r\n150H0T\r\n"_ba;
+        QTest::newRow("matricola") << QStringList{u"--matricola"_s, u"99MEX012345"_s}
+                                   << "NDCR,D010125,N00010002,>99MEX012345;\r\n"_ba
+                                   << "\"01012500010002\"102M\r\n"_ba;
         QTest::newRow("empty file") << QStringList{} << QByteArray() << QByteArray();
-        QTest::newRow("bytes kept") << QStringList{} << QByteArray("PRNT,:\xb0\xfe;\r\n")
-                                    << QByteArray("\"\xb0\xde\"@\r\n");
+        QTest::newRow("bytes kept") << QStringList{} << "PRNT,:\xb0\xfe;\r\n"_ba
+                                    << "\"\xb0\xde\"@\r\n"_ba;
     }
     void convertsToTheBytesOfXon() {
         QFETCH(QStringList, options);
         QFETCH(QByteArray, receipt);
         QFETCH(QByteArray, expected);
-        const QString file = writeFile(dir, QStringLiteral("receipt.txt"), receipt);
+        const QString file = receiptFile(dir, u"receipt.txt"_s, receipt);
         const Run r = run(options << file);
         QCOMPARE(r.err, QByteArray());
         QCOMPARE(r.exitCode, 0);
@@ -93,22 +90,18 @@ private slots:
     // stay there.
     void dataDirectoryAndChannel() {
         QTemporaryDir data;
-        for (const char* table : {"Tb-Reparti.xml", "Tb-Iva.xml"}) {
-            QVERIFY(QFile::copy(testDataDir() + QStringLiteral("/golden/tables/") + QLatin1String(table),
-                                data.filePath(QLatin1String(table))));
-        }
-        const QString file = writeFile(dir, QStringLiteral("gift.txt"),
-                                       "READ,:scontrino;\r\nPLUD,:OMAGGIO,S3,P500,N3;\r\n");
-        const Run r = run({QStringLiteral("--data-dir"), data.path(), QStringLiteral("--channel"),
-                           QStringLiteral("3"), file});
+        QVERIFY(copyGoldenTables(data.path()));
+        const QString file =
+            receiptFile(dir, u"gift.txt"_s, "READ,:scontrino;\r\nPLUD,:OMAGGIO,S3,P500,N3;\r\n");
+        const Run r = run({u"--data-dir"_s, data.path(), u"--channel"_s, u"3"_s, file});
         QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.out, QByteArray("\"OMAGGIO\"500H7R\r\n"));
-        QCOMPARE(readFile(data.filePath(QStringLiteral("XON.txt"))), r.out);
-        QCOMPARE(readFile(data.filePath(QStringLiteral("scontrino.003"))), QByteArray());
+        QCOMPARE(r.out, "\"OMAGGIO\"500H7R\r\n"_ba);
+        QCOMPARE(readFile(data.filePath(u"XON.txt"_s), "<missing>"), r.out);
+        QCOMPARE(readFile(data.filePath(u"scontrino.003"_s), "<missing>"), QByteArray());
     }
 
     void refusalGivesOneLineReason() {
-        const QString file = writeFile(dir, QStringLiteral("bad.txt"), "SALE,N1,P100;\r\nBOGO,X;\r\n");
+        const QString file = receiptFile(dir, u"bad.txt"_s, "SALE,N1,P100;\r\nBOGO,X;\r\n");
         const Run r = run({file});
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.out, QByteArray());
@@ -118,27 +111,22 @@ private slots:
     }
 
     void missingInputIsAUsageError() {
-        const QString missing = dir.filePath(QStringLiteral("nope.txt"));
+        const QString missing = dir.filePath(u"nope.txt"_s);
         const Run r = run({missing});
         QCOMPARE(r.exitCode, 2);
         QCOMPARE(r.out, QByteArray());
         QCOMPARE(QString::fromLocal8Bit(r.err).trimmed(),
-                 QStringLiteral("Il file ") + missing + QStringLiteral(" non esiste"));
+                 u"Il file "_s + missing + u" non esiste"_s);
     }
 
     void usageErrors_data() {
         QTest::addColumn<QStringList>("args");
         QTest::newRow("no file") << QStringList{};
-        QTest::newRow("two files") << QStringList{QStringLiteral("a"), QStringLiteral("b")};
-        QTest::newRow("family 7") << QStringList{QStringLiteral("--family"), QStringLiteral("7"), QStringLiteral("f")};
-        QTest::newRow("family text") << QStringList{QStringLiteral("--family=x"), QStringLiteral("f")};
-        QTest::newRow("channel 0") << QStringList{QStringLiteral("--channel=0"), QStringLiteral("f")};
-        QTest::newRow("channel 5") << QStringList{QStringLiteral("--channel=5"), QStringLiteral("f")};
-        QTest::newRow("max length 0") << QStringList{QStringLiteral("--max-len=0"), QStringLiteral("f")};
-        QTest::newRow("missing value") << QStringList{QStringLiteral("f"), QStringLiteral("--family")};
-        QTest::newRow("unknown option") << QStringList{QStringLiteral("--fast"), QStringLiteral("f")};
-        QTest::newRow("data dir missing")
-            << QStringList{QStringLiteral("--data-dir=/nonexistent-velmar"), QStringLiteral("f")};
+        for (const char* args :
+             {"a b", "--family 7 f", "--family=x f", "--channel=0 f", "--channel=5 f",
+              "--max-len=0 f", "f --family", "--fast f", "--data-dir=/nonexistent-velmar f"}) {
+            QTest::newRow(args) << QString::fromLatin1(args).split(' ');
+        }
     }
     void usageErrors() {
         QFETCH(QStringList, args);
@@ -149,7 +137,7 @@ private slots:
     }
 
     void unexpectedFailure() {
-        const QString file = writeFile(dir, QStringLiteral("huge.txt"), "TEND,N99999,V1;\r\n");
+        const QString file = receiptFile(dir, u"huge.txt"_s, "TEND,N99999,V1;\r\n");
         const Run r = run({file});
         QCOMPARE(r.exitCode, 3);
         QCOMPARE(r.out, QByteArray());
@@ -160,14 +148,16 @@ private slots:
     // message and exit status 2.
     void missingLibrary() {
         QTemporaryDir alone;
-        const QString copy = alone.filePath(QStringLiteral("velmar-convert"));
-        QVERIFY(QFile::copy(binDir() + QStringLiteral("/velmar-convert"), copy));
-        const QString file = writeFile(dir, QStringLiteral("ok.txt"), "SALE,N1,P1000;\r\n");
+        const QString copy = alone.filePath(u"velmar-convert"_s);
+        QVERIFY(QFile::copy(binDir() + u"/velmar-convert"_s, copy));
+        const QString file = receiptFile(dir, u"ok.txt"_s, "SALE,N1,P1000;\r\n");
         const Run r = run({file}, copy);
         QCOMPARE(r.exitCode, 2);
         QCOMPARE(r.out, QByteArray());
-        QVERIFY2(r.err.startsWith("ATTENZIONE: DLL QARN.. non presenti, ripetere e verificare l'installazione\n"),
-                 r.err.constData());
+        QVERIFY2(
+            r.err.startsWith(
+                "ATTENZIONE: DLL QARN.. non presenti, ripetere e verificare l'installazione\n"),
+            r.err.constData());
     }
 };
 
