@@ -2,10 +2,8 @@
 
 #include "app/PanelBinding.h"
 
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QScreen>
 #include <QStyle>
 
 namespace velmar {
@@ -31,11 +29,7 @@ Form1::Form1(PanelControl& control, QWidget* parent)
 
 void Form1::showEvent(QShowEvent* event) {
     // In the middle of the screen, whatever the main window's state.
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(), size());
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    ui::centreOnScreen(this);
     QWidget::showEvent(event);
 }
 

@@ -41,6 +41,8 @@ private:
     QColor back_;
 };
 
+// Puts a top-level window in the middle of the primary screen.
+void centreOnScreen(QWidget* window);
 // Enabled and visible state only (frames, labels, menus' widgets).
 void bindState(QWidget* widget, PanelControl& control);
 // Enabled and visible state of a menu entry.

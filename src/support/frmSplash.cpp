@@ -1,13 +1,12 @@
 #include "support/frmSplash.h"
 
+#include "app/PanelBinding.h"
 #include "app/ProgramIdentity.h"
 #include "app/TrayIcon.h"
 
 #include <QFrame>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QLabel>
-#include <QScreen>
 #include <QVBoxLayout>
 
 namespace velmar {
@@ -78,11 +77,7 @@ frmSplash::frmSplash(QWidget* parent)
 }
 
 void frmSplash::showEvent(QShowEvent* event) {
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(), size());
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    ui::centreOnScreen(this);
     QWidget::showEvent(event);
 }
 
