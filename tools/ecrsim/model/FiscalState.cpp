@@ -250,6 +250,32 @@ Outcome FiscalState::modifierOrMovement(const Command& c) {
     }
 }
 
+// The signed amount of a discount or surcharge on `base`: a percentage (p*,
+// two decimals) or an amount in cents (aH). A discount may not exceed its base.
+Outcome FiscalState::priceModifier(const Command& c, bool percent, std::int64_t base, const char* on,
+                                   Modifier& m) {
+    std::int64_t delta = 0;
+    if (percent) {
+        const auto p = scaled(c.quantity, 2);
+        if (!p || *p < 1 || *p > 10000) {
+            return refuse("percentage " + c.quantity + " is not 0.01 to 100");
+        }
+        m.percent = c.quantity;
+        delta = scaledProduct(base < 0 ? 0 : base, *p, 10000);
+    } else {
+        const auto a = cents(c.amount);
+        if (!a) {
+            return refuse("amount " + c.amount + " is not 1 to 999999999 whole cents");
+        }
+        delta = *a;
+    }
+    if (!m.surcharge && delta > base) {
+        return refuse(QByteArray("a discount larger than the ") + on);
+    }
+    m.amount = m.surcharge ? delta : -delta;
+    return {};
+}
+
 Outcome FiscalState::itemModifier(const Command& c) {
     const bool percent = c.number == 1 || c.number == 5;
     if (percent ? (c.quantity.isEmpty() || !c.amount.isEmpty())
@@ -269,26 +295,10 @@ Outcome FiscalState::itemModifier(const Command& c) {
     Modifier m;
     m.item = static_cast<int>(m_doc->items.size());
     m.surcharge = c.number >= 5;
-    const std::int64_t base = item.amount + item.adjustments;
-    std::int64_t delta = 0;
-    if (percent) {
-        const auto p = scaled(c.quantity, 2);
-        if (!p || *p < 1 || *p > 10000) {
-            return refuse("percentage " + c.quantity + " is not 0.01 to 100");
-        }
-        m.percent = c.quantity;
-        delta = scaledProduct(base, *p, 10000);
-    } else {
-        const auto a = cents(c.amount);
-        if (!a) {
-            return refuse("amount " + c.amount + " is not 1 to 999999999 whole cents");
-        }
-        delta = *a;
+    const Outcome priced = priceModifier(c, percent, item.amount + item.adjustments, "item", m);
+    if (!priced.accepted) {
+        return priced;
     }
-    if (!m.surcharge && delta > base) {
-        return refuse("a discount larger than the item");
-    }
-    m.amount = m.surcharge ? delta : -delta;
     item.adjustments += m.amount;
     m_doc->modifiers.append(m);
     return {};
@@ -312,26 +322,10 @@ Outcome FiscalState::subtotalModifier(const Command& c) {
     Modifier m;
     m.onSubtotal = true;
     m.surcharge = c.number >= 5;
-    const std::int64_t base = runningTotal();
-    std::int64_t delta = 0;
-    if (percent) {
-        const auto p = scaled(c.quantity, 2);
-        if (!p || *p < 1 || *p > 10000) {
-            return refuse("percentage " + c.quantity + " is not 0.01 to 100");
-        }
-        m.percent = c.quantity;
-        delta = scaledProduct(base < 0 ? 0 : base, *p, 10000);
-    } else {
-        const auto a = cents(c.amount);
-        if (!a) {
-            return refuse("amount " + c.amount + " is not 1 to 999999999 whole cents");
-        }
-        delta = *a;
+    const Outcome priced = priceModifier(c, percent, runningTotal(), "subtotal", m);
+    if (!priced.accepted) {
+        return priced;
     }
-    if (!m.surcharge && delta > base) {
-        return refuse("a discount larger than the subtotal");
-    }
-    m.amount = m.surcharge ? delta : -delta;
     m_doc->modifiers.append(m);
     return {};
 }

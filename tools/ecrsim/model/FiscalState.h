@@ -46,6 +46,7 @@ private:
     Outcome modifierOrMovement(const Command& c);
     Outcome itemModifier(const Command& c);
     Outcome subtotalModifier(const Command& c);
+    Outcome priceModifier(const Command& c, bool percent, std::int64_t base, const char* on, Modifier& m);
     Outcome cashMovement(const Command& c, Document::Kind kind);
     Outcome reference(const Command& c);
     Outcome payment(const Command& c, const QDateTime& now);
