@@ -2,6 +2,7 @@
 
 #include "common/Fault.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -171,23 +172,36 @@ std::int32_t toInt32(double v) {
 }
 
 std::string numberText(double v) {
-    if (v == 0 || std::isnan(v)) {
+    if (v == 0 || !std::isfinite(v)) {
         return "0";
     }
     // Whole numbers below 10^15 are written digit for digit.
     if (std::fabs(v) < 1e15 && v == std::trunc(v)) {
         return std::to_string(static_cast<std::int64_t>(v));
     }
+    // Fifteen significant digits, then written out as plain decimal text: a
+    // reader of "1E+15" would take the 1 and stop at the E.
     char buf[64];
-    auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
+    auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::scientific, 14);
     if (ec != std::errc()) {
         return "0";
     }
-    std::string out(buf, ptr);
-    for (char& c : out) {
-        if (c == 'e') {
-            c = 'E';
-        }
+    const std::string sci(buf, ptr); // d.dddddddddddddde+XX
+    const std::size_t e = sci.find('e');
+    std::string digits = sci.substr(0, 1) + sci.substr(2, e - 2);
+    const int exponent = std::stoi(sci.substr(e + 1));
+    while (digits.size() > 1 && digits.back() == '0') {
+        digits.pop_back();
+    }
+    std::string out = v < 0 ? "-" : "";
+    const int whole = exponent + 1; // digits before the point
+    if (whole <= 0) {
+        out += "0." + std::string(static_cast<std::size_t>(-whole), '0') + digits;
+    } else if (static_cast<std::size_t>(whole) >= digits.size()) {
+        out += digits + std::string(static_cast<std::size_t>(whole) - digits.size(), '0');
+    } else {
+        out += digits.substr(0, static_cast<std::size_t>(whole)) + "." +
+               digits.substr(static_cast<std::size_t>(whole));
     }
     return out;
 }

@@ -37,8 +37,9 @@ std::int16_t toInt16(double v);
 std::int32_t toInt32(double v);
 
 // The shortest decimal text of a number, at most 15 significant digits, point
-// as decimal separator, no trailing zeros: 1.5 -> "1.5", 2 -> "2",
-// 0.25 -> "0.25", 1e20 -> "1E+20". Independent of the process locale.
+// as decimal separator, no trailing zeros, never an exponent: 1.5 -> "1.5",
+// 2 -> "2", 0.25 -> "0.25", 1e20 -> "100000000000000000000",
+// 0.00001 -> "0.00001". Independent of the process locale.
 std::string numberText(double v);
 
 // Upper case in Windows-1252: a-z, the accented letters 224-254 (but 247), and
