@@ -451,10 +451,14 @@ private slots:
             QTest::addRow("family %d serial: none", f)
                 << f << true << receipt << QByteArray() << Us(-1);
         }
-        // Over TCP only the closing is answered: not Y, 89F or ACK after it.
+        // Over TCP the closing is answered when its printing is done; Y and
+        // 89F at once, where the family knows them; ACK is not answered.
+        const QByteArray told[7] = {{}, plain, {}, frame("ID: 99MEX012345 N0042 06/12/2026 09:15"),
+                                    {}, {}, frame("ID:99MEX012345 N0042")};
         for (int f = 0; f <= 6; ++f) {
             QTest::addRow("family %d TCP", f)
-                << f << false << receipt + "Y89F\x06" << plain << 11 * print400 + closing;
+                << f << false << receipt + "Y89F\x06" << told[f] + plain
+                << (told[f].isEmpty() ? 11 * print400 + closing : Us(0));
         }
         // A cash movement, with its own series: answered over TCP only.
         row("cash movement, TCP", 0, false, "10M500H1T", frame("06/12/2026 09-15 0001EE"),
@@ -467,7 +471,7 @@ private slots:
         row("89F, family 3", 3, true, receipt + "89F",
             frame("ID: 99MEX012345 N0042 06/12/2026 09:15"), 16 * t);
         // The dump takes the 8 characters after STX and "ID:".
-        row("89F, family 6", 6, true, "89F", frame("ID:99MEX012345"), 5 * t);
+        row("89F, family 6", 6, true, "89F", frame("ID:99MEX012345 N0041"), 5 * t);
         row("89F, family 0: echo only", 0, true, "89F", "", -1);
     }
     void answers() {
@@ -541,6 +545,10 @@ private slots:
             FaultRule{.kind = K::LateEcho, .atCommand = 3, .delayMs = 800});
         row("duration, probability 1", "xoff-stall:2500%1",
             FaultRule{.kind = K::XoffStall, .probability = 1, .durationMs = 2500});
+        row("power cycle", "power-cycle:500@2",
+            FaultRule{.kind = K::PowerCycle, .atCommand = 2, .durationMs = 500});
+        row("error answer", "journal-near-full@4",
+            FaultRule{.kind = K::JournalNearlyFull, .atCommand = 4});
         row("unknown kind", "explode@1", std::nullopt);
         row("command 0", "drop@0", std::nullopt);
         row("probability above 1", "drop%1.5", std::nullopt);
@@ -598,6 +606,15 @@ private slots:
             {2 * t, 3 * t, 4 * t, 5 * t, 6 * t, 7 * t, 8 * t, 4 * t + late + t}, 1);
         // The line dies at the sale's first byte; the rest is lost.
         row("drop@2", "K ", {2 * t, 3 * t, 3 * t}, 0);
+        // Carried out, but the terminator's echo never comes.
+        row("lost-answer@2", "K 11T", {2 * t, 3 * t, 4 * t, 6 * t, 7 * t}, 1);
+        // Refused with an error answer in place of the terminator's echo.
+        row("paper-out@2", "K 1" + frame("ERR01") + "1",
+            {2 * t, 3 * t, 4 * t, 5 * t, 6 * t, 7 * t, 8 * t, 9 * t, 10 * t, 11 * t, 12 * t}, 0);
+        // Off from the sale's first byte: nothing more is read or answered,
+        // and what was on its way out is lost with the power.
+        row("power-cycle@2", "K", {2 * t}, 0);
+        row("hang@2", "K ", {2 * t, 3 * t}, 0);
     }
     void faultAtCommand() {
         QFETCH(QString, fault);
@@ -613,7 +630,8 @@ private slots:
         QCOMPARE(b.times(), times);
         const bool dropped = fault.startsWith(u"drop"_s);
         QCOMPARE(!b.sent.isEmpty() && b.sent.last().dropLine, dropped);
-        QCOMPARE(b.model.commandsReceived(), dropped ? 2 : 3);
+        const bool deaf = dropped || fault.startsWith(u"power"_s) || fault.startsWith(u"hang"_s);
+        QCOMPARE(b.model.commandsReceived(), deaf ? 2 : 3);
         QCOMPARE(b.model.lastReceiptNumber(), receipt);
     }
 
@@ -631,7 +649,7 @@ private slots:
         QCOMPARE(b.sent.size(), 1);
         QVERIFY(b.sent[0].dropLine);
         QVERIFY(b.model.receiptOpen());      // the payment was lost with the line
-        QVERIFY(b.model.acceptConnection()); // a new client gets a fresh line
+        QVERIFY(b.model.acceptConnection(0)); // a new client gets a fresh line
         b.write("1T", 11000000);
         b.runUntil(20000000);
         QCOMPARE(b.bytes(), frame("06/12/2026 09-15 0001EE"));
@@ -639,9 +657,9 @@ private slots:
 
     void refuseEverythingRefusesConnections() {
         RegisterModel always(config(0, false, u"refuse"_s));
-        QVERIFY(always.refusesConnections() && !always.acceptConnection());
+        QVERIFY(always.refusesConnections() && !always.acceptConnection(0));
         RegisterModel once(config(0, false, u"refuse@3"_s));
-        QVERIFY(!once.refusesConnections() && once.acceptConnection());
+        QVERIFY(!once.refusesConnections() && once.acceptConnection(0));
     }
 
     void probabilityIsRepeatable() {

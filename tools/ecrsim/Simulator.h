@@ -23,6 +23,8 @@ public:
     // False with a reason when the journal cannot be opened.
     bool start(QString* error);
     sim::RegisterModel& model() { return m_model; }
+    // A TCP client asks to connect: false while the register refuses.
+    bool acceptConnection() { return m_model.acceptConnection(nowUs()); }
 
 private:
     std::int64_t nowUs() const { return m_clock.nsecsElapsed() / 1000; }

@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     case Options::Mode::Tcp: {
         const bool refuseAll = velmar::sim::RegisterModel(options->config).refusesConnections();
         link = std::make_unique<TcpLink>(options->port, refuseAll, [&simulator] {
-            return simulator && simulator->model().acceptConnection();
+            return simulator && simulator->acceptConnection();
         });
         break;
     }

@@ -33,13 +33,17 @@ QByteArray identityAnswer(int family, const QByteArray& matricola, int lastRecei
                           const QDateTime& now) {
     const QByteArray id = matricola.left(11).leftJustified(11, ' ');
     if (family == 6) {
-        return STX + QByteArray("ID:") + id + ETX;
+        return STX + QByteArray("ID:") + id + " N" + fourDigits(lastReceipt) + ETX;
     }
     if (family == 3) {
         return STX + QByteArray("ID: ") + id + " N" + fourDigits(lastReceipt) + ' ' +
                latin1(now.toString(QStringLiteral("dd/MM/yyyy HH:mm"))) + ETX;
     }
     return {};
+}
+
+QByteArray errorAnswer(int code) {
+    return STX + QByteArray("ERR") + QByteArray::number(code).rightJustified(2, '0') + ETX;
 }
 
 } // namespace velmar::sim

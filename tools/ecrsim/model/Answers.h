@@ -27,8 +27,14 @@ QByteArray checksum(const QByteArray& bytes);
 QByteArray footer(FooterLayout layout, const QDateTime& at, int number);
 
 // The answer to 89F in `family` (3 and 6; empty for the others). The
-// registration number is cut or blank-padded to 11 characters.
+// registration number is cut or blank-padded to 11 characters; both families
+// then tell the last receipt's number as " N" and four digits.
 QByteArray identityAnswer(int family, const QByteArray& matricola, int lastReceipt,
                           const QDateTime& now);
+
+// The answer to a command the register cannot carry out because of its own
+// state: STX "ERR" and two digits ETX (01 paper out, 02 cover open, 03
+// electronic journal full, 04 nearly full).
+QByteArray errorAnswer(int code);
 
 } // namespace velmar::sim

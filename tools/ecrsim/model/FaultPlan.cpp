@@ -15,12 +15,18 @@ constexpr KindName kindNames[] = {
     {FaultRule::Kind::NoEcho, "no-echo"},     {FaultRule::Kind::WrongEcho, "wrong-echo"},
     {FaultRule::Kind::LateEcho, "late-echo"}, {FaultRule::Kind::XoffStall, "xoff-stall"},
     {FaultRule::Kind::Drop, "drop"},          {FaultRule::Kind::Refuse, "refuse"},
-    {FaultRule::Kind::Garble, "garble"},
+    {FaultRule::Kind::Garble, "garble"},      {FaultRule::Kind::LostAnswer, "lost-answer"},
+    {FaultRule::Kind::PaperOut, "paper-out"}, {FaultRule::Kind::CoverOpen, "cover-open"},
+    {FaultRule::Kind::JournalFull, "journal-full"},
+    {FaultRule::Kind::JournalNearlyFull, "journal-near-full"},
+    {FaultRule::Kind::PowerCycle, "power-cycle"}, {FaultRule::Kind::Split, "split"},
+    {FaultRule::Kind::Hang, "hang"},
 };
 
 bool takesTime(FaultRule::Kind k) {
     return k == FaultRule::Kind::LateEcho || k == FaultRule::Kind::XoffStall ||
-           k == FaultRule::Kind::Drop;
+           k == FaultRule::Kind::Drop || k == FaultRule::Kind::PowerCycle ||
+           k == FaultRule::Kind::Hang;
 }
 
 std::optional<FaultRule> failed(QString* error, const QString& why) {

@@ -493,6 +493,7 @@ Outcome FiscalState::nonFiscal(const Command& c, const QDateTime& now) {
 
 Outcome FiscalState::voidOpen(const QDateTime& now) {
     m_returnNext = false;
+    m_pending = Document(); // lines, codes and a reference keyed for it go too
     if (!receiptOpen() && !cashMovementOpen()) {
         return {}; // nothing to void
     }

@@ -32,6 +32,9 @@ public:
     // command changes nothing.
     Outcome apply(const Command& command, const QDateTime& now);
 
+    // The power goes: an open receipt or cash movement is voided.
+    std::optional<FinishedDocument> powerLoss(const QDateTime& now) { return voidOpen(now).finished; }
+
     bool receiptOpen() const;
     bool nonFiscalOpen() const;
     bool cashMovementOpen() const;

@@ -28,6 +28,7 @@ struct PendingFooter {
     std::int64_t readyUs = 0;
     QByteArray bytes;
     bool expectsAck = false;
+    bool split = false; // sent in two parts 100 ms apart
     FinishedDocument document; // journalled when the ACK question is settled
 };
 
@@ -40,7 +41,31 @@ struct PendingAck {
 
 // The kinds of timed event, in the order they are handled when due at the
 // same microsecond.
-enum class Event { Footer, StallEnd, Revive, Xon, Byte, AckDeadline, None };
+enum class Event { Footer, StallEnd, Revive, HangEnd, Xon, Byte, AckDeadline, None };
+
+constexpr std::int64_t kSplitGapUs = 100000;
+constexpr int kPowerOffMs = 3000; // a power cycle without a duration of its own
+
+// The error answer of a fault that stands for the register's own state; 0
+// for other faults.
+int errorCode(FaultRule::Kind kind) {
+    switch (kind) {
+    case FaultRule::Kind::PaperOut: return 1;
+    case FaultRule::Kind::CoverOpen: return 2;
+    case FaultRule::Kind::JournalFull: return 3;
+    case FaultRule::Kind::JournalNearlyFull: return 4;
+    default: return 0;
+    }
+}
+
+const char* errorReason(int code) {
+    switch (code) {
+    case 1: return "paper out";
+    case 2: return "printer cover open";
+    case 3: return "electronic journal full";
+    default: return "electronic journal nearly full";
+    }
+}
 
 } // namespace
 
@@ -73,6 +98,9 @@ struct RegisterModel::State {
     std::optional<std::int64_t> stallEndsUs;
     bool dead = false;
     std::optional<std::int64_t> reviveUs;
+    bool poweredOff = false; // dead because of a power cycle: TCP connections refused
+    bool hung = false;
+    std::optional<std::int64_t> hangEndsUs;
     std::deque<PendingFooter> footers;
     std::deque<PendingAck> acks;
 
@@ -85,6 +113,9 @@ struct RegisterModel::State {
     bool strikes(FaultRule::Kind kind) const;
     void onAck(std::int64_t t);
     void dropLine(std::int64_t t);
+    void powerCycle(std::int64_t t);
+    // Sends `bytes` at `t`, in two parts when the command's fault splits answers.
+    std::int64_t sendAnswer(std::int64_t t, const QByteArray& bytes);
     // What the command that `step` ended amounts to; nullopt while it goes on.
     // A refusal is journalled here.
     std::optional<Outcome> judge(const CommandParser::Step& step, std::int64_t t);
@@ -114,6 +145,9 @@ std::pair<std::int64_t, Event> RegisterModel::State::nextEvent() const {
     if (dead) {
         consider(reviveUs, Event::Revive);
     }
+    if (hung) {
+        consider(hangEndsUs, Event::HangEnd);
+    }
     if (xoffSent && !stalled) {
         consider(print.timeBelowLowWater(now), Event::Xon);
     }
@@ -135,7 +169,10 @@ void RegisterModel::State::handle(Event e, std::int64_t t) {
             }
             break;
         }
-        const std::int64_t end = out.send(t, f.bytes);
+        std::int64_t end = out.send(t, f.bytes.left(f.split ? f.bytes.size() / 2 : f.bytes.size()));
+        if (f.split) {
+            end = out.send(t + kSplitGapUs, f.bytes.mid(f.bytes.size() / 2));
+        }
         if (f.expectsAck) {
             acks.push_back(PendingAck{f.document, end, end + config.ackTimeoutMs * 1000LL});
         }
@@ -147,13 +184,21 @@ void RegisterModel::State::handle(Event e, std::int64_t t) {
         break;
     case Event::Revive:
         dead = false;
+        poweredOff = false;
         reviveUs.reset();
+        break;
+    case Event::HangEnd:
+        hung = false;
+        hangEndsUs.reset();
         break;
     case Event::Xon:
         if (!dead) {
             out.send(t, QByteArray(1, XON));
         }
         xoffSent = false;
+        // The pause the register asked for is not the driver's silence: the
+        // input time-out counts from here.
+        lastByteUs = std::max(lastByteUs, t);
         break;
     case Event::Byte: {
         const char b = in.take().first;
@@ -225,6 +270,28 @@ void RegisterModel::State::dropLine(std::int64_t t) {
     fault.reset();
 }
 
+void RegisterModel::State::powerCycle(std::int64_t t) {
+    const int offMs = fault->durationMs > 0 ? fault->durationMs : kPowerOffMs;
+    reset(); // whatever was on the line or waiting to be sent is gone
+    if (const auto voided = fiscal.powerLoss(clock(t))) {
+        journal.append(journalDocumentLine(*voided, std::nullopt));
+    }
+    dead = true;
+    poweredOff = true;
+    reviveUs = t + offMs * 1000LL;
+    if (!serial()) {
+        out.drop(t); // the TCP client is disconnected
+    }
+}
+
+std::int64_t RegisterModel::State::sendAnswer(std::int64_t t, const QByteArray& bytes) {
+    if (!strikes(FaultRule::Kind::Split)) {
+        return out.send(t, bytes);
+    }
+    out.send(t, bytes.left(bytes.size() / 2));
+    return out.send(t + kSplitGapUs, bytes.mid(bytes.size() / 2));
+}
+
 std::optional<Outcome> RegisterModel::State::judge(const CommandParser::Step& step,
                                                    std::int64_t t) {
     Outcome o;
@@ -239,6 +306,9 @@ std::optional<Outcome> RegisterModel::State::judge(const CommandParser::Step& st
         if (strikes(FaultRule::Kind::Refuse)) {
             o.accepted = false;
             o.reason = "refused by the fault " + fault->toString().toLatin1();
+        } else if (fault && errorCode(fault->kind) != 0) {
+            o.accepted = false;
+            o.reason = errorReason(errorCode(fault->kind));
         } else {
             o = fiscal.apply(step.command, clock(t));
         }
@@ -263,8 +333,8 @@ void RegisterModel::State::stall(std::int64_t t) {
 }
 
 void RegisterModel::State::onByte(char b, std::int64_t t) {
-    if (dead) {
-        return; // lost on a dead line
+    if (dead || hung) {
+        return; // lost on a dead line, or by a register that stopped reading
     }
     if (b == ACK) {
         onAck(t); // a protocol byte: not echoed, not printed
@@ -276,7 +346,8 @@ void RegisterModel::State::onByte(char b, std::int64_t t) {
 
     // A command left half-keyed for longer than the input time-out is
     // dropped, as a register's keyboard buffer is: the driver gave up on it.
-    if (!parser.idle() && t - lastByteUs > config.inputTimeoutMs * 1000LL) {
+    // Not while the register itself holds the line with XOFF.
+    if (!parser.idle() && !xoffSent && t - lastByteUs > config.inputTimeoutMs * 1000LL) {
         refused(parser.pendingBytes(), "incomplete command dropped after the input time-out", t);
         parser.reset();
         fault.reset();
@@ -300,12 +371,30 @@ void RegisterModel::State::onByte(char b, std::int64_t t) {
         dropLine(t);
         return;
     }
+    if (begins && strikes(FaultRule::Kind::PowerCycle)) {
+        powerCycle(t);
+        return;
+    }
+    if (begins && strikes(FaultRule::Kind::Hang)) {
+        hung = true;
+        hangEndsUs.reset();
+        if (fault->durationMs > 0) {
+            hangEndsUs = t + fault->durationMs * 1000LL;
+        }
+        parser.reset();
+        fault.reset();
+        return;
+    }
 
     const std::int64_t printedUs = print.push(t);
     const CommandParser::Step step = parser.feed(b);
     const std::optional<Outcome> outcome = judge(step, t);
-    if (!outcome || outcome->accepted) {
+    const bool answerLost = outcome && strikes(FaultRule::Kind::LostAnswer);
+    if ((!outcome || outcome->accepted) && !answerLost) {
         echo(b, t); // a refused command's last byte gets none
+    }
+    if (outcome && !outcome->accepted && fault && errorCode(fault->kind) != 0) {
+        sendAnswer(t, errorAnswer(errorCode(fault->kind))); // in place of the echo
     }
     firstByteOfCommand = false;
     if (serial() && !xoffSent && print.level(t) > print.highWater()) {
@@ -319,7 +408,9 @@ void RegisterModel::State::onByte(char b, std::int64_t t) {
         if (outcome->finished) {
             finish(*outcome->finished, printedUs);
         }
-        answer(outcome->request, t);
+        if (!answerLost) {
+            answer(outcome->request, t);
+        }
     }
     if (serial() && strikes(FaultRule::Kind::XoffStall)) {
         stall(t);
@@ -336,12 +427,17 @@ void RegisterModel::State::finish(const FinishedDocument& doc, std::int64_t prin
     PendingFooter f;
     f.readyUs = doneUs;
     f.document = doc;
+    f.split = strikes(FaultRule::Kind::Split);
     if (!serial() && closes) {
         f.bytes = footer(FooterLayout::Plain, doc.document.closedAt, doc.document.number);
     } else if (serial() && receipt && (family == 5 || family == 6)) {
         f.bytes = footer(family == 6 ? FooterLayout::WithRt : FooterLayout::Plain,
                          doc.document.closedAt, doc.document.number);
         f.expectsAck = true;
+    }
+    if (strikes(FaultRule::Kind::LostAnswer)) {
+        f.bytes.clear(); // printed, but its answer never leaves
+        f.expectsAck = false;
     }
     if (!f.expectsAck) {
         journal.append(journalDocumentLine(doc, std::nullopt));
@@ -352,16 +448,16 @@ void RegisterModel::State::finish(const FinishedDocument& doc, std::int64_t prin
 }
 
 void RegisterModel::State::answer(Outcome::Request r, std::int64_t t) {
-    if (!serial() || r == Outcome::Request::None) {
-        return; // over TCP only a document's closing is answered
-    }
     if (r == Outcome::Request::LastReceipt && config.family == 1) {
         const QDateTime at =
             fiscal.lastReceiptTime().isValid() ? fiscal.lastReceiptTime() : clock(t);
-        out.send(t, footer(FooterLayout::Plain, at, fiscal.lastReceiptNumber()));
+        sendAnswer(t, footer(FooterLayout::Plain, at, fiscal.lastReceiptNumber()));
     } else if (r == Outcome::Request::Identity) {
-        out.send(t, identityAnswer(config.family, config.matricola, fiscal.lastReceiptNumber(),
-                                   clock(t)));
+        const QByteArray a = identityAnswer(config.family, config.matricola,
+                                            fiscal.lastReceiptNumber(), clock(t));
+        if (!a.isEmpty()) {
+            sendAnswer(t, a);
+        }
     }
 }
 
@@ -372,6 +468,9 @@ void RegisterModel::State::reset() {
     out.clear();
     dead = false;
     reviveUs.reset();
+    poweredOff = false;
+    hung = false;
+    hangEndsUs.reset();
     stalled = false;
     stallEndsUs.reset();
     xoffSent = false;
@@ -425,8 +524,9 @@ std::optional<std::int64_t> RegisterModel::nextWakeUs() const {
     return wake;
 }
 
-bool RegisterModel::acceptConnection() {
-    if (d->faults.refusesEverything()) {
+bool RegisterModel::acceptConnection(std::int64_t nowUs) {
+    advanceTo(nowUs);
+    if (d->faults.refusesEverything() || d->poweredOff) {
         return false;
     }
     d->reset();

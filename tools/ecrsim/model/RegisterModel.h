@@ -30,12 +30,24 @@ struct FaultRule {
         Drop,      // the line goes dead: TCP closes, serial stops answering for `durationMs`
         Refuse,    // the command is refused (not acknowledged); TCP: connections refused
         Garble,    // the command's echo is replaced by the same number of junk bytes
+        LostAnswer, // carried out, but its acknowledgement is lost: no echo of its last
+                    // byte (serial), no closing or request answer (both links)
+        PaperOut,   // refused with an error answer instead of its acknowledgement
+        CoverOpen,
+        JournalFull,
+        JournalNearlyFull,
+        PowerCycle, // the register loses power at the command: an open document is
+                    // voided, it is off for `durationMs` (3000 when not given)
+        Split,      // the command's answer (footer, request or error answer) comes in
+                    // two parts 100 ms apart: two TCP segments
+        Hang,       // from the command on it reads and answers nothing for `durationMs`
+                    // (0: until the line is reset); a TCP connection stays open
     };
     Kind kind = Kind::NoEcho;
     int atCommand = 0;      // 1-based command count; 0 = use `probability`
     double probability = 0; // per command, when atCommand is 0
     int delayMs = 1000;     // LateEcho
-    int durationMs = 0;     // XoffStall, Drop: how long it lasts; 0 = until lineReset()
+    int durationMs = 0;     // XoffStall, Drop, PowerCycle, Hang: how long it lasts; 0 = until lineReset()
 
     // "no-echo@5", "wrong-echo%0.1", "late-echo:800@3", "drop@12", "refuse" (always)...
     // The probability after % is a fraction (0.1 = one command in ten). The
@@ -93,8 +105,9 @@ public:
     // When the model next has something to send or to do; nullopt when idle.
     std::optional<std::int64_t> nextWakeUs() const;
 
-    // A TCP client connects: false when the register refuses connections.
-    bool acceptConnection();
+    // A TCP client connects at `nowUs`: false when the register refuses
+    // connections (a refuse fault, or switched off by a power cycle).
+    bool acceptConnection(std::int64_t nowUs);
     // The line was dropped (by a fault or by the driver): the model forgets any
     // half-received command.
     void lineReset();
