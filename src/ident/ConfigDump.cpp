@@ -32,6 +32,7 @@ void ConfigDump::RunDumpRequest(std::int16_t k) {
             ignoring([&] { ctx_.ecr.OpenSerialPort(); });
         }
         bool answered = false;
+        ++ctx_.link.ExchangeDepth;
         ignoring([&] { answered = ctx_.ecr.SendString(ctx_.link.ResetString); });
         if (answered) {
             job.bDumpConf[static_cast<std::size_t>(k)] = true;
@@ -39,6 +40,10 @@ void ConfigDump::RunDumpRequest(std::int16_t k) {
             job.bDumpInProgress = false;
         } else if (serial) {
             job.bDumpInProgress = false;
+        }
+        --ctx_.link.ExchangeDepth;
+        if (!answered && onRegisterSilent) {
+            onRegisterSilent(k);
         }
         // In network mode an unanswered reset keeps the dump pending until the
         // connection is reset (ConnectSocket with progress clears it).
@@ -70,13 +75,19 @@ void ConfigDump::Qarnocx21_DoDumpConf() {
     bool identified = false;
     if (ctx_.panel.ecrVariant() == 6) {
         step([&] {
-            if (ctx_.ecr.SendString("89F")) {
+            // Over TCP the answer itself is awaited, not the socket's taking it.
+            if (ctx_.ecr.SendRequest("89F")) {
                 sResult = 0;
                 identified = true;
                 // The number follows STX and three more characters.
-                const qsizetype stx = ctx_.link.ReplyBuffer.indexOf(char(2));
+                const QByteArray& answer = ctx_.link.ReplyBuffer;
+                const qsizetype stx = answer.indexOf(char(2));
                 if (stx >= 0) {
-                    cRxdMesg = ctx_.link.ReplyBuffer.mid(stx + 4, 8);
+                    cRxdMesg = answer.mid(stx + 4, 8);
+                    const std::optional<int> last = ctx_.ecr.numberInAnswer(answer);
+                    if (last && onReceiptNumber) {
+                        onReceiptNumber(job.iCurrentCom, *last);
+                    }
                 }
             } else {
                 sResult = -1;
@@ -85,6 +96,11 @@ void ConfigDump::Qarnocx21_DoDumpConf() {
     }
     if (!identified) {
         step([&] { cRxdMesg = ctx_.workstationId().left(8); });
+    }
+    // A register that answered without telling its number does not wipe
+    // out the one the operator's settings know.
+    if (sResult == 0 && cRxdMesg.isEmpty() && !ctx_.panel.Text8.text().isEmpty()) {
+        cRxdMesg = cp1252::encode(ctx_.panel.Text8.text());
     }
     step([&] { Qarnocx21_EvDumpConfDone(cRxdMesg, sResult); });
     job.bDumpConfActive = false;

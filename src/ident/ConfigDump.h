@@ -53,6 +53,11 @@ public:
     // The tray double click: refreshes the four dump states and shows the window.
     void ShowDumpStatus();
 
+    // The register of `channel` did not answer the reset: nothing was identified.
+    std::function<void(int channel)> onRegisterSilent;
+    // The identity answer told the register's last receipt number.
+    std::function<void(int channel, int number)> onReceiptNumber;
+
 signals:
     // The window should come back from the tray (normal state, shown).
     void showWindowRequested();

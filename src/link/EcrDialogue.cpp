@@ -1,11 +1,14 @@
 // The dialogue: a translated receipt played to the register line by line, the
 // per-character serial send with XON/XOFF flow control, and the closing
 // answer that gives the host the receipt's time, date and number in SR_OUT.
+// It reports how far the register took the receipt (LinkState), which
+// settleReceipt reads once the dialogue is over.
 
 #include "link/EcrLink.h"
 
 #include "common/Fault.h"
 #include "common/TextRules.h"
+#include "link/EcrFamily.h"
 
 #include <QFileInfo>
 
@@ -25,7 +28,36 @@ int positionOf(const QByteArray& s, char c) {
     return static_cast<int>(s.indexOf(c)) + 1; // 0 when absent
 }
 
+// A whole STX..ETX frame in `s`: the 1-based positions of both, or 0s.
+std::pair<int, int> frameIn(const QByteArray& s) {
+    const int stx = positionOf(s, EcrLink::STX);
+    if (stx == 0) {
+        return {0, 0};
+    }
+    const qsizetype etx = s.indexOf(EcrLink::ETX, stx);
+    return {stx, etx < 0 ? 0 : static_cast<int>(etx) + 1};
+}
+
+// How long a footer may still take after the closing collection: a long
+// receipt is still printing, and the register answers when it is done.
+constexpr int kLateFooterMs = 12000;
+
 } // namespace
+
+std::int16_t EcrLink::registerErrorCode(const QByteArray& bytes) {
+    const qsizetype at = bytes.indexOf("\x02" "ERR");
+    if (at < 0 || at + 6 >= bytes.size() || bytes.at(at + 6) != ETX) {
+        return 0;
+    }
+    switch (bytes.mid(at + 4, 2).toInt()) {
+    case 2: return -3;  // printer cover open: E509
+    case 3: return -7;  // electronic journal full: E508
+    case 4: return -8;  // electronic journal nearly full: E507
+    case 5: return -1;  // negative total: E505
+    case 6: return -9;  // fiscal memory full: E1
+    default: return -5; // anything else (paper out among them): the register's manual
+    }
+}
 
 void EcrLink::writeInfoLines(const QByteArray& time, const QByteArray& date,
                              const QByteArray& number, bool blankBeforeComma) {
@@ -51,6 +83,23 @@ bool EcrLink::writeInfoLinesFromFooter(int s, int e, bool family6Time) {
     return true;
 }
 
+void EcrLink::noteClosingAnswer(int etx) {
+    LinkState& l = ctx_.link;
+    bool ok = false;
+    const int number = mid(l.ReplyBuffer, etx - 6, 4).toInt(&ok);
+    if (askingNumber_) {
+        l.QueriedNumber = ok ? number : -1; // the answer to "Y": the last receipt
+        return;
+    }
+    l.ClosingAnswerSeen = true;
+    l.ClosingNumber = ok ? number : -1;
+    reachStage(TransmitObserver::Stage::Closed);
+}
+
+std::int16_t EcrLink::reachStage(TransmitObserver::Stage stage) {
+    return ctx_.link.Observer != nullptr ? ctx_.link.Observer->reached(stage) : std::int16_t(0);
+}
+
 bool EcrLink::SendStringByChar(const QByteArray& s) {
     LinkState& l = ctx_.link;
     // A character is answered by a byte of the register's own: an XON or XOFF
@@ -64,18 +113,33 @@ bool EcrLink::SendStringByChar(const QByteArray& s) {
         }
         return false;
     };
-    for (char c : s) {
+    const auto paused = [&l] {
+        return l.ReplyBuffer.lastIndexOf(l.XoffChar) > l.ReplyBuffer.lastIndexOf(l.XonChar);
+    };
+    if (!waitWhileXoff()) {
+        return false;
+    }
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char c = s.at(i);
         const QByteArray one(1, c);
         try {
+            l.LineStarted = true;
+            l.LineFinished = i + 1 == s.size();
             ctx_.serial.output(one);
         } catch (const Fault&) {
         }
         traceSent(one);
         try {
             collect(3000, [this, &answered] { return ctx_.serial.inBufferCount() == 0 && answered(); });
+            // A register may answer XOFF first and the character only after
+            // its XON: up to 20 s for that XON, then the answer.
+            if (!answered() && paused()) {
+                collect(20000, [&] { return !paused() && answered(); }, true);
+            }
         } catch (const Fault&) {
         }
         if (!answered() && l.ReplyTimedOut) {
+            noteFlow(l.ReplyBuffer);
             return false;
         }
         traceReply(true);
@@ -88,20 +152,26 @@ bool EcrLink::SendStringByChar(const QByteArray& s) {
                 if (!l.ReplyBuffer.contains(l.XonChar)) {
                     collect(20000, [&l] { return l.ReplyBuffer.contains(l.XonChar); }, true);
                     if (!l.ReplyBuffer.contains(l.XonChar)) {
+                        l.XoffHeld = true;
                         WaitMs(ctx_.runtime, 2000);
                         return false;
                     }
                 }
             }
+            noteFlow(l.ReplyBuffer);
             if (l.ReplyBuffer.contains(STX)) {
-                const int stx = positionOf(l.ReplyBuffer, STX);
-                int etx = positionOf(l.ReplyBuffer, ETX);
+                auto [stx, etx] = frameIn(l.ReplyBuffer);
                 if (etx == 0) {
                     WaitMs(ctx_.runtime, 200);
                     l.ReplyBuffer += ctx_.serial.input();
-                    etx = positionOf(l.ReplyBuffer, ETX);
+                    std::tie(stx, etx) = frameIn(l.ReplyBuffer);
+                }
+                if (const std::int16_t error = registerErrorCode(l.ReplyBuffer)) {
+                    l.RegisterError = error; // the register could not take the command
+                    return false;
                 }
                 if (etx != 0 && writeInfoLinesFromFooter(stx, etx, false)) {
+                    noteClosingAnswer(etx);
                     l.InfoLinesWritten = true;
                     return true; // the register has closed: the rest is not sent
                 }
@@ -132,7 +202,11 @@ bool EcrLink::QueryReceiptNumber() {
 
     // The computer's clock gives the time; the register the number.
     const QDateTime now = ctx_.runtime.currentDateTime();
-    const QByteArray number = l.ReplyBuffer.size() >= 42 ? l.ReplyBuffer.mid(21, 4) : "0000";
+    const bool told = l.ReplyBuffer.size() >= 42;
+    const QByteArray number = told ? l.ReplyBuffer.mid(21, 4) : "0000";
+    bool ok = false;
+    const int n = number.toInt(&ok);
+    l.QueriedNumber = told && ok ? n : -1;
     writeInfoLines(now.toString(QStringLiteral("HH:mm")).toLatin1(),
                    now.toString(QStringLiteral("dd/MM/yyyy")).toLatin1(), number, false);
     return true;
@@ -148,30 +222,50 @@ void EcrLink::dialogueFault(const Fault& fault) {
 }
 
 bool EcrLink::RunEcrDialogue(const QString& path) {
-    LinkState& l = ctx_.link;
-    const bool serial = ctx_.panel.serialMode();
-    const int variant = ctx_.panel.ecrVariant();
-    l.InfoLinesWritten = false;
-
+    // Both files must be at hand before a byte is played: a receipt that
+    // cannot be read, or whose answer cannot be written, is not sent at all.
     LineWriter out;
-    LineReader in;
+    std::vector<QByteArray> lines;
     try {
         out.create(ctx_.job.OutputFilePath);
+        LineReader in;
         if (!in.open(path)) {
             throw Fault(QFileInfo::exists(path) ? faultno::FileAccess : faultno::FileNotFound);
+        }
+        std::string raw;
+        while (in.next(raw)) {
+            lines.emplace_back(raw.data(), static_cast<qsizetype>(raw.size()));
         }
     } catch (const Fault& f) {
         try {
             dialogueFault(f);
         } catch (const Fault&) {
-            return false;
         }
+        return false;
     }
-    output_ = out.isOpen() ? &out : nullptr;
-    struct Release {
-        LineWriter*& ref;
-        ~Release() { ref = nullptr; }
-    } release{output_};
+    plan_ = ReceiptPlan(lines);
+    output_ = &out;
+    const bool played = playLines(lines);
+    output_ = nullptr;
+    try {
+        out.close();
+    } catch (const Fault&) {
+    }
+    return played;
+}
+
+bool EcrLink::playLines(const std::vector<QByteArray>& lines) {
+    LinkState& l = ctx_.link;
+    const bool serial = ctx_.panel.serialMode();
+    const int variant = ctx_.panel.ecrVariant();
+    l.InfoLinesWritten = false;
+    l.LinesSent = 0;
+    l.LinesAcknowledged = 0;
+    l.PartialLine = false;
+    l.RegisterError = 0;
+    l.ClosingAnswerSeen = false;
+    l.ClosingNumber = -1;
+    l.QueriedNumber = -1;
 
     const auto sendLine = [&](const QByteArray& line) {
         if (variant == 6) {
@@ -180,19 +274,30 @@ bool EcrLink::RunEcrDialogue(const QString& path) {
         return serial ? SendStringByChar(line) : SendStringWinsock(line);
     };
 
-    int lines = 0;
+    int count = 0;
     bool firstSent = false;
     bool first25F = false;
     bool firstA = true;
-    std::string raw;
     QByteArray last;
     try {
-        while (in.isOpen() && in.next(raw)) {
-            const QByteArray line(raw.data(), static_cast<qsizetype>(raw.size()));
+        for (const QByteArray& line : lines) {
+            const int index = count;
             last = line;
-            ++lines;
+            ++count;
+            // Before the receipt reaches a point a crash must tell apart, the
+            // job's record says so.
+            if (index == plan_.firstOpening() || index == plan_.firstPayment()) {
+                const std::int16_t stop = reachStage(index == plan_.firstPayment()
+                                                         ? TransmitObserver::Stage::Paying
+                                                         : TransmitObserver::Stage::DocumentOpening);
+                if (stop != 0) {
+                    l.RegisterError = stop;
+                    return false;
+                }
+            }
+            l.LinesSent = count;
             // A first line that voids a receipt left open: its answer does not count.
-            if (!firstSent && text::findNoCase(raw, "25F") != 0) {
+            if (!firstSent && text::findNoCase(std::string_view(line.constData(), static_cast<std::size_t>(line.size())), "25F") != 0) {
                 if (variant == 6) {
                     SendString("k");
                 } else if (serial) {
@@ -200,14 +305,22 @@ bool EcrLink::RunEcrDialogue(const QString& path) {
                 } else {
                     SendStringWinsock(line);
                 }
+                l.RegisterError = 0;
+                l.LinesAcknowledged = count;
                 firstSent = true;
                 first25F = true;
                 continue;
             }
+            l.LineStarted = false;
+            l.LineFinished = false;
             if (!sendLine(line)) {
-                out.close();
+                // A command runs when its last byte arrives: a line cut short
+                // may have run its first commands, never its last.
+                l.LinesSent = l.LineFinished ? count : count - 1;
+                l.PartialLine = l.LineStarted && !l.LineFinished;
                 return false;
             }
+            l.LinesAcknowledged = count;
             firstSent = true;
             if (variant == 4 && firstA && line == "A") {
                 WaitMs(ctx_.runtime, 500); // the register opens its document
@@ -223,18 +336,26 @@ bool EcrLink::RunEcrDialogue(const QString& path) {
     }
 
     // The closing phase: the register's answer after the receipt.
-    const bool closing = lines > 1 || (last != "K" && last != "25F" && !last.isEmpty() && !first25F);
+    const bool closing = count > 1 || (last != "K" && last != "25F" && !last.isEmpty() && !first25F);
     if (closing && !(!last.isEmpty() && last.endsWith('%'))) {
         try {
             if (variant == 1 && serial && last == "1F" && !l.NonFiscalOpen && !l.RawFileMode) {
-                SendStringByChar("Y"); // asks for the receipt's date, time and number
+                askingNumber_ = true; // asks for the receipt's date, time and number
+                SendStringByChar("Y");
+                askingNumber_ = false;
             }
             if (serial) {
                 collect(3000, [] { return false; });
             }
             traceReply(true);
             closingAnswer(variant, serial);
+            // A receipt still printing answers when it is done: keep listening.
+            if (serial && ecrFamily(variant).footerAfterReceipt && !l.ClosingAnswerSeen &&
+                plan_.after(count).receiptsClosed > 0) {
+                listenForClosingAnswer(kLateFooterMs);
+            }
         } catch (const Fault& f) {
+            askingNumber_ = false;
             try {
                 dialogueFault(f);
             } catch (const Fault&) {
@@ -242,35 +363,82 @@ bool EcrLink::RunEcrDialogue(const QString& path) {
             }
         }
     }
-    try {
-        out.close();
-    } catch (const Fault&) {
-    }
     return true;
+}
+
+bool EcrLink::collectFrame(int ms) {
+    LinkState& l = ctx_.link;
+    collect(ms, [&l] { return frameIn(l.ReplyBuffer).second != 0; }, true);
+    return frameIn(l.ReplyBuffer).second != 0;
+}
+
+bool EcrLink::listenForClosingAnswer(int ms) {
+    LinkState& l = ctx_.link;
+    if (l.ClosingAnswerSeen) {
+        return true;
+    }
+    const int variant = ctx_.panel.ecrVariant();
+    if (ctx_.panel.serialMode()) {
+        if (!ecrFamily(variant).footerAfterReceipt) {
+            return false;
+        }
+        try {
+            l.ReplyBuffer.clear();
+            if (!collectFrame(ms)) {
+                return false;
+            }
+            traceReply(true);
+            closingAnswer(variant, true);
+        } catch (const Fault&) {
+            return false;
+        }
+        return l.ClosingAnswerSeen;
+    }
+    // TCP: every family answers the command that closes a document.
+    if (ctx_.socket.state() != SocketControl::Connected) {
+        return false;
+    }
+    const std::int64_t until = ctx_.runtime.nowMs() + ms;
+    while (ctx_.runtime.nowMs() < until && !l.ClosingAnswerSeen) {
+        if (waitSocketAnswer() == Answer::Received) {
+            takeSocketAnswer();
+            closingAnswer(variant, false);
+        } else if (l.SocketLost || l.SocketError) {
+            break;
+        }
+    }
+    return l.ClosingAnswerSeen;
 }
 
 void EcrLink::closingAnswer(int variant, bool serial) {
     LinkState& l = ctx_.link;
-    if (variant == 3) {
-        if (serial) {
-            QueryReceiptNumber();
-        }
+    if (variant == 3 && serial) {
+        QueryReceiptNumber();
         return;
     }
-    if (variant != 1 && variant != 5 && variant != 6) {
+    if (!l.ReplyBuffer.contains(STX)) {
         return;
     }
-    if (!l.ReplyBuffer.contains(STX) || l.InfoLinesWritten) {
-        return;
-    }
-    const int stx = positionOf(l.ReplyBuffer, STX);
-    int etx = positionOf(l.ReplyBuffer, ETX);
+    auto [stx, etx] = frameIn(l.ReplyBuffer);
     if (etx == 0 && serial) {
         WaitMs(ctx_.runtime, 200);
         l.ReplyBuffer += ctx_.serial.input();
-        etx = positionOf(l.ReplyBuffer, ETX);
+        std::tie(stx, etx) = frameIn(l.ReplyBuffer);
     }
-    if (etx == 0) {
+    if (etx == 0 || registerErrorCode(l.ReplyBuffer) != 0) {
+        return;
+    }
+    // The register closed a document: over serial families 5 and 6 say so
+    // after every receipt, over TCP every family does (family 1's frames
+    // over serial answer "Y").
+    if ((!serial || variant == 5 || variant == 6) && !l.ClosingAnswerSeen) {
+        noteClosingAnswer(etx);
+    } else if (serial && variant == 1 && l.QueriedNumber < 0) {
+        askingNumber_ = true; // the answer to "Y", come after its echo
+        noteClosingAnswer(etx);
+        askingNumber_ = false;
+    }
+    if (l.InfoLinesWritten || (variant != 1 && variant != 5 && variant != 6)) {
         return;
     }
     if (variant == 6) {

@@ -26,9 +26,21 @@ EcrLink::EcrLink(LinkContext context, QObject* parent) : QObject(parent), ctx_(c
 
     // The operator's link actions.
     OperatorPanel& p = ctx_.panel;
-    connect(&p.AnnullaSco, &ButtonControl::clicked, this, &EcrLink::AnnullaSco_Click);
+    // Actions that send bytes wait for the receipt being printed: "Kk" typed
+    // into a receipt's text voids nothing and breaks the receipt.
+    const auto unlessBusy = [this](void (EcrLink::*action)()) {
+        return [this, action] {
+            if (linkBusy()) {
+                ctx_.ui.message(QStringLiteral("Stampa in corso: operazione non eseguita, "
+                                               "riprovare al termine"));
+                return;
+            }
+            (this->*action)();
+        };
+    };
+    connect(&p.AnnullaSco, &ButtonControl::clicked, this, unlessBusy(&EcrLink::AnnullaSco_Click));
     connect(&p.Command1, &ButtonControl::clicked, this, &EcrLink::Command1_Click);
-    connect(&p.cmdResetConn, &ButtonControl::clicked, this, &EcrLink::cmdResetConn_Click);
+    connect(&p.cmdResetConn, &ButtonControl::clicked, this, unlessBusy(&EcrLink::cmdResetConn_Click));
     connect(&p.cmdValidateIP, &ButtonControl::clicked, this, &EcrLink::cmdValidateIP_Click);
     // The last clicked channel tick decides the operating mode.
     for (int channel = 1; channel <= 4; ++channel) {
@@ -39,6 +51,10 @@ EcrLink::EcrLink(LinkContext context, QObject* parent) : QObject(parent), ctx_(c
 }
 
 EcrLink::~EcrLink() = default;
+
+bool EcrLink::linkBusy() const {
+    return ctx_.link.ExchangeDepth > 0 || ctx_.job.bJobRunning || ctx_.job.bDumpConfActive;
+}
 
 void EcrLink::startReplyTimer(int ms) {
     Timer1_->setInterval(ms);

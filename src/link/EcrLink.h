@@ -15,12 +15,15 @@
 #include "jobs/JobState.h"
 #include "jobs/TraceLog.h"
 #include "link/LinkState.h"
+#include "link/ReceiptPlan.h"
 #include "link/SerialControl.h"
 #include "link/SocketControl.h"
 
 #include <QObject>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace velmar {
 
@@ -51,12 +54,22 @@ public:
     // --- The transmission driver -------------------------------------------
     // Carries the job of iCurrentCom to the register: 0 printed, -4 the register
     // did not answer or refused, -11 conversion failed, -12 serial port not
-    // available, -100 receipt file missing.
+    // available, -100 receipt file missing; and the codes below.
     std::int16_t TransmitFile();
+
+    // Results Velmar adds to those of the transmission.
+    static constexpr std::int16_t kOutcomeUnknown = -13; // may have printed: look at the register
+    static constexpr std::int16_t kDataDirFault = -14;   // the job's files could not be written; nothing sent
+    static constexpr std::int16_t kReceiptChanged = -15; // the receipt changed while it was converted; nothing sent
+    // The result code of a register's error answer (STX "ERR" nn ETX) in
+    // `bytes`; 0 when there is none.
+    static std::int16_t registerErrorCode(const QByteArray& bytes);
 
 signals:
     // A receipt the converter refused (-11): which line and why, for the log.
     void conversionRefused(const QString& reason);
+    // A file of the job could not be written or read (kDataDirFault): which, why.
+    void jobFileFault(const QString& what);
 
 public:
 
@@ -75,6 +88,9 @@ public:
 
     // --- The dialogue ------------------------------------------------------
     bool RunEcrDialogue(const QString& path);
+    // Plays `lines` into the register (SR_OUT open as output_): true when
+    // the register took every one.
+    bool playLines(const std::vector<QByteArray>& lines);
     bool SendStringByChar(const QByteArray& s);
     bool QueryReceiptNumber();
 
@@ -86,10 +102,34 @@ public:
     bool ResetReStartConnection(std::int16_t MaxSecTout);
     static bool IsValidIp(const QString& text);
 
+    // --- After a job --------------------------------------------------------
+    // What the job left on the register, from the dialogue's report: printed
+    // (0), not printed with nothing left open (the failure's code), or not
+    // known (kOutcomeUnknown). Voids a receipt left open when the link lets it.
+    std::int16_t settleReceipt(bool played);
+    // Cancels the receipt in progress (the family's cancel); false when the
+    // register did not take it.
+    bool voidOpenReceipt();
+    // The register's last receipt number, where the family can be asked.
+    std::optional<int> askReceiptNumber();
+    // A job Velmar stopped in the middle of (killed, power lost), answered
+    // from how far its record says it went: the register is reset, asked
+    // where the family can tell, and an open receipt voided.
+    std::int16_t settleInterrupted(TransmitObserver::Stage stage);
+    // An idle channel whose register may still hold a receipt open: reset,
+    // cancel. True when the cancel was delivered.
+    bool sendPendingVoid();
+    // Sends a request ("89F") and waits for the register's STX..ETX answer,
+    // left in ReplyBuffer; false when none came.
+    bool SendRequest(const QByteArray& s);
+
     // --- Operator actions --------------------------------------------------
     void cmdResetConn_Click();
     void cmdValidateIP_Click();
     void AnnullaSco_Click(); // sends "Kk": clear, then void the open receipt
+    // Something is talking to the register (a job, a dump): an operator's
+    // action that sends bytes waits, or it would land inside the receipt.
+    bool linkBusy() const;
     void Command1_Click();   // applies the line speed of cmbBaude
     void EnterServiceMode();
     void EnterConfigMode();
@@ -105,12 +145,35 @@ private:
     void traceSent(const QByteArray& s);
     void traceReply(bool withLength);
     void traceFault(const Fault& fault, const char* procedure);
+    // The register's flow control: XOFF held since the last XON.
+    void noteFlow(const QByteArray& bytes);
+    // Before sending: while the register holds XOFF, up to 20 s for its XON.
+    bool waitWhileXoff();
+    // Serial: collects until `done` and XON (when XOFF came), allowing 20 s
+    // more while XOFF is held.
+    void collectWithFlow(int ms, const std::function<bool()>& done, bool append = false);
+    // Serial: appends the port's input until a whole STX..ETX frame is in
+    // ReplyBuffer, for up to `ms`.
+    bool collectFrame(int ms);
+    // Reads a footer in ReplyBuffer into ClosingNumber (and the observer).
+    void noteClosingAnswer(int etx);
+public:
+    // The receipt number in a register's answer to the family's number request.
+    std::optional<int> numberInAnswer(const QByteArray& answer) const;
+
+private:
+    // After a failure: the register's closing answer, where the family sends
+    // one, for up to `ms`.
+    bool listenForClosingAnswer(int ms);
+    std::int16_t reachStage(TransmitObserver::Stage stage);
     bool sendStringSerial(const QByteArray& s);
     bool sendStringTcp(const QByteArray& s);
     // Waits once for the TCP answer to the receipt's last payment line.
     enum class Answer { Received, Failed, TimedOut };
     Answer waitSocketAnswer();
     void takeSocketAnswer();
+    // The answer to a closing line: false when it is the register's error answer.
+    bool takeClosingAnswer();
     // The TIME and DATE lines of SR_OUT from a footer in ReplyBuffer.
     bool writeInfoLinesFromFooter(int stx, int etx, bool family6Time);
     void writeInfoLines(const QByteArray& time, const QByteArray& date, const QByteArray& number,
@@ -125,6 +188,8 @@ private:
     void closingAnswer(int variant, bool serial);
 
     LinkContext ctx_;
+    ReceiptPlan plan_;        // of the receipt being played
+    bool askingNumber_ = false; // the frame now awaited answers a number request
     std::unique_ptr<RuntimeTimer> Timer1_;
     LineWriter* output_ = nullptr; // SR_OUT, while a dialogue runs
     bool resettingConnection_ = false; // inside cmdResetConn_Click

@@ -66,6 +66,69 @@ bool EcrLink::SendString(const QByteArray& s) {
     return ctx_.panel.serialMode() ? sendStringSerial(s) : sendStringTcp(s);
 }
 
+namespace {
+constexpr int kXonWaitMs = 20000; // how long the register may hold XOFF
+
+// The echo in what the register sent, without its flow-control bytes: XON
+// and XOFF may come between the echoed bytes.
+QByteArray withoutFlow(const QByteArray& reply, char xon, char xoff) {
+    QByteArray echo;
+    echo.reserve(reply.size());
+    for (char c : reply) {
+        if (c != xon && c != xoff) {
+            echo += c;
+        }
+    }
+    return echo;
+}
+} // namespace
+
+void EcrLink::noteFlow(const QByteArray& bytes) {
+    LinkState& l = ctx_.link;
+    const qsizetype on = bytes.lastIndexOf(l.XonChar);
+    const qsizetype off = bytes.lastIndexOf(l.XoffChar);
+    if (off > on) {
+        l.XoffHeld = true;
+    } else if (on > off) {
+        l.XoffHeld = false;
+    }
+}
+
+void EcrLink::collectWithFlow(int ms, const std::function<bool()>& done, bool append) {
+    LinkState& l = ctx_.link;
+    qsizetype seen = append ? l.ReplyBuffer.size() : 0;
+    const auto seeing = [&] {
+        noteFlow(l.ReplyBuffer.mid(seen));
+        seen = l.ReplyBuffer.size();
+        return done();
+    };
+    collect(ms, seeing, append);
+    // A register that asked for a pause (XOFF, its printer catching up) may
+    // answer only after its XON: up to 20 s for the XON, then the usual wait.
+    for (int pauses = 0; !done() && l.XoffHeld && pauses < 3; ++pauses) {
+        collect(kXonWaitMs, [&] { return seeing() || !l.XoffHeld; }, true);
+        if (!l.XoffHeld && !done()) {
+            collect(ms, seeing, true);
+        }
+    }
+}
+
+bool EcrLink::waitWhileXoff() {
+    LinkState& l = ctx_.link;
+    if (!l.XoffHeld || !ctx_.panel.serialMode()) {
+        return true;
+    }
+    try {
+        collect(kXonWaitMs, [&] {
+            noteFlow(l.ReplyBuffer);
+            return !l.XoffHeld;
+        });
+    } catch (const Fault& f) {
+        traceFault(f, "SendString");
+    }
+    return !l.XoffHeld;
+}
+
 bool EcrLink::sendStringSerial(const QByteArray& s) {
     LinkState& l = ctx_.link;
     // A fault is traced and the next step runs; the echo check decides.
@@ -76,20 +139,36 @@ bool EcrLink::sendStringSerial(const QByteArray& s) {
             traceFault(f, "SendString");
         }
     };
-    l.ReplyBuffer.clear();
-    traceSent(s);
-    step([&] { ctx_.serial.output(s); });
-    step([&] { WaitMs(ctx_.runtime, double(s.size()) + 300); });
-    step([&] { collect(3500, [&] { return l.ReplyBuffer.size() >= s.size(); }); });
-    traceReply(true);
-
-    if (l.ReplyBuffer.isEmpty()) {
+    // Nothing goes out while the register holds XOFF.
+    if (!waitWhileXoff()) {
+        traceReply(true);
         return false;
     }
-    if (l.ReplyBuffer.size() == s.size()) {
-        return l.ReplyBuffer == s;
+    l.ReplyBuffer.clear();
+    traceSent(s);
+    l.LineStarted = true;
+    l.LineFinished = true;
+    step([&] { ctx_.serial.output(s); });
+    step([&] { WaitMs(ctx_.runtime, double(s.size()) + 300); });
+    step([&] {
+        collectWithFlow(3500, [&] {
+            return withoutFlow(l.ReplyBuffer, l.XonChar, l.XoffChar).size() >= s.size();
+        });
+    });
+    traceReply(true);
+
+    if (const std::int16_t error = registerErrorCode(l.ReplyBuffer)) {
+        l.RegisterError = error;
+        return false;
     }
-    return l.ReplyBuffer.contains(s);
+    const QByteArray echo = withoutFlow(l.ReplyBuffer, l.XonChar, l.XoffChar);
+    if (echo.isEmpty()) {
+        return false;
+    }
+    if (echo.size() == s.size()) {
+        return echo == s;
+    }
+    return echo.contains(s);
 }
 
 } // namespace velmar

@@ -44,6 +44,11 @@ void EcrLink::WSResetReceive() {
 void EcrLink::onDataArrival(int bytesTotal) {
     const QByteArray chunk = ctx_.socket.getData(bytesTotal); // always taken
     LinkState& l = ctx_.link;
+    // The register's error answer to a command that needs no answer arrives
+    // unasked: remembered for the sender, whatever the receiver's state.
+    if (const std::int16_t error = registerErrorCode(chunk)) {
+        l.RegisterError = error;
+    }
     if (l.SocketRxArmed) { // one armed wait sees exactly one chunk
         l.SocketRxBuffer += chunk;
         l.SocketRxReady = true;
@@ -163,17 +168,46 @@ EcrLink::Answer EcrLink::waitSocketAnswer() {
     startReplyTimer(l.SocketReplyTimeoutMs);
     WSResetReceive();
     l.ReplyBuffer.clear();
-    while (!l.ReplyTimedOut && !l.SocketRxReady && !l.SocketError && !l.SocketLost) {
-        ctx_.runtime.serveEvents(true);
+    // An answer may come in more than one segment: a frame begun (STX) is
+    // read on to its ETX within the same wait.
+    QByteArray got;
+    const auto whole = [&got] {
+        const qsizetype stx = got.indexOf(STX);
+        return stx < 0 || got.indexOf(ETX, stx) >= 0;
+    };
+    for (;;) {
+        while (!l.ReplyTimedOut && !l.SocketRxReady && !l.SocketError && !l.SocketLost) {
+            ctx_.runtime.serveEvents(true);
+        }
+        if (!l.SocketRxReady) {
+            break;
+        }
+        got += l.SocketRxBuffer;
+        if (whole()) {
+            break;
+        }
+        WSResetReceive();
     }
     stopReplyTimer();
-    if (l.SocketRxReady) {
+    if (!got.isEmpty()) {
+        l.SocketRxBuffer = got;
+        l.SocketRxReady = true;
         return Answer::Received;
     }
     if (l.SocketError || l.SocketLost) {
         return Answer::Failed;
     }
     return Answer::TimedOut;
+}
+
+bool EcrLink::takeClosingAnswer() {
+    takeSocketAnswer();
+    LinkState& l = ctx_.link;
+    if (const std::int16_t error = registerErrorCode(l.ReplyBuffer)) {
+        l.RegisterError = error; // refused: the document is not closed
+        return false;
+    }
+    return true;
 }
 
 void EcrLink::takeSocketAnswer() {
@@ -192,13 +226,24 @@ bool EcrLink::SendStringWinsock(const QByteArray& s) {
     // the socket's state itself. Left set, it failed the first answer wait
     // after a reconnection at once, and a printed receipt was reported E504.
     l.SocketLost = false;
+    if (l.RegisterError != 0) {
+        return false; // the register refused the line before this one
+    }
     try {
         stopReplyTimer();
         l.ReplyBuffer.clear();
         WSResetReceive();
         ctx_.socket.sendData(s);
+        l.LineStarted = true;
+        l.LineFinished = true;
         traceSent(s);
         WaitMs(ctx_.runtime, double(s.size()));
+        // A connection the register dropped is noticed before the next line
+        // is counted as sent.
+        ctx_.runtime.serveEvents(false);
+        if (l.SocketLost || l.SocketError) {
+            return false;
+        }
 
         if (!isPaymentLine(s)) {
             return true; // taken by the socket: accepted (family 5 and, by choice, the others)
@@ -210,7 +255,7 @@ bool EcrLink::SendStringWinsock(const QByteArray& s) {
         l.TotalLinesLeft = 0; // a payment line beyond the count counts as the last one
         for (int attempts = 3; attempts > 0; --attempts) {
             switch (waitSocketAnswer()) {
-            case Answer::Received: takeSocketAnswer(); return true;
+            case Answer::Received: return takeClosingAnswer();
             case Answer::Failed: return false;
             case Answer::TimedOut: WaitMs(ctx_.runtime, 500); break;
             }
@@ -235,6 +280,8 @@ bool EcrLink::sendStringTcp(const QByteArray& s) {
     while (!sent) {
         try {
             ctx_.socket.sendData(s);
+            l.LineStarted = true;
+            l.LineFinished = true;
             sent = true;
         } catch (const Fault& f) {
             const QString text = QStringLiteral("Error %1 (%2) in procedure SendString of Modulo Module1")
@@ -272,11 +319,36 @@ bool EcrLink::sendStringTcp(const QByteArray& s) {
         return true; // not the last payment line: nothing to wait for
     }
     switch (waitSocketAnswer()) {
-    case Answer::Received: takeSocketAnswer(); return true;
+    case Answer::Received: return takeClosingAnswer();
     case Answer::Failed: return false;
     case Answer::TimedOut: WaitMs(ctx_.runtime, 300); return false;
     }
     return false;
+}
+
+bool EcrLink::SendRequest(const QByteArray& s) {
+    LinkState& l = ctx_.link;
+    const auto begunNotEnded = [&l] {
+        const qsizetype stx = l.ReplyBuffer.indexOf(STX);
+        return stx >= 0 && l.ReplyBuffer.indexOf(ETX, stx) < 0;
+    };
+    if (ctx_.panel.serialMode()) {
+        // The answer follows the echo; a frame begun is read to its end.
+        const bool echoed = SendString(s);
+        if (echoed && begunNotEnded()) {
+            collectFrame(1000);
+        }
+        return echoed;
+    }
+    // Over TCP the socket taking the request says nothing: the answer does.
+    if (!sendStringTcp(s)) {
+        return false;
+    }
+    if (waitSocketAnswer() != Answer::Received) {
+        return false;
+    }
+    takeSocketAnswer();
+    return true;
 }
 
 bool EcrLink::IsValidIp(const QString& text) {

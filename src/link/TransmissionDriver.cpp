@@ -4,20 +4,53 @@
 
 #include "common/Fault.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 namespace velmar {
+
+namespace {
+
+// The lines of the file to play; false when it cannot be read.
+bool readLines(const QString& path, std::vector<QByteArray>& lines) {
+    LineReader in;
+    if (!in.open(path)) {
+        return false;
+    }
+    try {
+        std::string raw;
+        while (in.next(raw)) {
+            lines.emplace_back(raw.data(), static_cast<qsizetype>(raw.size()));
+        }
+    } catch (const Fault&) {
+        return false;
+    }
+    return true;
+}
+
+} // namespace
 
 std::int16_t EcrLink::TransmitFile() {
     LinkState& l = ctx_.link;
     JobState& job = ctx_.job;
     std::int16_t result = 0;
     l.NonFiscalOpen = false;
+    l.ReceiptVoided = false;
+    l.LinesSent = 0;
+    l.LinesAcknowledged = 0;
+    l.RegisterError = 0;
+    l.ClosingAnswerSeen = false;
+    l.QueriedNumber = -1;
 
     if (!QFileInfo::exists(job.InputFilePath)) {
         return -100;
     }
     l.TransmitBusy = true;
+    struct Exchange {
+        int& depth;
+        explicit Exchange(int& d) : depth(d) { ++depth; }
+        ~Exchange() { --depth; }
+    } exchange(l.ExchangeDepth);
     const bool raw = l.RawFileMode;
     // A fault stops nothing: the flag is cleared and the next step runs.
     const auto step = [&l](const std::function<void()>& fn) {
@@ -26,6 +59,13 @@ std::int16_t EcrLink::TransmitFile() {
         } catch (const Fault&) {
             l.TransmitBusy = false;
         }
+    };
+    const auto stop = [&](std::int16_t code) {
+        l.TransmitBusy = false;
+        if (raw) {
+            l.RawFileMode = false;
+        }
+        return code;
     };
 
     if (!raw) {
@@ -52,35 +92,70 @@ std::int16_t EcrLink::TransmitFile() {
         }
     }
 
+    // What will be played, and where the host's answer goes: both must be at
+    // hand before a byte leaves. A job whose commands cannot all be played is
+    // never begun.
+    std::vector<QByteArray> lines;
+    LineWriter out;
+    try {
+        out.create(job.OutputFilePath);
+    } catch (const Fault& f) {
+        emit jobFileFault(QStringLiteral("SR_OUT: ") + QString::fromUtf8(f.description()));
+        return stop(kDataDirFault);
+    }
+    const QString file = raw ? job.InputFilePath : l.ConvertedFilePath;
+    if (!readLines(file, lines)) {
+        emit jobFileFault(QFileInfo(file).fileName() + QStringLiteral(": non leggibile"));
+        return stop(kDataDirFault);
+    }
+    plan_ = ReceiptPlan(lines);
+    const auto forgetOutput = [&] { // nothing was played: no SR_OUT for the host
+        out.close();
+        QFile::remove(job.OutputFilePath);
+    };
+    if (const std::int16_t refused = reachStage(TransmitObserver::Stage::Sending)) {
+        forgetOutput();
+        return stop(refused);
+    }
+
     l.ComPortNo = job.iCurrentCom;
     const bool serial = ctx_.panel.serialMode();
     if (serial) {
         if (!OpenComPort(l.ComPortNo)) {
-            l.TransmitBusy = false;
-            if (raw) {
-                l.RawFileMode = false;
-            }
-            return -12;
+            forgetOutput();
+            return stop(-12);
         }
         step([this] {
             if (!ctx_.serial.portOpen()) {
                 ctx_.serial.setPortOpen(true);
             }
         });
+        l.XoffHeld = false; // a pause asked on an earlier opening is over
     }
 
     bool reset = false;
     step([&] { reset = SendString(l.ResetString); });
     if (!reset) {
+        forgetOutput();
         result = -4;
     } else {
+        if (l.PendingVoid) {
+            // An earlier job may have left a receipt open: void it first.
+            step([this] { voidOpenReceipt(); });
+        }
+        output_ = &out;
         bool played = false;
-        step([&] { played = RunEcrDialogue(raw ? job.InputFilePath : l.ConvertedFilePath); });
-        if (played) {
-            result = 0;
-        } else {
-            WaitMs(ctx_.runtime, 2000); // lets the register settle before the host is told
-            result = -4;
+        step([&] { played = playLines(lines); });
+        if (!played) {
+            WaitMs(ctx_.runtime, 2000); // lets the register settle before it is asked
+        }
+        result = kOutcomeUnknown; // unless the register's answers settle it
+        step([&] { result = settleReceipt(played); });
+        output_ = nullptr;
+        try {
+            out.close();
+        } catch (const Fault& f) {
+            emit jobFileFault(QStringLiteral("SR_OUT: ") + QString::fromUtf8(f.description()));
         }
     }
     // The test print's file is sent unchanged once, whatever happened to it.

@@ -303,7 +303,7 @@ private slots:
     // a conversion failure. The previous job's XON.txt is never played again.
     void nothingConvertedThreeTimes() {
         Job j;
-        j.receipt("SALE,N1,P100;\r\n");
+        j.receipt("SALE,N1,P100;\r\nCASH;\r\n");
         QCOMPARE(j.engine.ecr.TransmitFile(), std::int16_t(0));
         j.serial.written.clear();
         j.receipt("");
@@ -328,9 +328,10 @@ private slots:
         QTest::newRow("port not available") << sale << 9 << QByteArray() << -12 << 0 << QByteArray();
         // No dialogue: the reset's pause and reply time-out.
         QTest::newRow("reset not answered") << sale << 1 << "*"_ba << -4 << 300 + 3500 << "KK"_ba;
-        // KK and its pause, five answered characters of 100H1R, R's 3 s, 2 s to settle.
+        // KK and its pause, five answered characters of 100H1R, R's 3 s, 2 s to
+        // settle, then the sale left open is voided (Kk and its pause).
         QTest::newRow("a line not answered") << sale + "CASH;\r\n" << 1 << "R"_ba << -4
-                                             << 300 + 5 + 3000 + 2000 << "KK100H1R"_ba;
+                                             << 300 + 5 + 3000 + 2000 + 300 << "KK100H1RKk"_ba;
     }
     void failedJob() {
         QFETCH(QByteArray, receipt);
@@ -361,7 +362,10 @@ private slots:
         QTest::addColumn<int>("result");
         QTest::addColumn<QByteArray>("sent");
         QTest::newRow("printed") << QByteArray() << 0 << "KKK\"PROVA\"10H1R0M10H1R1"_ba;
-        QTest::newRow("dialogue failed") << "T"_ba << -4 << "KKK\"PROVA\"10H1R0M10H1R1"_ba;
+        // The payment's answer is lost: it may have printed, and family 0
+        // cannot be asked.
+        QTest::newRow("dialogue failed") << "T"_ba << int(EcrLink::kOutcomeUnknown)
+                                         << "KKK\"PROVA\"10H1R0M10H1R1"_ba;
         QTest::newRow("reset not answered") << "*"_ba << -4 << "KK"_ba;
     }
     void rawFileMode() {
@@ -431,7 +435,8 @@ private slots:
         QTest::newRow("exact echo") << "KK"_ba << "KK"_ba << true;
         QTest::newRow("echo with bytes around it") << "KK"_ba << "\x11KK\x13"_ba << true;
         QTest::newRow("same length, one byte differs") << "1000H1R"_ba << "1000H2R"_ba << false;
-        QTest::newRow("longer without the command") << "KK"_ba << "K\x13K"_ba << false;
+        QTest::newRow("XOFF between the echoed bytes") << "KK"_ba << "K\x13K"_ba << true;
+        QTest::newRow("longer without the command") << "KK"_ba << "KxK"_ba << false;
         QTest::newRow("shorter") << "89F"_ba << "89"_ba << false;
     }
     void sendStringEcho() {

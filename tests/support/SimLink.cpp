@@ -94,6 +94,9 @@ void SimSerialControl::output(const QByteArray& bytes) {
     written += bytes;
     model_.receive(bytes, rt_.nowUs());
     pump_.reschedule();
+    if (onWrite) {
+        onWrite();
+    }
 }
 
 QByteArray SimSerialControl::input() {
@@ -135,7 +138,7 @@ void SimSocketControl::connectTo(const QString& host) {
         if (generation != generation_ || state_ != Connecting) {
             return;
         }
-        if (registerOn && model_.acceptConnection()) {
+        if (registerOn && model_.acceptConnection(rt_.nowUs())) {
             state_ = Connected;
             emit connectEvent();
         } else {
@@ -161,6 +164,9 @@ void SimSocketControl::sendData(const QByteArray& bytes) {
     written += bytes;
     model_.receive(bytes, rt_.nowUs());
     pump_.reschedule();
+    if (onWrite) {
+        onWrite();
+    }
 }
 
 QByteArray SimSocketControl::getData(int count) {

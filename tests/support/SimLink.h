@@ -84,6 +84,7 @@ public:
     // Everything the driver wrote, for assertions.
     QByteArray written;
     int opens = 0;
+    std::function<void()> onWrite; // after each write reached the register
 
 private:
     void requireOpen() const;
@@ -118,6 +119,7 @@ public:
     int connectMs = 2;
     QByteArray written;
     int connects = 0;
+    std::function<void()> onWrite; // after each write reached the register
 
 private:
     VirtualRuntime& rt_;

@@ -1,0 +1,328 @@
+// After the dialogue: what the job left on the register. A receipt is
+// reported printed only when the register closed it; a receipt left open is
+// voided before the host is answered, so a resend can never land in it; and
+// where a failure leaves the question open, the register is asked for its
+// last receipt number and the answer is compared with the number Velmar
+// expects. Only when the register cannot tell is the outcome "not known".
+
+#include "link/EcrLink.h"
+
+#include "common/Fault.h"
+#include "link/EcrFamily.h"
+
+#include <QRegularExpression>
+
+namespace velmar {
+
+namespace {
+
+constexpr int kNumberWaitMs = 3000;     // for the answer to a number request
+constexpr int kLateFooterMs = 8000;     // for a closing answer after a failure
+constexpr int kReceiptNumbers = 10000;  // receipt numbers have four digits
+
+int nextNumber(int number, int receipts) {
+    return (number + receipts) % kReceiptNumbers;
+}
+
+// Receipts a state may hold printed: those closed for sure, and one more
+// when a payment was keyed on sums Velmar could not do.
+int mostClosed(const ReceiptPlan::State& s) {
+    return s.receiptsClosed + (s.fiscalOpen && !s.sumsKnown && s.paymentKeyed ? 1 : 0);
+}
+
+} // namespace
+
+std::optional<int> EcrLink::numberInAnswer(const QByteArray& answer) const {
+    const qsizetype stx = answer.indexOf(STX);
+    const qsizetype etx = stx < 0 ? -1 : answer.indexOf(ETX, stx);
+    if (etx < 0 || registerErrorCode(answer) != 0) {
+        return std::nullopt;
+    }
+    const QByteArray frame = answer.mid(stx, etx - stx + 1);
+    bool ok = false;
+    int number = -1;
+    if (ecrFamily(ctx_.panel.ecrVariant()).numberAsInFooter) {
+        number = frame.mid(frame.size() - 7, 4).toInt(&ok); // ends three before ETX
+    } else {
+        static const QRegularExpression told(QStringLiteral(" N(\\d{4})"));
+        const auto m = told.match(QString::fromLatin1(frame));
+        if (m.hasMatch()) {
+            number = m.captured(1).toInt(&ok);
+        }
+    }
+    return ok ? std::optional<int>(number) : std::nullopt;
+}
+
+std::optional<int> EcrLink::askReceiptNumber() {
+    const QByteArray request = ecrFamily(ctx_.panel.ecrVariant()).numberRequest;
+    if (request.isEmpty()) {
+        return std::nullopt; // this family cannot be asked
+    }
+    LinkState& l = ctx_.link;
+    if (ctx_.panel.serialMode() && l.XoffHeld) {
+        return std::nullopt; // a register that holds XOFF this long takes nothing
+    }
+    try {
+        if (ctx_.panel.serialMode()) {
+            ctx_.serial.input(); // what is left of earlier answers is no answer to this
+            traceSent(request);
+            ctx_.serial.output(request);
+            l.ReplyBuffer.clear();
+            collectFrame(kNumberWaitMs);
+            traceReply(true);
+        } else {
+            if (ctx_.socket.state() != SocketControl::Connected && !ResetReStartConnection(3)) {
+                return std::nullopt;
+            }
+            traceSent(request);
+            WSResetReceive();
+            ctx_.socket.sendData(request);
+            if (waitSocketAnswer() != Answer::Received) {
+                return std::nullopt;
+            }
+            takeSocketAnswer();
+        }
+    } catch (const Fault& f) {
+        traceFault(f, "askReceiptNumber");
+        return std::nullopt;
+    }
+    return numberInAnswer(l.ReplyBuffer);
+}
+
+bool EcrLink::voidOpenReceipt() {
+    LinkState& l = ctx_.link;
+    bool taken = false;
+    try {
+        // A register that still holds XOFF after the dialogue's wait takes
+        // nothing: the cancel goes before the next job instead.
+        if (!(ctx_.panel.serialMode() && l.XoffHeld)) {
+            taken = SendString(ecrFamily(ctx_.panel.ecrVariant()).cancel);
+        }
+    } catch (const Fault& f) {
+        traceFault(f, "voidOpenReceipt");
+    }
+    // Over TCP nothing acknowledges the cancel: it goes again before the
+    // next job, so that job can never land in a receipt left open.
+    l.PendingVoid = !taken || !ctx_.panel.serialMode();
+    return taken;
+}
+
+std::int16_t EcrLink::settleReceipt(bool played) {
+    LinkState& l = ctx_.link;
+    const ReceiptPlan& plan = plan_;
+    const int all = plan.lines();
+    const bool serial = ctx_.panel.serialMode();
+    const EcrFamily& family = ecrFamily(ctx_.panel.ecrVariant());
+    const std::int16_t failure = l.RegisterError != 0 ? l.RegisterError : std::int16_t(-4);
+
+    // Where the register may be: after every line it took, or also after the
+    // line that failed, whose answer may have been lost once it ran (not
+    // when the register refused it outright).
+    const int sure = played ? all : l.LinesAcknowledged;
+    const int maybe = played ? all : (l.RegisterError != 0 ? sure : l.LinesSent);
+    const ReceiptPlan::State& low = plan.after(sure);
+    const ReceiptPlan::State& high = plan.after(maybe);
+    const int expected = plan.after(all).receiptsClosed;
+    // A line cut short may have opened a document with its first commands.
+    const bool mayBeOpen = low.fiscalOpen || high.fiscalOpen ||
+                           (l.PartialLine && plan.after(maybe + 1).fiscalOpen);
+    // Lines keyed before a document opens (texts, codes, a reference) belong
+    // to the next one: they are cancelled too, or the resend would carry them.
+    const bool keyedSomething = maybe > 0 || l.PartialLine;
+    const int expectedNumber = l.LastReceiptNumber; // -1: not known
+
+    const auto printed = [&]() -> std::int16_t {
+        if (l.ClosingAnswerSeen && l.ClosingNumber >= 0 && expected > 0 &&
+            plan.after(all).movementsClosed == 0) {
+            l.LastReceiptNumber = l.ClosingNumber;
+        } else if (l.QueriedNumber >= 0) {
+            l.LastReceiptNumber = l.QueriedNumber;
+        } else if (l.LastReceiptNumber >= 0) {
+            l.LastReceiptNumber = nextNumber(l.LastReceiptNumber, expected);
+        }
+        if (played) {
+            l.PendingVoid = false; // the register took every command after the void
+        }
+        return 0;
+    };
+    const auto notPrinted = [&](std::int16_t code) -> std::int16_t {
+        if (mayBeOpen) {
+            l.ReceiptVoided = voidOpenReceipt();
+        } else if (keyedSomething) {
+            voidOpenReceipt();
+        }
+        if (l.QueriedNumber >= 0) {
+            l.LastReceiptNumber = l.QueriedNumber;
+        }
+        return code;
+    };
+    const auto unknown = [&]() -> std::int16_t {
+        // Whatever it was, nothing may stay open for the next receipt to land in.
+        voidOpenReceipt();
+        l.LastReceiptNumber = l.QueriedNumber; // the register's count, when it told it
+        return kOutcomeUnknown;
+    };
+    // The register's own count decides between printed and not printed.
+    const auto byNumber = [&](int closedIfPrinted, int closedIfNot) -> std::int16_t {
+        std::optional<int> told;
+        for (int attempt = 0; attempt < 2 && !told; ++attempt) {
+            told = askReceiptNumber();
+        }
+        if (!told) {
+            return unknown();
+        }
+        l.QueriedNumber = *told;
+        if (expectedNumber >= 0 && closedIfPrinted == expected &&
+            *told == nextNumber(expectedNumber, closedIfPrinted)) {
+            return printed();
+        }
+        if (expectedNumber >= 0 && closedIfNot == 0 && *told == expectedNumber) {
+            return notPrinted(played ? std::int16_t(-2) : failure);
+        }
+        return unknown();
+    };
+
+    if (played) {
+        const ReceiptPlan::State& end = plan.after(all);
+        if (l.ClosingAnswerSeen) {
+            return printed();
+        }
+        if (expected == 0 && end.movementsClosed == 0 && !end.fiscalOpen) {
+            return printed(); // nothing fiscal: a drawer, a text, a non-fiscal document
+        }
+        const bool leftOpen = end.fiscalOpen && end.sumsKnown;
+        if (l.QueriedNumber >= 0 && expectedNumber >= 0 && expected > 0) {
+            // The number the family tells after every receipt (family 3, family 1 asked with Y).
+            if (l.QueriedNumber == expectedNumber) {
+                return notPrinted(-2);
+            }
+            if (!leftOpen) {
+                return printed();
+            }
+        }
+        if (leftOpen) {
+            return notPrinted(-2); // paid short, or not paid at all: the register keeps it open
+        }
+        const bool answersEveryReceipt = !serial || family.footerAfterReceipt;
+        if (!answersEveryReceipt) {
+            return printed(); // the register tells nothing: its sums are Velmar's
+        }
+        // A family that answers every receipt did not: the answer was lost,
+        // or the receipt is still open.
+        return byNumber(expected, 0);
+    }
+
+    // The job failed.
+    if (mostClosed(high) == 0 && !l.ClosingAnswerSeen) {
+        return notPrinted(failure); // no receipt can have been printed
+    }
+    if (low.receiptsClosed == expected && expected > 0 && !low.fiscalOpen) {
+        return printed(); // printed before a later line failed
+    }
+    if (listenForClosingAnswer(kLateFooterMs) && expected == 1) {
+        return printed();
+    }
+    return byNumber(mostClosed(high), low.receiptsClosed);
+}
+
+bool EcrLink::sendPendingVoid() {
+    LinkState& l = ctx_.link;
+    l.TransmitBusy = true;
+    struct Exchange {
+        int& depth;
+        explicit Exchange(int& d) : depth(d) { ++depth; }
+        ~Exchange() { --depth; }
+    } exchange(l.ExchangeDepth);
+    const bool serial = ctx_.panel.serialMode();
+    try {
+        if (!serial || OpenComPort(ctx_.job.iCurrentCom)) {
+            if (serial && !ctx_.serial.portOpen()) {
+                ctx_.serial.setPortOpen(true);
+            }
+            l.XoffHeld = false;
+            if (SendString(l.ResetString) && voidOpenReceipt() && !serial) {
+                // Over TCP nothing answers the cancel: a connection that stays
+                // up has delivered it.
+                WaitMs(ctx_.runtime, 1000);
+                l.PendingVoid = ctx_.socket.state() != SocketControl::Connected;
+            }
+        }
+        if (serial && ctx_.serial.portOpen()) {
+            ctx_.serial.setPortOpen(false);
+        }
+    } catch (const Fault& f) {
+        traceFault(f, "sendPendingVoid");
+    }
+    l.TransmitBusy = false;
+    return !l.PendingVoid;
+}
+
+std::int16_t EcrLink::settleInterrupted(TransmitObserver::Stage stage) {
+    using Stage = TransmitObserver::Stage;
+    LinkState& l = ctx_.link;
+    l.ReceiptVoided = false;
+    l.QueriedNumber = -1;
+    if (stage == Stage::Closed) {
+        // The register had answered that it closed the receipt.
+        if (l.ClosingNumber >= 0) {
+            l.LastReceiptNumber = l.ClosingNumber;
+        }
+        return 0;
+    }
+    l.TransmitBusy = true;
+    struct Exchange {
+        int& depth;
+        explicit Exchange(int& d) : depth(d) { ++depth; }
+        ~Exchange() { --depth; }
+    } exchange(l.ExchangeDepth);
+    const bool serial = ctx_.panel.serialMode();
+    bool alive = false;
+    try {
+        if (!serial || OpenComPort(ctx_.job.iCurrentCom)) {
+            if (serial && !ctx_.serial.portOpen()) {
+                ctx_.serial.setPortOpen(true);
+            }
+            l.XoffHeld = false;
+            // The reset ends whatever command was half sent when Velmar stopped.
+            alive = SendString(l.ResetString);
+        }
+    } catch (const Fault& f) {
+        traceFault(f, "settleInterrupted");
+    }
+    // Before the first payment nothing can have printed; what was keyed is
+    // cancelled (now, or before the next job when the register is back).
+    std::int16_t result = kOutcomeUnknown;
+    if (!alive) {
+        l.PendingVoid = true;
+        result = stage == Stage::Paying ? kOutcomeUnknown : std::int16_t(-4);
+    } else if (stage != Stage::Paying) {
+        const bool voided = voidOpenReceipt();
+        l.ReceiptVoided = voided && stage == Stage::DocumentOpening;
+        result = -4;
+    } else {
+        std::optional<int> told;
+        for (int attempt = 0; attempt < 2 && !told; ++attempt) {
+            told = askReceiptNumber();
+        }
+        const int expected = l.LastReceiptNumber;
+        if (told && expected >= 0 && *told == nextNumber(expected, 1)) {
+            result = 0;
+        } else if (told && expected >= 0 && *told == expected) {
+            l.ReceiptVoided = voidOpenReceipt();
+            result = -4;
+        } else {
+            voidOpenReceipt();
+        }
+        l.LastReceiptNumber = told ? *told : -1;
+    }
+    try {
+        if (serial && ctx_.serial.portOpen()) {
+            ctx_.serial.setPortOpen(false);
+        }
+    } catch (const Fault&) {
+    }
+    l.TransmitBusy = false;
+    return result;
+}
+
+} // namespace velmar
