@@ -3,6 +3,8 @@
 #include "app/Engine.h"
 #include "app/Folders.h"
 #include "jobs/JobCycle.h"
+
+#include <QByteArray>
 #include "support/modRegistry.h"
 
 #include <QDir>
@@ -55,6 +57,7 @@ bool StartUp::Form_Load() {
     if (!chooseDataDirectory()) {
         return false;
     }
+    cycle_.loadRecords(); // a job Velmar stopped in the middle of is answered, not dropped
 
     job.bJobRunning = false;
     job.bDumpInProgress = false;
@@ -77,12 +80,17 @@ bool StartUp::Form_Load() {
         }
     }
     // Stale channel files of an earlier run go; the host's receipt files stay:
-    // only the register's acceptance of a receipt removes one.
+    // only the register's acceptance of a receipt removes one. So does the
+    // start file of a job the earlier run left in flight: it is answered once
+    // the register is identified.
     for (int n = 1; n <= 4; ++n) {
         if (!job.bPortAvailable[static_cast<std::size_t>(n)]) {
             continue;
         }
         for (const char* base : {"SR_START", "SR_MATR", "SR_ERR", "SR_OUT", "FINESCO"}) {
+            if (cycle_.needsAnswer(n) && QByteArray(base) == "SR_START") {
+                continue;
+            }
             e.files.VerifyExistenceAndKill(ChannelFiles::name(base, n));
         }
         p.portLamp(n).setColor(LampControl::kGreen);

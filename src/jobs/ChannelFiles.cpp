@@ -93,6 +93,13 @@ void ChannelFiles::SubKillStartFile() {
     retry(failures, logText, [&finesco] { return writeWholeFile(finesco, "finesco"); });
 }
 
+void ChannelFiles::writeFinesco(int channel) {
+    const QString finesco = path("FINESCO", channel);
+    int failures = 0;
+    retry(failures, QStringLiteral("Errore nella scrittura di ") + name("FINESCO", channel),
+          [&finesco] { return writeWholeFile(finesco, "finesco"); });
+}
+
 void ChannelFiles::WriteErrFile(const QByteArray& cErrMesg, int iQualeCom) {
     const QString file = path("SR_ERR", iQualeCom);
     if (!writeWholeFile(file, cErrMesg + "\r\n")) {

@@ -38,6 +38,9 @@ public:
     // FINESCO ("finesco", seven bytes); the same retry budget for both steps.
     void SubKillStartFile();
 
+    // FINESCO.00n ("finesco", seven bytes), retried as a deletion is.
+    void writeFinesco(int channel);
+
     // SR_ERR.00n holds exactly one line: the text and CR LF.
     void WriteErrFile(const QByteArray& cErrMesg, int iQualeCom);
 

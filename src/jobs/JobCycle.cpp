@@ -8,14 +8,20 @@
 namespace velmar {
 
 namespace {
-constexpr int kAfterJobMs = 1000; // the settle tick after a job or a dump
+constexpr int kAfterJobMs = 1000;     // the settle tick after a job or a dump
+constexpr int kFirstDumpPauseMs = 2000; // after a failed dump; doubles up to the next
+constexpr int kLongestDumpPauseMs = 60000;
+
+bool printedCode(std::int16_t code) {
+    return code == 0;
 }
+} // namespace
 
 QByteArray JobCycle::errorText(std::int16_t code) {
     switch (code) {
     case -1: return "E505: Totale scontrino negativo";
     case -2:
-    case -4: return "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr";
+    case -4: return kE504;
     case -3: return "E509: Coperchio stampante aperto";
     case -5: return "Errore generico sull'Ecr, verificare sul manuale del registratore";
     case -7: return "E508: Giornale elettronico esaurito : sostituire";
@@ -27,6 +33,10 @@ QByteArray JobCycle::errorText(std::int16_t code) {
     // host: the nearest texts hosts already know.
     case -12: return kE502;
     case -100: return kE506;
+    // Velmar's own: a receipt that may have printed, and one that could not
+    // be sent because its files could not be written.
+    case EcrLink::kOutcomeUnknown: return kE510;
+    case EcrLink::kDataDirFault: return kE503;
     default: return {};
     }
 }
@@ -46,12 +56,87 @@ QString JobCycle::statusText(std::int16_t code) {
     case -11: return QStringLiteral("ERRORE DI CONVERSIONE ");
     case -12: return QStringLiteral("PORTA SERIALE NON DISPONIBILE");
     case -100: return QStringLiteral("FILE DI INPUT NON PRESENTE");
+    case EcrLink::kOutcomeUnknown: return QStringLiteral("ESITO SCONOSCIUTO : VERIFICARE SU ECR");
+    case EcrLink::kDataDirFault: return QStringLiteral("CARTELLA DATI NON SCRIVIBILE");
+    case EcrLink::kReceiptChanged: return QStringLiteral("SCONTRINO MODIFICATO : RIPETO");
     default: return {};
     }
 }
 
 JobCycle::JobCycle(Engine& engine, QObject* parent) : QObject(parent), e_(engine) {
     connect(&e_, &Engine::pollTick, this, &JobCycle::Timer21_Timer);
+    e_.dump.onRegisterSilent = [this](int channel) { registerSilent(channel); };
+    e_.dump.onReceiptNumber = [this](int channel, int number) {
+        // Not while a job of the channel waits for its answer: its receipt
+        // may be the one this number counts.
+        if (!record(channel).needsAnswer()) {
+            e_.link.LastReceiptNumber = number;
+            record(channel).lastReceipt = number;
+            saveRecord(channel);
+        }
+    };
+    connect(&e_.ecr, &EcrLink::jobFileFault, this, [this](const QString& what) {
+        emit logLine(QStringLiteral("lavoro non inviato, file della cartella dati: ") + what);
+    });
+}
+
+void JobCycle::loadRecords() {
+    QDateTime newest;
+    for (int n = 1; n <= 4; ++n) {
+        bool ok = true;
+        records_[static_cast<std::size_t>(n)] =
+            JobRecord::load(e_.files.path(JobRecord::fileName(n)), &ok);
+        if (!ok) {
+            emit logLine(JobRecord::fileName(n) + QStringLiteral(" non leggibile: ignorato"));
+        }
+        if (record(n).needsAnswer()) {
+            emit logLine(QStringLiteral("COM%1: lavoro interrotto all'arresto precedente, "
+                                        "risposta all'host dopo il dump")
+                             .arg(n));
+        }
+        // The register's count is the one the latest job saw: channels in
+        // network mode share one register.
+        if (record(n).takenAt.isValid() && (!newest.isValid() || record(n).takenAt > newest)) {
+            newest = record(n).takenAt;
+            e_.link.LastReceiptNumber = record(n).lastReceipt;
+        }
+    }
+}
+
+bool JobCycle::cancelOwed(int channel) const {
+    // Over TCP every channel reaches the same register.
+    if (!e_.panel.serialMode()) {
+        for (int n = 1; n <= 4; ++n) {
+            if (records_[static_cast<std::size_t>(n)].pendingVoid) {
+                return true;
+            }
+        }
+    }
+    return records_[static_cast<std::size_t>(channel)].pendingVoid;
+}
+
+void JobCycle::noteCancelOwed(int channel, bool owed) {
+    record(channel).pendingVoid = owed;
+    if (!owed && !e_.panel.serialMode()) {
+        for (int n = 1; n <= 4; ++n) {
+            if (n != channel && record(n).pendingVoid) {
+                record(n).pendingVoid = false;
+                saveRecord(n);
+            }
+        }
+    }
+}
+
+bool JobCycle::needsAnswer(int channel) const {
+    return records_[static_cast<std::size_t>(channel)].needsAnswer();
+}
+
+bool JobCycle::saveRecord(int channel) {
+    if (record(channel).save(e_.files.path(JobRecord::fileName(channel)))) {
+        return true;
+    }
+    emit logLine(QStringLiteral("impossibile scrivere ") + JobRecord::fileName(channel));
+    return false;
 }
 
 void JobCycle::Timer21_Timer() {
@@ -79,20 +164,34 @@ std::int16_t JobCycle::iVerifyStartVelmar() {
     JobState& job = e_.job;
     bool anyPort = false;
     for (std::int16_t n = 1; n <= 4; ++n) {
-        const bool available = job.bPortAvailable[static_cast<std::size_t>(n)];
+        const auto i = static_cast<std::size_t>(n);
+        const bool available = job.bPortAvailable[i];
         anyPort = anyPort || available;
         if (e_.panel.check(n).value() != 1 || !available) {
             continue;
         }
         if (!e_.files.exists("SR_MATR", n)) {
-            e_.dump.RunDumpRequest(n);
+            // A register that does not answer is asked again, less and less often.
+            if (e_.runtime.nowMs() >= nextDumpAtMs_[i]) {
+                e_.dump.RunDumpRequest(n);
+                if (e_.files.exists("SR_MATR", n)) {
+                    dumpFailures_[i] = 0;
+                } else if (!job.bDumpInProgress) {
+                    const int pause = std::min(kFirstDumpPauseMs << std::min(dumpFailures_[i], 5),
+                                               kLongestDumpPauseMs);
+                    ++dumpFailures_[i];
+                    nextDumpAtMs_[i] = e_.runtime.nowMs() + pause;
+                }
+            }
             continue;
         }
         job.iCurrentCom = n;
-        if (e_.files.exists("SR_START", n)) {
-            e_.files.VerifyExistenceAndKill(ChannelFiles::name("FINESCO", n));
-            e_.files.SubKillFileOut();
-            job.bDumpConf[static_cast<std::size_t>(n)] = false;
+        if (e_.files.exists("SR_START", n) || record(n).needsAnswer()) {
+            if (!record(n).needsAnswer() && !isReplay(n)) {
+                e_.files.VerifyExistenceAndKill(ChannelFiles::name("FINESCO", n));
+                e_.files.SubKillFileOut();
+            }
+            job.bDumpConf[i] = false;
             return n; // a lower channel always wins
         }
     }
@@ -117,10 +216,14 @@ void JobCycle::txtTimer_Change() {
     std::int16_t n = 0;
     step([&] { n = iVerifyStartVelmar(); });
     bool ready = false;
-    if (n >= 1 && n <= 4) {
+    if (n >= 1 && n <= 4 && !job.bDumpInProgress) {
         job.iCurrentCom = n;
         const QString dati = e_.files.path("SR_DATI", n);
-        if (!QFileInfo::exists(dati)) {
+        if (record(n).needsAnswer()) {
+            step([&] { answerInterrupted(n); });
+        } else if (isReplay(n)) {
+            step([&] { answerReplay(n); });
+        } else if (!QFileInfo::exists(dati)) {
             step([&] {
                 e_.files.WriteErrFile(kE506, n);
                 e_.files.SubKillStartFile();
@@ -132,29 +235,114 @@ void JobCycle::txtTimer_Change() {
         }
     }
     if (!ready || job.bDumpInProgress) {
+        if (n == 0 && !job.bDumpInProgress) {
+            step([&] { deliverPendingVoids(); });
+        }
         e_.Timer21->start();
         return;
     }
+    runJob(n);
+}
 
-    job.bJobRunning = true;
-    e_.panel.tray.show(TrayControl::Icon::Busy, QStringLiteral("Velmar in esecuzione..."));
-    if (job.bShowStatus) {
-        e_.panel.Text2.setText(QStringLiteral("TRASMISSIONE VELMAR IN CORSO .."));
+void JobCycle::deliverPendingVoids() {
+    constexpr int kVoidRetryMs = 30000;
+    for (int n = 1; n <= 4; ++n) {
+        const auto i = static_cast<std::size_t>(n);
+        if (!record(n).pendingVoid || e_.panel.check(n).value() != 1 || !e_.job.bPortAvailable[i] ||
+            !e_.files.exists("SR_MATR", n) || e_.runtime.nowMs() < nextVoidAtMs_[i]) {
+            continue;
+        }
+        nextVoidAtMs_[i] = e_.runtime.nowMs() + kVoidRetryMs;
+        e_.job.iCurrentCom = static_cast<std::int16_t>(n);
+        e_.link.PendingVoid = true;
+        const bool delivered = e_.ecr.sendPendingVoid();
+        noteCancelOwed(n, e_.link.PendingVoid);
+        saveRecord(n);
+        if (delivered) {
+            emit logLine(QStringLiteral("COM%1: scontrino rimasto aperto annullato sull'Ecr").arg(n));
+        }
     }
-    if (e_.panel.chbTrace.value() == 1) {
+}
+
+void JobCycle::runJob(int n) {
+    JobState& job = e_.job;
+    OperatorPanel& p = e_.panel;
+    job.bJobRunning = true;
+    p.tray.show(TrayControl::Icon::Busy, QStringLiteral("Velmar in esecuzione..."));
+    if (job.bShowStatus) {
+        p.Text2.setText(QStringLiteral("TRASMISSIONE VELMAR IN CORSO .."));
+    }
+    if (p.chbTrace.value() == 1) {
         e_.trace.openTrace();
     }
-    std::int16_t code = 0;
-    step([&] { code = e_.ecr.TransmitFile(); });
-    step([&] { FinishJob(code); });
-    if (e_.trace.isOpen() && e_.panel.chbTrace.value() == 1) {
+    // The job is claimed: which start file and which receipt it is. The
+    // claim reaches the disk before the first byte reaches the register.
+    claim_ = record(n);
+    claim_.start = FileIdentity::of(e_.files.path("SR_START", n));
+    claim_.receiptHash = contentHash(job.InputFilePath);
+    claim_.takenAt = e_.runtime.currentDateTime();
+    claim_.family = p.ecrVariant();
+    claim_.tcp = !p.serialMode();
+    claim_.code = 0;
+    claim_.voided = false;
+    claim_.closingNumber = -1;
+    claim_.startLeft = false;
+    claim_.replayAnswered = false;
+    claimed_ = false;
+    claim_.lastReceipt = e_.link.LastReceiptNumber;
+    e_.link.PendingVoid = cancelOwed(n);
+    e_.link.Observer = this;
+
+    const bool cancelWasEnabled = p.AnnullaSco.enabled();
+    p.AnnullaSco.setEnabled(false); // the operator's cancel waits for the receipt
+    std::int16_t code = EcrLink::kOutcomeUnknown;
+    try {
+        code = e_.ecr.TransmitFile();
+    } catch (const Fault&) {
+    }
+    e_.link.Observer = nullptr;
+    p.AnnullaSco.setEnabled(cancelWasEnabled);
+    try {
+        FinishJob(code);
+    } catch (const Fault&) {
+    }
+    if (e_.trace.isOpen() && p.chbTrace.value() == 1) {
         e_.trace.closeTrace();
     }
+}
+
+std::int16_t JobCycle::reached(Stage stage) {
+    const int n = e_.job.iCurrentCom;
+    JobRecord& rec = record(n);
+    if (stage == Stage::Sending) {
+        // What was converted must still be what the host left: a receipt
+        // replaced meanwhile is taken afresh at the next scan.
+        if (contentHash(e_.job.InputFilePath) != claim_.receiptHash) {
+            return EcrLink::kReceiptChanged;
+        }
+        rec = claim_;
+        claimed_ = true;
+        rec.state = JobRecord::State::InFlight;
+    } else if (stage == Stage::Closed) {
+        rec.closingNumber = e_.link.ClosingNumber;
+    }
+    rec.stage = stage;
+    rec.pendingVoid = e_.link.PendingVoid;
+    return saveRecord(n) ? std::int16_t(0) : EcrLink::kDataDirFault;
 }
 
 void JobCycle::FinishJob(std::int16_t code) {
     JobState& job = e_.job;
     OperatorPanel& p = e_.panel;
+    const int n = job.iCurrentCom;
+    if (code == EcrLink::kReceiptChanged && job.bJobRunning) {
+        // Nothing was sent: the new receipt is the job of the next scan.
+        emit logLine(QStringLiteral("COM%1: SR_DATI cambiato durante la conversione, "
+                                    "ripreso al prossimo ciclo")
+                         .arg(n));
+        job.bJobRunning = false;
+        code = 1; // no status text, no answer
+    }
     if (job.bShowStatus && job.bJobRunning) {
         p.Text2.setText(QStringLiteral("VELMAR TERMINATO : ") + statusText(code));
         if (code == 0) {
@@ -162,17 +350,18 @@ void JobCycle::FinishJob(std::int16_t code) {
         }
     }
     if (job.bJobRunning) {
-        if (code == 0) {
-            e_.files.SubKillErrFile();
-            e_.files.SubKillDatiFile(); // the register accepted the receipt
-            e_.files.SubKillStartFile();
-        } else {
-            const QByteArray text = errorText(code);
-            if (!text.isEmpty()) {
-                e_.files.WriteErrFile(text, job.iCurrentCom);
-            }
-            e_.files.SubKillStartFile();
+        JobRecord& rec = record(n);
+        if (!claimed_) {
+            rec = claim_; // a job that ended before it was sent (refused, no file)
+            claimed_ = true;
         }
+        rec.state = JobRecord::State::Answering;
+        rec.code = code;
+        rec.voided = e_.link.ReceiptVoided;
+        rec.lastReceipt = e_.link.LastReceiptNumber;
+        noteCancelOwed(n, e_.link.PendingVoid);
+        saveRecord(n);
+        writeAnswer(n);
         job.bJobRunning = false;
     }
     job.iSettleTicks = 2;
@@ -180,6 +369,114 @@ void JobCycle::FinishJob(std::int16_t code) {
     e_.Timer21->start();
     p.CMBFile.setEnabled(true);
     p.tray.show(TrayControl::Icon::Window, QStringLiteral("Velmar in attesa esecuzione..."));
+}
+
+void JobCycle::writeAnswer(int n) {
+    JobRecord& rec = record(n);
+    const QString dati = e_.files.path("SR_DATI", n);
+    const QString start = e_.files.path("SR_START", n);
+    // A receipt the host replaced after the job was taken is not the one
+    // played: it stays, with its start file, for the next scan.
+    const bool replaced = QFileInfo::exists(dati) && contentHash(dati) != rec.receiptHash;
+    if (replaced) {
+        emit logLine(QStringLiteral("COM%1: SR_DATI cambiato durante il lavoro: "
+                                    "conservato per il prossimo ciclo")
+                         .arg(n));
+    }
+    QByteArray text;
+    if (printedCode(rec.code)) {
+        e_.files.SubKillErrFile();
+        if (!replaced) {
+            e_.files.SubKillDatiFile(); // the register accepted the receipt
+        }
+    } else {
+        text = errorText(rec.code);
+        if (!text.isEmpty() && rec.voided) {
+            text += kVoidedNote;
+        }
+        if (!text.isEmpty()) {
+            e_.files.WriteErrFile(text, n);
+        }
+    }
+    if (replaced) {
+        if (printedCode(rec.code) && !e_.files.exists("SR_ERR", n)) {
+            e_.files.writeFinesco(n);
+        }
+    } else {
+        e_.files.SubKillStartFile(); // writes FINESCO when no SR_ERR is left
+    }
+    rec.startLeft = !replaced && FileIdentity::of(start) == rec.start && rec.start.exists();
+    if (rec.startLeft) {
+        emit logLine(QStringLiteral("COM%1: impossibile cancellare SR_START: il lavoro non "
+                                    "sara' ripetuto")
+                         .arg(n));
+    }
+    rec.state = JobRecord::State::Done;
+    saveRecord(n);
+    emit jobEnded(n, statusText(rec.code), text);
+}
+
+bool JobCycle::isReplay(int n) {
+    const JobRecord& rec = record(n);
+    if (rec.state != JobRecord::State::Done || !rec.startLeft) {
+        return false;
+    }
+    if (FileIdentity::of(e_.files.path("SR_START", n)) != rec.start) {
+        return false; // a start file written since: a new job
+    }
+    const QString dati = e_.files.path("SR_DATI", n);
+    return !QFileInfo::exists(dati) || contentHash(dati) == rec.receiptHash;
+}
+
+void JobCycle::answerReplay(int n) {
+    JobRecord& rec = record(n);
+    // Told once, after the host collected the job's own answer.
+    if (rec.replayAnswered || e_.files.exists("FINESCO", n) || e_.files.exists("SR_ERR", n)) {
+        return;
+    }
+    e_.files.WriteErrFile(kE511, n);
+    rec.replayAnswered = true;
+    saveRecord(n);
+    emit logLine(QStringLiteral("COM%1: SR_START di un lavoro gia' eseguito non cancellabile: "
+                                "non ristampato, controllare i permessi della cartella dati")
+                     .arg(n));
+}
+
+void JobCycle::answerInterrupted(int n) {
+    JobRecord& rec = record(n);
+    if (rec.state == JobRecord::State::InFlight) {
+        // The count as it was when the job was taken.
+        e_.link.LastReceiptNumber = rec.lastReceipt;
+        e_.link.PendingVoid = cancelOwed(n);
+        e_.link.ClosingNumber = rec.closingNumber;
+        rec.code = e_.ecr.settleInterrupted(rec.stage);
+        rec.voided = e_.link.ReceiptVoided;
+        rec.lastReceipt = e_.link.LastReceiptNumber;
+        noteCancelOwed(n, e_.link.PendingVoid);
+        rec.state = JobRecord::State::Answering;
+        saveRecord(n);
+    }
+    emit logLine(QStringLiteral("COM%1: lavoro interrotto all'arresto precedente: %2")
+                     .arg(n)
+                     .arg(statusText(rec.code)));
+    writeAnswer(n);
+    if (e_.job.bShowStatus) {
+        e_.panel.Text2.setText(QStringLiteral("VELMAR TERMINATO : ") + statusText(rec.code));
+    }
+}
+
+void JobCycle::registerSilent(int n) {
+    // The host's job waits for a register that does not answer: it is told
+    // now, rather than left waiting; nothing of it was sent.
+    if (!e_.files.exists("SR_START", n) || record(n).needsAnswer() || isReplay(n)) {
+        return;
+    }
+    const std::int16_t current = e_.job.iCurrentCom;
+    e_.job.iCurrentCom = static_cast<std::int16_t>(n);
+    e_.files.WriteErrFile(kE504, n);
+    e_.files.SubKillStartFile();
+    e_.job.iCurrentCom = current;
+    emit logLine(QStringLiteral("COM%1: l'Ecr non risponde: lavoro in attesa respinto con E504").arg(n));
 }
 
 bool JobCycle::requestClose() {
@@ -219,7 +516,11 @@ bool JobCycle::requestClose() {
         job.iCurrentCom = n;
         e_.ecr.CloseSerialPort();
         e_.runtime.sleepServing(1000);
+        // A job still to be answered keeps its start file for the next run.
         for (const char* base : {"SR_MATR", "SR_START", "SR_ERR", "SR_OUT", "FINESCO"}) {
+            if (record(n).needsAnswer() && QByteArray(base) == "SR_START") {
+                continue;
+            }
             e_.files.VerifyExistenceAndKill(ChannelFiles::name(base, n));
         }
     }

@@ -58,14 +58,23 @@ public:
         writeSetting("VMCHKSCO.TXT", QByteArray::number(o.family) + "\r\n30\r\n0\r\n" +
                                          (o.tcp ? "1\r\n127.0.0.1\r\n6660\r\n" : "0\r\n\r\n\r\n") +
                                          "\r\n3500\r\n");
-        program = std::make_unique<VelmarProgram>(
-            EngineServices{rt, serial, socket, ui, programExit, binDir()}, settingsDir.path());
-        program->cycle.endProgram = [this] {
-            ended = true;
-            endedAtMs = rt.nowMs();
-            throw ProgramEnded{};
-        };
-        observe();
+        makeProgram();
+    }
+
+    // The program dies where it stands (kill -9, a power cut): none of its
+    // shut-down runs; the system closes its port and its connection.
+    void crash() {
+        program.reset();
+        if (serial.portOpen()) {
+            serial.setPortOpen(false);
+        }
+        socket.close();
+        busy_ = false;
+    }
+    // A new run of the program, on what the last one left on disk.
+    bool restart() {
+        makeProgram();
+        return start();
     }
 
     // --- the program ---------------------------------------------------------
@@ -223,6 +232,16 @@ public:
     std::int64_t endedAtMs = -1;
 
 private:
+    void makeProgram() {
+        program = std::make_unique<VelmarProgram>(
+            EngineServices{rt, serial, socket, ui, programExit, binDir()}, settingsDir.path());
+        program->cycle.endProgram = [this] {
+            ended = true;
+            endedAtMs = rt.nowMs();
+            throw ProgramEnded{};
+        };
+        observe();
+    }
     void observe() {
         OperatorPanel& p = panel();
         QObject::connect(&p.tray, &TrayControl::changed, &p.tray, [this] {

@@ -16,6 +16,7 @@ namespace {
 
 const QByteArray kE502 = "E502: Nessuna porta di comunicazione disponibile";
 const QByteArray kE504 = "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr";
+const QByteArray kE510 = "E510: Esito sconosciuto: controllare sull'Ecr se lo scontrino e' stato stampato";
 const QByteArray kE506 = "E506: Trasmissione non avvenuta: file di input non presente";
 const QByteArray kConversion = "ERRORE DI CONVERSIONE ";
 const QByteArray kDumpFailed = "Errore generico sull'Ecr, verificare sul manuale del registratore";
@@ -114,8 +115,9 @@ private slots:
         QTest::addColumn<int>("family");
         QTest::addColumn<QStringList>("faults");
         QTest::addColumn<bool>("dumpRan"); // the register answered the request's reset
-        // The line is dead: the request's reset is not answered, so no dump runs,
-        // nothing is written and the job keeps waiting; every scan asks again.
+        // The line is dead: the request's reset is not answered, so no dump
+        // runs; the waiting job is answered E504 at once (nothing of it was
+        // sent), and the register is asked again less and less often.
         QTest::newRow("register silent") << 0 << QStringList{u"drop"_s} << false;
         // The request's reset is answered, the dump's own reset is not.
         QTest::newRow("silent after the request") << 0 << QStringList{u"drop@3"_s} << true;
@@ -135,11 +137,13 @@ private slots:
             QCOMPARE(fx.present(1), (QStringList{"SR_DATI", "SR_ERR"}));
             QCOMPARE(fx.read("SR_ERR", 1), kDumpFailed + "\r\n");
             QCOMPARE(fx.panel().Text4.text(), u"-1 : DUMP NON ESEGUITO"_s);
-        } else { // still waiting for the register
-            fx.runFor(20000);
-            QCOMPARE(fx.present(1), (QStringList{"SR_START", "SR_DATI"}));
-            QVERIFY(fx.scans.size() >= 3);
-            QCOMPARE(fx.serial.written, "KK"_ba.repeated(int(fx.scans.size())));
+        } else { // the register is still asked, the host is told
+            fx.runFor(40000);
+            QCOMPARE(fx.present(1), (QStringList{"SR_DATI", "SR_ERR"}));
+            QCOMPARE(fx.read("SR_ERR", 1), kE504 + "\r\n");
+            // Tries at 0 s, then after pauses of 2, 4 and 8 s, each 3.8 s long.
+            QCOMPARE(fx.serial.written, "KK"_ba.repeated(4));
+            QVERIFY(fx.scans.size() > 10);
         }
         QCOMPARE(fx.read("SR_DATI", 1), receipt);
         QVERIFY(fx.job().bDumpConf[1]);
@@ -196,22 +200,32 @@ private slots:
         QTest::addColumn<bool>("showStatus");
         QTest::addColumn<QByteArray>("errText"); // empty: success
         QTest::addColumn<QString>("status");     // null: not a documented status text
+        QTest::addColumn<int>("printed"); // receipts in the journal
         const auto row = [](const char* name, int channel, const char* fault,
                             const QByteArray& receipt, Hook hook, bool shown,
-                            const QByteArray& err) {
-            const QString status = err.isEmpty()        ? u"TUTTO OK"_s
-                                   : err == kE504       ? u"TIMEOUT SCADUTO"_s
-                                   : err == kConversion ? u"ERRORE DI CONVERSIONE "_s
-                                                        : QString();
+                            const QByteArray& err, const QString& status = {}) {
             QTest::newRow(name) << channel << (*fault ? QStringList{fault} : QStringList{})
-                                << receipt << int(hook) << shown << err << status;
+                                << receipt << int(hook) << shown << err
+                                << (err.isEmpty() ? u"TUTTO OK"_s
+                                    : err == kConversion ? u"ERRORE DI CONVERSIONE "_s
+                                                         : status)
+                                << (err.isEmpty() || err == kE510 ? 1 : 0);
         };
         const QByteArray refused = "PLUD,:PANE,P150,N1;\r\nBOGUS;\r\nCASH;\r\n";
+        const QByteArray voided = kE504 + " (scontrino annullato)";
         row("0, status shown", 1, "", kPlain, NoHook, true, {});
         row("0, status hidden", 1, "", kPlain, NoHook, false, {});
-        row("-4 on channel 2, status shown", 2, "no-echo@7", kPlain, NoHook, true, kE504);
-        row("-4 on channel 2, status hidden", 2, "no-echo@7", kPlain, NoHook, false, kE504);
-        row("-4 command refused", 1, "refuse@7", kPlain, NoHook, true, kE504);
+        // The sale's echo is lost: the receipt left open is voided.
+        row("-4 on channel 2, status shown", 2, "no-echo@7", kPlain, NoHook, true, voided,
+            u"TIMEOUT SCADUTO"_s);
+        row("-4 on channel 2, status hidden", 2, "no-echo@7", kPlain, NoHook, false, voided);
+        row("-4 command refused", 1, "refuse@7", kPlain, NoHook, true, voided, u"TIMEOUT SCADUTO"_s);
+        // Paid one cent short: the register keeps the receipt open.
+        row("-2 paid short", 1, "", "PLUD,:PANE,P150,N1;\r\nCASH,V149;\r\n", NoHook, true, voided,
+            u"SCONTRINO APERTO"_s);
+        // The payment ran but its answer was lost: family 0 cannot be asked.
+        row("not known", 1, "lost-answer@8", kPlain, NoHook, true, kE510,
+            u"ESITO SCONOSCIUTO : VERIFICARE SU ECR"_s);
         row("-11", 3, "", refused, NoHook, true, kConversion);
         row("-11, status hidden", 3, "", refused, NoHook, false, kConversion);
         row("-12 port gone", 1, "", kPlain, RemovePort, true, kE502);
@@ -225,6 +239,7 @@ private slots:
         QFETCH(bool, showStatus);
         QFETCH(QByteArray, errText);
         QFETCH(QString, status);
+        QFETCH(int, printed);
         QByteArray ticks = "0000";
         ticks[channel - 1] = '1';
         CycleFixture fx({.ticks = ticks, .faults = faults});
@@ -272,7 +287,8 @@ private slots:
             if (hook != WithdrawReceipt) {
                 QCOMPARE(fx.read("SR_DATI", channel), receipt);
             }
-            QVERIFY(fx.documents("receipt").isEmpty());
+            QCOMPARE(fx.documents("receipt").size(), printed);
+            QVERIFY(!fx.model.receiptOpen()); // nothing left for the next receipt to land in
         }
 
         if (showStatus) {
@@ -625,8 +641,11 @@ private slots:
         QVERIFY(fx.job().bDumpInProgress);
         QCOMPARE(fx.scans.size(), 1); // every later tick did nothing
         QVERIFY(!fx.exists("SR_MATR", 1));
-        QVERIFY(!fx.exists("SR_ERR", 1)); // no dump ran
-        QVERIFY(fx.exists("SR_START", 1));
+        // No dump ran; the host is not left waiting: nothing of its job was sent.
+        QCOMPARE(fx.read("SR_ERR", 1), kE504 + "\r\n");
+        QVERIFY(!fx.exists("SR_START", 1));
+        fx.remove("SR_ERR", 1);
+        fx.put("SR_START", 1, "1\r\n"); // the host sends it again
 
         // The register is back. A reset while the connection is closed only
         // connects; the pending dump is released by a reset that finds the
@@ -654,14 +673,16 @@ private slots:
     // receipt was not closed, so the host must not get FINESCO.
     void leftoverXonIsNoEcho() {
         // Commands: the dump 1-4; job A: KK 5-6, the sale 7 (XOFF, no XON for
-        // 28.5 s, so job A fails), the first byte of its payment 8; job B: KK
-        // 9-10, 25F 11, its text line 12, the sale 13, the payment 14, refused.
-        CycleFixture fx({.faults = {u"xoff-stall:28500@7"_s, u"refuse@14"_s}});
+        // 28.5 s, so job A fails before its payment's T), the payment's "1"
+        // and the K that ends it 8; job B: K 9, the cancel A left owed (K k)
+        // 10-11, 25F 12, its text line 13, the sale 14, the payment 15, refused
+        // without an answer: to Velmar an answer lost after the payment ran.
+        CycleFixture fx({.faults = {u"xoff-stall:28500@7"_s, u"refuse@15"_s}});
         QVERIFY(fx.start());
         QVERIFY(fx.bringIntoService({1}));
         fx.writeJob(1, kPlain);
         QVERIFY(fx.runUntil([&] { return !fx.exists("SR_START", 1); }, 60000));
-        QCOMPARE(fx.read("SR_ERR", 1), kE504 + "\r\n");
+        QCOMPARE(fx.read("SR_ERR", 1), kE504 + "\r\n"); // the register held XOFF: no cancel sent
         fx.remove("SR_ERR", 1); // the host collects the answer
         fx.writeJob(1, CycleFixture::receipt("JOB B"));
         QVERIFY(fx.runUntil([&] { return !fx.exists("SR_START", 1); }, 60000));
@@ -674,8 +695,10 @@ private slots:
         }
         QVERIFY(paymentRefused);
         QVERIFY(fx.documents("receipt").isEmpty()); // nothing was printed
+        QCOMPARE(fx.documents("void").size(), 2);   // job A's receipt, then job B's
         QVERIFY(!fx.exists("FINESCO", 1));
-        QCOMPARE(fx.read("SR_ERR", 1), kE504 + "\r\n");
+        // An unanswered payment may have run: family 0 cannot be asked.
+        QCOMPARE(fx.read("SR_ERR", 1), kE510 + "\r\n");
     }
 
     // The same cycle over a serial line and over TCP: dump, then two jobs.
