@@ -24,11 +24,20 @@ using text::leadingNumber;
 using text::numberText;
 using text::toInt16;
 
+// Text from the host as it may stand inside a register command's quoted
+// text: a double quote would end the quoted text early and let the rest of
+// the host's text be read as commands, so it becomes an apostrophe.
+std::string hostText(std::string_view s) {
+    std::string t(s);
+    std::replace(t.begin(), t.end(), '"', '\'');
+    return t;
+}
+
 std::string inQuotes(std::string_view s) {
     std::string q;
     q.reserve(s.size() + 2);
     q.push_back('"');
-    q.append(s);
+    q.append(hostText(s));
     q.push_back('"');
     return q;
 }
@@ -320,7 +329,6 @@ SlConverter::Next SlConverter::handlePlud() {
 
     std::string description;
     if (field(",:", description)) {
-        std::replace(description.begin(), description.end(), '"', '\'');
         out_ += inQuotes(description);
     }
 
@@ -612,7 +620,7 @@ SlConverter::Next SlConverter::handleReferenceDocument(bool cancelling) {
         return refuse(std::string(keyword) + ": la data (D) del documento di riferimento deve avere 6 caratteri, non " +
                       std::to_string(date.size()));
     }
-    out_ = "\"" + date;
+    out_ = "\"" + hostText(date);
 
     std::string number;
     if (!field(",N", number)) {
@@ -632,7 +640,7 @@ SlConverter::Next SlConverter::handleReferenceDocument(bool cancelling) {
         if (issuer.size() == 11) {
             // A document of this very register leaves the serial number out.
             if (issuer != ctx_.panel.ConfiguredMatricola) {
-                out_ += issuer;
+                out_ += hostText(issuer);
             }
             out_ += "\"" + code;
         } else if (issuer == "POS" || issuer == "ND" || issuer == "VR") {

@@ -630,6 +630,7 @@ private slots:
             {214, "OE"},
             {220, "UE"},
             {'&', "e"},
+            {'"', "'"},
             // Small letters: upper-cased first, then replaced when the capital is.
             {224, "A"},
             {225, "A"},
