@@ -3,19 +3,22 @@
 //
 //   convert_bench [LINES] [--family N] [--no-lookups]
 //
-// Generates a receipt of LINES lines (default 1,000,000) that cycles through
-// every keyword path of every register family: item sales by department with
+// Converts LINES lines (default 1,000,000) as receipts of 4,000 lines each
+// (the converter refuses a receipt beyond 5,000 register commands or 1 MB),
+// one receipt file that cycles through every keyword path of every register
+// family: item sales by department with
 // whole and decimal prices and the S1/S2/S3 sale types (the department tables
 // are set up so gift and voucher lookups succeed), library sales, payments of
 // every kind, discounts and surcharges by percentage and by amount, deposits,
 // non-fiscal documents with tax codes, display, bar and QR codes, extra lines,
 // lottery codes, function keys, surcharges, credit recovery and clear. The
 // last two lines refer to and cancel an earlier document (from then on sale
-// types are ignored, so they close the file). The same receipt cut to 1/4
-// and 1/2 of its lines shows whether the time grows linearly.
+// types are ignored, so they close the receipt). Converting 1/4 and 1/2 of
+// the lines shows whether the time grows linearly.
 //
-// Each file is converted by SlConverter with the real qarn_slm1 loaded from
-// this program's folder, three times per family; the median is reported.
+// The receipt is converted by SlConverter with the real qarn_slm1 loaded from
+// this program's folder, again and again up to the number of lines, three
+// times per family; the median is reported.
 // --no-lookups leaves the two gift and voucher lines (S3, S2) out of the
 // cycle, to show what the department table lookups cost.
 
@@ -40,6 +43,9 @@
 using namespace velmar;
 
 namespace {
+
+// Lines per receipt: within the converter's limits in every family.
+constexpr long kReceiptLines = 4000;
 
 // One cycle of the receipt. Lines a family does not translate are dropped or
 // go to the library, as in a real job; none is refused in any family.
@@ -216,23 +222,26 @@ int main(int argc, char** argv) {
         fail(QStringLiteral("cannot write the tables in %1").arg(dataDir));
     }
 
-    // The whole receipt and its first quarter and half.
-    const std::array<long, 3> sizes = {lines / 4, lines / 2, lines};
-    std::array<QString, 3> files;
-    std::array<qint64, 3> bytes{};
+    // One receipt within the converter's limits, converted as many times as
+    // a quarter, a half and all of the lines take.
+    const long perReceipt = std::min(lines, kReceiptLines);
     const std::vector<const char*> lineCycle = cycle(lookups);
-    for (std::size_t s = 0; s < sizes.size(); ++s) {
-        files[s] = dir.filePath(QStringLiteral("SR_DATI_%1.001").arg(sizes[s]));
-        const QByteArray r = receipt(sizes[s], lineCycle);
-        bytes[s] = r.size();
-        if (!writeFile(files[s], r)) {
-            fail(QStringLiteral("cannot write %1").arg(files[s]));
-        }
+    const QString file = dir.filePath(QStringLiteral("SR_DATI.001"));
+    const QByteArray r = receipt(perReceipt, lineCycle);
+    if (!writeFile(file, r)) {
+        fail(QStringLiteral("cannot write %1").arg(file));
     }
+    std::array<long, 3> receipts{};
+    const std::array<long, 3> parts = {4, 2, 1};
+    for (std::size_t s = 0; s < receipts.size(); ++s) {
+        receipts[s] = std::max(1L, lines / parts[s] / perReceipt);
+    }
+    lines = receipts[2] * perReceipt;
+    const double megabytes = static_cast<double>(r.size()) * static_cast<double>(receipts[2]) / 1e6;
 
-    std::printf(
-        "convert_bench: %ld lines (%.1f MB), %zu distinct lines per cycle, median of 3 runs\n",
-        lines, static_cast<double>(bytes[2]) / 1e6, lineCycle.size());
+    std::printf("convert_bench: %ld lines (%.1f MB) as %ld receipts of %ld lines, %zu distinct "
+                "lines per cycle, median of 3 runs\n",
+                lines, megabytes, receipts[2], perReceipt, lineCycle.size());
     std::printf("library: %s\n\n", qPrintable(library.filePath()));
     std::printf("%-6s %-24s %9s %9s %9s %12s %8s %8s %8s\n", "family", "name", "1/4 (s)", "1/2 (s)",
                 "1/1 (s)", "lines/s", "MB/s", "1/2:1/4", "1/1:1/2");
@@ -248,23 +257,24 @@ int main(int argc, char** argv) {
         DepartmentTables tables(ui);
         tables.setDataDirectory(dataDir);
         LinkState link;
-        RecordingProgramExit programExit;
         const std::int16_t channel = 1;
-        SlConverter converter({panel, tables, library, link, ui, programExit, dataDir, channel});
+        SlConverter converter({panel, tables, library, link, ui, dataDir, channel});
 
         std::array<double, 3> seconds{};
-        for (std::size_t s = 0; s < sizes.size(); ++s) {
+        for (std::size_t s = 0; s < receipts.size(); ++s) {
             std::array<double, 3> runs{};
             for (double& run : runs) {
                 QElapsedTimer timer;
                 timer.start();
-                const std::int16_t result = converter.ConvertSlFile(files[s]);
-                run = static_cast<double>(timer.nsecsElapsed()) / 1e9;
-                if (result != 0 || converter.lastOutcome() != ConversionOutcome::Converted) {
-                    fail(QStringLiteral("family %1: not converted: %2")
-                             .arg(family)
-                             .arg(converter.lastReason()));
+                for (long k = 0; k < receipts[s]; ++k) {
+                    const std::int16_t result = converter.ConvertSlFile(file);
+                    if (result != 0 || converter.lastOutcome() != ConversionOutcome::Converted) {
+                        fail(QStringLiteral("family %1: not converted: %2")
+                                 .arg(family)
+                                 .arg(converter.lastReason()));
+                    }
                 }
+                run = static_cast<double>(timer.nsecsElapsed()) / 1e9;
             }
             seconds[s] = median3(runs);
         }
@@ -272,8 +282,8 @@ int main(int argc, char** argv) {
         slowest = slowest == 0 ? perSecond : std::min(slowest, perSecond);
         std::printf("%-6d %-24s %9.3f %9.3f %9.3f %12.0f %8.1f %8.2f %8.2f\n", family,
                     qPrintable(OperatorPanel::familyNames().at(family)), seconds[0], seconds[1],
-                    seconds[2], perSecond, static_cast<double>(bytes[2]) / 1e6 / seconds[2],
-                    seconds[1] / seconds[0], seconds[2] / seconds[1]);
+                    seconds[2], perSecond, megabytes / seconds[2], seconds[1] / seconds[0],
+                    seconds[2] / seconds[1]);
         std::fflush(stdout);
     }
     std::printf("\nslowest family: %.0f lines/s\n", slowest);

@@ -2,7 +2,7 @@
 # Quick start (2): installs what is missing, builds, and runs every test:
 #   - the whole suite in a normal build, warnings as errors;
 #   - the whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer;
-#   - every fuzz target for a bounded time (FUZZ_SECONDS each, default 20);
+#   - every fuzz target for a bounded time (FUZZ_SECONDS each, default 60);
 #   - the Debian package: built, installed, one receipt printed with the
 #     installed programs, removed (needs root or sudo: apt-get).
 set -euo pipefail
@@ -20,7 +20,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     ctest --test-dir "$root/build-asan" --output-on-failure -j 2
 
 echo "== fuzz targets"
-"$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-20}"
+"$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}"
 echo "== the Debian package (build-pkg/)"
 "$root/scripts/package.sh"
 if [ "$(id -u)" -eq 0 ]; then

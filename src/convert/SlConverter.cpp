@@ -12,10 +12,24 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <optional>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace velmar {
+
+// The link counts payment lines in 16 bits; a receipt within the limit
+// cannot pass that count.
+static_assert(SlConverter::kMaxCommands <
+              static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max()));
 
 namespace {
 
@@ -24,11 +38,20 @@ using text::leadingNumber;
 using text::numberText;
 using text::toInt16;
 
+// Text from the host as it may stand inside a register command's quoted
+// text: a double quote would end the quoted text early and let the rest of
+// the host's text be read as commands, so it becomes an apostrophe.
+std::string hostText(std::string_view s) {
+    std::string t(s);
+    std::replace(t.begin(), t.end(), '"', '\'');
+    return t;
+}
+
 std::string inQuotes(std::string_view s) {
     std::string q;
     q.reserve(s.size() + 2);
     q.push_back('"');
-    q.append(s);
+    q.append(hostText(s));
     q.push_back('"');
     return q;
 }
@@ -44,15 +67,141 @@ std::string fourDigits(double v) {
     return r < 0 ? "-" + digits : digits;
 }
 
+// A line as the log shows it: control bytes as "?", long lines cut.
 QString forPeople(std::string_view bytes) {
-    QString s = cp1252::decode(bytes);
+    std::string shown(bytes.substr(0, 200));
+    for (char& c : shown) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F) {
+            c = '?';
+        }
+    }
+    QString s = cp1252::decode(shown);
     if (s.size() > 80) {
         s = s.left(77) + QLatin1String("...");
     }
     return s;
 }
 
+// The first byte of the line that no receipt line may hold: the C0 control
+// bytes but the tab, and DEL. A line end never reaches here.
+std::optional<unsigned char> controlByte(std::string_view line) {
+    for (char c : line) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b < 0x20 && b != '\t') || b == 0x7F) {
+            return b;
+        }
+    }
+    return std::nullopt;
+}
+
+// Creates the file a READ line names empty, or empties it. False, with why in
+// `notPlain`, when the name is taken by something else than a plain file of
+// its own (a link, a device, a pipe): it is left alone. Throws Fault 75 for a
+// folder or a file that cannot be created, Fault 76 when the data directory
+// is gone.
+bool createEmptyDataFile(const QString& path, std::string& notPlain) {
+#ifdef Q_OS_WIN
+    const QFileInfo info(path);
+    if (info.isSymLink() || info.isJunction()) {
+        notPlain = "è un collegamento";
+        return false;
+    }
+    if (info.isDir()) {
+        throw Fault(faultno::FileAccess);
+    }
+    QFile data(path);
+    if (!data.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        throw Fault(info.absoluteDir().exists() ? faultno::FileAccess : faultno::PathNotFound);
+    }
+    data.close();
+    return true;
+#else
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(native.constData(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            notPlain = "è un collegamento";
+            return false;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            throw Fault(faultno::FileAccess);
+        }
+        if (!S_ISREG(st.st_mode)) {
+            notPlain = "non è un file normale";
+            return false;
+        }
+        if (st.st_nlink > 1) {
+            notPlain = "ha più di un nome (collegamento fisso)";
+            return false;
+        }
+    }
+    // A link or a pipe put there since is neither followed nor waited for.
+    const int fd = ::open(native.constData(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (errno == ELOOP || errno == ENXIO) {
+            notPlain = errno == ELOOP ? "è un collegamento" : "non è un file normale";
+            return false;
+        }
+        if (errno == EISDIR) {
+            throw Fault(faultno::FileAccess);
+        }
+        throw Fault(QFileInfo(path).absoluteDir().exists() ? faultno::FileAccess
+                                                           : faultno::PathNotFound);
+    }
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    if (!regular) {
+        notPlain = "non è un file normale";
+        return false;
+    }
+    return true;
+#endif
+}
+
+// Velmar's own files, by the part of their name before the first dot, in
+// upper case: the channel files and the job record (any suffix), XON.txt,
+// the logs, the settings files, the table files (and their copies), the
+// programs, the conversion library and the manual.
+constexpr std::string_view kDriverFileStems[] = {
+    "SR_START", "SR_DATI",   "SR_OUT",       "SR_ERR",     "SR_MATR",    "FINESCO",
+    "VMJOB",    "XON",       "VELMARD",      "VELMAR",     "LOGFILE",    "VMCHKCOM",
+    "VMTIMER1", "VMCHKBD",   "VMCHKSCO",     "TB-REPARTI", "TB-IVA",     "VELMAR-CONVERT",
+    "ECRSIM",   "QARN_SLM1", "LIBQARN_SLM1", "MANVELMAR",  "QARNVELMAR",
+};
+// The trace folders TRACE_YYYYMM.
+constexpr std::string_view kTraceFolderPrefix = "TRACE_";
+
 } // namespace
+
+bool SlConverter::isDriverFileName(const QString& fileName) {
+    // A Windows-style share ignores case, and blanks and dots at the end.
+    QString name = fileName.trimmed();
+    while (name.endsWith(QLatin1Char('.'))) {
+        name.chop(1);
+    }
+    name = name.trimmed().toUpper();
+    if (name.startsWith(QLatin1String(kTraceFolderPrefix.data(), kTraceFolderPrefix.size()))) {
+        return true;
+    }
+    const QString stem = name.section(QLatin1Char('.'), 0, 0);
+    return std::any_of(std::begin(kDriverFileStems), std::end(kDriverFileStems),
+                       [&stem](std::string_view s) {
+                           return stem == QLatin1String(s.data(), static_cast<qsizetype>(s.size()));
+                       });
+}
+
+void SlConverter::writeNow(std::string_view command) {
+    if (written_ == kMaxCommands) {
+        tooManyCommands_ = true;
+        refusal_ = "lo scontrino supera i " + std::to_string(kMaxCommands) +
+                   " comandi per il registratore";
+        return;
+    }
+    writer_->writeLine(command);
+    ++written_;
+}
 
 QString SlConverter::outputPath() const {
     return QDir(ctx_.dataDir).filePath(QString::fromLatin1(kOutputName));
@@ -89,10 +238,26 @@ std::int16_t SlConverter::ConvertSlFile(const QString& InputFilePath) {
     barcodeType_.clear();
     reason_.clear();
     refusal_.clear();
+    written_ = 0;
+    tooManyCommands_ = false;
 
     inputPath_ = InputFilePath;
     std::size_t lineNo = 0;
     std::string raw;
+    LineWriter out;
+    // Every way out but the end of a good receipt: the output is closed and
+    // left as written, and the link keeps no name for it.
+    const auto refused = [&](ConversionOutcome outcome, QString reason) {
+        writer_ = nullptr;
+        try {
+            out.close();
+        } catch (const Fault&) {
+            // The receipt is refused already; XON.txt is not sent.
+        }
+        outcome_ = outcome;
+        reason_ = std::move(reason);
+        return std::int16_t(1);
+    };
     try {
         if (!QFileInfo::exists(InputFilePath)) {
             ctx_.ui.message(QStringLiteral("Il file ") + InputFilePath + QStringLiteral(" non esiste"));
@@ -108,26 +273,38 @@ std::int16_t SlConverter::ConvertSlFile(const QString& InputFilePath) {
         if (QFileInfo::exists(output) && !QFile::remove(output)) {
             throw Fault(faultno::FileAccess);
         }
-        if (QFileInfo(InputFilePath).size() == 0) {
+        const qint64 size = QFileInfo(InputFilePath).size();
+        if (size == 0) {
             outcome_ = ConversionOutcome::Empty;
+            reason_ = QStringLiteral("il file %1 è vuoto").arg(QFileInfo(InputFilePath).fileName());
             return 0;
         }
 
-        LineWriter out;
         out.create(output);
         writer_ = &out;
+        const QString tooBig =
+            QStringLiteral("lo scontrino supera i %1 byte").arg(kMaxReceiptBytes);
+        if (size > kMaxReceiptBytes) {
+            return refused(ConversionOutcome::Refused, tooBig);
+        }
+        qint64 read = 0; // at least this many bytes: each line and one byte of its end
         while (in.next(raw)) {
             ++lineNo;
-            if (!convertLine(raw)) {
-                writer_ = nullptr;
-                out.close();
-                outcome_ = ConversionOutcome::Refused;
-                reason_ = QStringLiteral("riga %1 (%2): %3")
-                              .arg(lineNo)
-                              .arg(forPeople(line_.empty() ? raw : line_))
-                              .arg(QString::fromUtf8(refusal_));
-                return 1;
+            read += static_cast<qint64>(raw.size()) + 1;
+            if (read > kMaxReceiptBytes + 1) { // a file that grows while it is read
+                return refused(ConversionOutcome::Refused, tooBig);
             }
+            if (!convertLine(raw) || tooManyCommands_) {
+                return refused(ConversionOutcome::Refused,
+                               QStringLiteral("riga %1 (%2): %3")
+                                   .arg(QString::number(lineNo),
+                                        forPeople(line_.empty() ? raw : line_),
+                                        QString::fromUtf8(refusal_)));
+            }
+        }
+        if (written_ == 0) {
+            return refused(ConversionOutcome::Refused,
+                           QStringLiteral("lo scontrino non dà alcun comando per il registratore"));
         }
         writer_ = nullptr;
         out.close();
@@ -135,38 +312,27 @@ std::int16_t SlConverter::ConvertSlFile(const QString& InputFilePath) {
         outcome_ = ConversionOutcome::Converted;
         return 0;
     } catch (const Fault& fault) {
-        writer_ = nullptr;
-        const QString description = QString::fromUtf8(fault.description());
-        ctx_.ui.message(QStringLiteral("Errore Conv = ") + description);
-        outcome_ = ConversionOutcome::Failed;
-        reason_ = lineNo > 0 ? QStringLiteral("riga %1 (%2): %3 (errore %4)")
-                                   .arg(lineNo)
-                                   .arg(forPeople(raw))
-                                   .arg(description)
-                                   .arg(fault.number())
-                             : QStringLiteral("%1 (errore %2)").arg(description).arg(fault.number());
-        ctx_.exit.endProgram(QStringLiteral("Errore Conv = ") + description);
-        return 1;
+        // One pass of arg(): the line itself may hold "%1".
+        const QString what =
+            QStringLiteral("Errore Conv = %1 (errore %2)")
+                .arg(QString::fromUtf8(fault.description()), QString::number(fault.number()));
+        return refused(ConversionOutcome::Failed,
+                       lineNo > 0 ? QStringLiteral("riga %1 (%2): %3")
+                                        .arg(QString::number(lineNo), forPeople(raw), what)
+                                  : what);
     }
 }
 
 bool SlConverter::convertLine(const std::string& raw) {
     line_.clear();
+    if (const std::optional<unsigned char> b = controlByte(raw)) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%02X", *b);
+        refusal_ = std::string("la riga contiene il carattere di controllo ") + hex;
+        return false;
+    }
     if (text::startsWithNoCase(raw, "READ")) {
-        QFile data(GetDataReceivedPath(raw));
-        // The receipt and XON.txt are open while the conversion runs: a READ
-        // line naming either must not truncate it.
-        const QString named = QFileInfo(data.fileName()).absoluteFilePath();
-        if (named == QFileInfo(outputPath()).absoluteFilePath() ||
-            named == QFileInfo(inputPath_).absoluteFilePath()) {
-            throw Fault(faultno::FileAlreadyOpen);
-        }
-        if (!data.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            throw Fault(QFileInfo(data.fileName()).absoluteDir().exists() ? faultno::FileAccess
-                                                                           : faultno::PathNotFound);
-        }
-        data.close();
-        return true;
+        return createReadFile(raw);
     }
 
     line_ = NormalizeSlLine(raw, ctx_.panel.maxDescrLen());
@@ -206,14 +372,43 @@ bool SlConverter::convertLine(const std::string& raw) {
             applyDepositFix(out_, variant_);
         }
     }
-    if (isPaymentLine(out_)) {
-        if (ctx_.link.TotalLinesLeft == std::numeric_limits<std::int16_t>::max()) {
-            throw Fault(faultno::Overflow); // the count is 16 bits
-        }
-        ++ctx_.link.TotalLinesLeft;
-    }
     if (!out_.empty()) {
         writeNow(out_);
+        if (!tooManyCommands_ && isPaymentLine(out_)) {
+            ++ctx_.link.TotalLinesLeft;
+        }
+    }
+    return true;
+}
+
+bool SlConverter::createReadFile(const std::string& raw) {
+    std::string why;
+    const QString path = GetDataReceivedPath(raw, why);
+    if (path.isEmpty()) {
+        refusal_ = std::move(why);
+        return false;
+    }
+    // The receipt and XON.txt are open while the conversion runs.
+    const auto sameFile = [](const QFileInfo& a, const QString& b) {
+        const QFileInfo other(b);
+        if (a.exists() && other.exists()) {
+            return a.canonicalFilePath() == other.canonicalFilePath();
+        }
+        return a.absoluteFilePath() == other.absoluteFilePath();
+    };
+    const QFileInfo target(path);
+    if (sameFile(target, outputPath()) || sameFile(target, inputPath_)) {
+        throw Fault(faultno::FileAlreadyOpen);
+    }
+    const QString name = target.fileName();
+    if (isDriverFileName(name)) {
+        refusal_ = "READ: " + name.toStdString() + " è un file di Velmar";
+        return false;
+    }
+    std::string notPlain;
+    if (!createEmptyDataFile(path, notPlain)) {
+        refusal_ = "READ: " + name.toStdString() + " " + notPlain;
+        return false;
     }
     return true;
 }
@@ -320,7 +515,6 @@ SlConverter::Next SlConverter::handlePlud() {
 
     std::string description;
     if (field(",:", description)) {
-        std::replace(description.begin(), description.end(), '"', '\'');
         out_ += inQuotes(description);
     }
 
@@ -612,7 +806,7 @@ SlConverter::Next SlConverter::handleReferenceDocument(bool cancelling) {
         return refuse(std::string(keyword) + ": la data (D) del documento di riferimento deve avere 6 caratteri, non " +
                       std::to_string(date.size()));
     }
-    out_ = "\"" + date;
+    out_ = "\"" + hostText(date);
 
     std::string number;
     if (!field(",N", number)) {
@@ -632,7 +826,7 @@ SlConverter::Next SlConverter::handleReferenceDocument(bool cancelling) {
         if (issuer.size() == 11) {
             // A document of this very register leaves the serial number out.
             if (issuer != ctx_.panel.ConfiguredMatricola) {
-                out_ += issuer;
+                out_ += hostText(issuer);
             }
             out_ += "\"" + code;
         } else if (issuer == "POS" || issuer == "ND" || issuer == "VR") {
@@ -643,30 +837,35 @@ SlConverter::Next SlConverter::handleReferenceDocument(bool cancelling) {
     return Next::Count;
 }
 
-QString SlConverter::GetDataReceivedPath(std::string_view sLine) const {
+QString SlConverter::GetDataReceivedPath(std::string_view sLine, std::string& why) const {
     std::string name;
     const bool named = GetSlField(false, name, sLine, ",:") == 1;
-    const QString channelSuffix = QStringLiteral(".00") + QString::number(ctx_.iCurrentCom);
-    const QString dataDir = QDir::cleanPath(ctx_.dataDir);
-
-    QString path;
+    // A name may stand in double quotes.
+    if (name.starts_with('"')) {
+        name.erase(0, 1);
+    }
+    if (name.ends_with('"')) {
+        name.pop_back();
+    }
     if (!named || text::trimBlanks(name).empty()) {
-        path = dataDir + QStringLiteral("/DataReceived.txt");
-    } else {
-        // A name with a folder in it is a path of its own; a name without an
-        // extension takes the channel's.
-        const QString given = cp1252::decode(name);
-        const bool hasFolder = given.contains(QLatin1Char('\\')) || given.contains(QLatin1Char('/'));
-        const QString suffix = given.contains(QLatin1Char('.')) ? QString() : channelSuffix;
-        path = hasFolder ? given + suffix : dataDir + QLatin1Char('/') + given + suffix;
+        name = kDefaultReadName;
     }
-    if (path.startsWith(QLatin1Char('"'))) {
-        path.remove(0, 1);
+    // Only a plain file name of the data directory: no folder, no drive.
+    if (name.find_first_of("/\\:") != std::string::npos) {
+        why = "READ: il nome " + cp1252::decode(name).toStdString() +
+              " non è un semplice nome di file della cartella dati";
+        return {};
     }
-    if (path.endsWith(QLatin1Char('"'))) {
-        path.chop(1);
+    // A name without an extension takes the channel's.
+    QString fileName = cp1252::decode(name);
+    if (!fileName.contains(QLatin1Char('.'))) {
+        fileName += QStringLiteral(".00") + QString::number(ctx_.iCurrentCom);
     }
-    return path;
+    if (fileName == QLatin1String(".") || fileName == QLatin1String("..")) {
+        why = "READ: il nome " + fileName.toStdString() + " non è un nome di file";
+        return {};
+    }
+    return QDir::cleanPath(ctx_.dataDir) + QLatin1Char('/') + fileName;
 }
 
 } // namespace velmar

@@ -19,13 +19,13 @@ namespace velmar {
 
 // What the converter needs from the rest of the engine. The data directory
 // and the channel are read at every use: start-up and the job step own them.
+// A receipt never ends the program: whatever goes wrong refuses that receipt.
 struct ConverterContext {
     const OperatorPanel& panel;
     DepartmentTables& tables;
     ConversionLibrary& library;
     LinkState& link;
     OperatorUi& ui;
-    ProgramExit& exit;
     const QString& dataDir;
     const std::int16_t& iCurrentCom;
 };
@@ -35,21 +35,38 @@ enum class ConversionOutcome {
     Converted,    // 0: converted to the end of the input
     Empty,        // 0: the input file has 0 bytes; no XON.txt exists
     MissingInput, // 0: the input file does not exist (the operator was told)
-    Refused,      // 1: the receipt cannot be printed; lastReason() says why
-    Failed,       // 1: an unexpected fault; the program was asked to end
+    Refused,      // 1: the receipt breaks a rule of the receipt language; lastReason() says why
+    Failed,       // 1: a fault while converting (a number beyond its type, a file that cannot
+                  //    be read or created); the receipt is refused all the same
 };
 
 class SlConverter {
 public:
     static constexpr const char* kOutputName = "XON.txt";
+    // The largest receipt: far beyond any shop's receipt, and small enough
+    // that a receipt is sent in minutes, not hours. A receipt file of more
+    // bytes, or one that makes more register commands, is refused before
+    // anything is sent.
+    static constexpr qint64 kMaxReceiptBytes = 1024 * 1024;
+    static constexpr std::size_t kMaxCommands = 5000;
+    // The file a READ line without a name creates.
+    static constexpr const char* kDefaultReadName = "DataReceived.txt";
 
     explicit SlConverter(ConverterContext context) : ctx_(context) {}
 
     // 0 when converted (or when the input is missing or empty), 1 when refused.
     std::int16_t ConvertSlFile(const QString& InputFilePath);
 
-    // Path of the data file named by a READ line.
-    QString GetDataReceivedPath(std::string_view sLine) const;
+    // Path of the data file named by a READ line: always a file of the data
+    // directory. Empty, with the reason in `why`, when the line names a
+    // folder, a path or a name that is not a plain file name.
+    QString GetDataReceivedPath(std::string_view sLine, std::string& why) const;
+
+    // True when `fileName` is one of Velmar's own files or folders in the
+    // data directory or the program folder (channel files, XON.txt, logs,
+    // traces, settings, tables, the programs and the library), which a READ
+    // line may not name. Compared without regard to case.
+    static bool isDriverFileName(const QString& fileName);
 
     QString outputPath() const;
     ConversionOutcome lastOutcome() const { return outcome_; }
@@ -67,11 +84,12 @@ private:
     };
 
     bool convertLine(const std::string& raw);
+    bool createReadFile(const std::string& raw);
     Next dispatch();
     bool field(std::string_view key, std::string& value) const;
     bool atStart(std::string_view keyword) const;
     Next refuse(std::string why);
-    void writeNow(std::string_view command) { writer_->writeLine(command); }
+    void writeNow(std::string_view command);
     void documentStartRule(); // family 4: "A" before the first sale
 
     Next handleOpen();
@@ -99,6 +117,8 @@ private:
     ConverterContext ctx_;
     LineWriter* writer_ = nullptr; // XON.txt, while a conversion runs
     QString inputPath_;            // the receipt being converted
+    std::size_t written_ = 0;      // commands written to XON.txt
+    bool tooManyCommands_ = false; // one more command than kMaxCommands was asked for
 
     // Conversion state, reset at every ConvertSlFile.
     bool FirstSalePending_ = true;

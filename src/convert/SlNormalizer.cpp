@@ -72,6 +72,9 @@ constexpr ReplacementTable makeReplacements() {
     set(252, "ue");
     set(220, "UE");
     set('\t', ""); // tabs vanish from descriptions
+    // Texts stand in double quotes in register commands: a double quote of
+    // the host's would end them early, so no text keeps one.
+    set('"', "'");
     return t;
 }
 

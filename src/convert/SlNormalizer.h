@@ -1,7 +1,8 @@
 #pragma once
 // Brings a receipt line into canonical form before it is translated: keyword
 // cut to four letters and upper-cased, numeric fields reduced to digits with
-// fixed decimals, descriptions upper-cased, plain-lettered and cut to the
+// fixed decimals, descriptions upper-cased, plain-lettered (a double quote
+// becomes an apostrophe: texts end up inside double quotes) and cut to the
 // maximum description length, and a closing ";".
 
 #include <cstdint>

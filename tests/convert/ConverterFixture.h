@@ -47,12 +47,10 @@ struct ConverterFixture {
     std::int16_t iCurrentCom = 1;
     OperatorPanel panel;
     ScriptedOperatorUi ui;
-    RecordingProgramExit programExit;
     ConversionLibrary library;
     DepartmentTables tables{ui};
     LinkState link;
-    SlConverter converter{
-        ConverterContext{panel, tables, library, link, ui, programExit, dataDir, iCurrentCom}};
+    SlConverter converter{ConverterContext{panel, tables, library, link, ui, dataDir, iCurrentCom}};
 };
 
 } // namespace velmar::test

@@ -279,6 +279,12 @@ private slots:
         QTest::newRow("a line the converter refuses")
             << QStringList{} << "PLUD,:Pane,P150,N1;\r\nFOOB,X1;\r\nCASH;\r\n"_ba
             << "ERRORE DI CONVERSIONE \r\n"_ba;
+        QTest::newRow("a number beyond its field")
+            << QStringList{} << "PLUD,:Pane,P150,N1;\r\nTEND,N99999;\r\n"_ba
+            << "ERRORE DI CONVERSIONE \r\n"_ba;
+        QTest::newRow("a READ of the program's library")
+            << QStringList{} << "READ,:libqarn_slm1.so;\r\nPLUD,:Pane,P150,N1;\r\nCASH;\r\n"_ba
+            << "ERRORE DI CONVERSIONE \r\n"_ba;
     }
     void jobFails() {
         QFETCH(QStringList, ecrsimArgs);
@@ -293,6 +299,9 @@ private slots:
         QVERIFY(!rig.exists("FINESCO") && !rig.exists("SR_START"));
         QTest::qWait(500); // anything sent would reach the journal by now
         QVERIFY(rig.documents(u"receipt"_s).isEmpty());
+        // No receipt ends velmard or touches its files.
+        QCOMPARE(rig.velmard.state(), QProcess::Running);
+        QCOMPARE(rig.setting("libqarn_slm1.so"), readFile(binDir() + u"/libqarn_slm1.so"_s));
     }
 
     // The command line: help and version only, which start nothing; anything

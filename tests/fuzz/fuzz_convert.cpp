@@ -3,12 +3,20 @@
 // real qarn_slm1 loaded from the build's bin folder, and the outcome is
 // checked:
 //   - the result is 0 or 1 and matches the outcome;
-//   - Converted: XON.txt exists, every line ends with CR LF and holds no other
-//     CR or LF and is not empty, and TotalLinesLeft equals the number of
-//     written lines that end in "T" and have a digit right before a "T"
-//     (counted here, independently of the converter);
-//   - Refused: XON.txt is left well-formed as far as it was written;
-//   - Empty: no XON.txt; Failed: the program was asked to end, and only then.
+//   - Converted: XON.txt exists, holds 1 to kMaxCommands lines, every line ends
+//     with CR LF and holds no other CR or LF and is not empty, and
+//     TotalLinesLeft equals the number of written lines that end in "T" and
+//     have a digit right before a "T" (counted here, independently of the
+//     converter); the receipt is within kMaxReceiptBytes and holds no control
+//     byte but tabs and line ends;
+//   - Refused: XON.txt is left well-formed as far as it was written, with at
+//     most kMaxCommands lines;
+//   - Empty: no XON.txt; Failed: the receipt is refused all the same;
+//   - every command holds at most one quoted text (at most two double
+//     quotes), and no double quote of the host's reaches a command: the
+//     receipt with every double quote outside READ lines made an apostrophe
+//     converts to the very same result and bytes;
+//   - the receipt file and the table files are left as they were.
 //
 // Input layout: four header bytes, each read as (byte - '0') so seeds can be
 // plain text, then the receipt.
@@ -25,11 +33,13 @@
 //       254 "99999", 255 "-3", otherwise (value - 17) % 201
 //   h3  the receipt repeated up to 6: 16 kB, 7: 200 kB, 8: 1.1 MB, and at
 //       most 33000 lines (a 1 MB line when it holds no line end, more
-//       payment lines than 16 bits count when it does); other values: as
+//       commands than a receipt may hold when it does); other values: as
 //       given
 //
-// READ lines name a file to create: "/" and "\" in them are replaced by "_"
-// before the file is written, so a name can never leave the data directory.
+// READ lines name a file to create. The converter refuses names with a
+// folder in them; "/" in them is replaced by "_" all the same, so that a
+// fault of that rule can never empty a file outside the data directory of
+// the machine running the fuzzer.
 
 #include "app/OperatorPanel.h"
 #include "common/OperatorUi.h"
@@ -38,6 +48,7 @@
 #include "link/LinkState.h"
 #include "tables/DepartmentTables.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -157,9 +168,8 @@ QByteArray cutShort(const QByteArray& table, unsigned fraction) {
         static_cast<qsizetype>(table.size() * static_cast<qsizetype>(fraction) / 256));
 }
 
-// Replaces "/" and "\" in READ lines; true when the receipt has a READ line.
-bool tameReadLines(QByteArray& receipt) {
-    bool any = false;
+// Calls `fn(start, end)` for every line of the receipt.
+template <typename Fn> void forEachLine(const QByteArray& receipt, Fn fn) {
     qsizetype start = 0;
     const qsizetype n = receipt.size();
     while (start < n) {
@@ -167,18 +177,54 @@ bool tameReadLines(QByteArray& receipt) {
         while (end < n && receipt[end] != '\r' && receipt[end] != '\n') {
             ++end;
         }
-        const std::string_view line(receipt.constData() + start,
-                                    static_cast<std::size_t>(end - start));
-        if (text::startsWithNoCase(line, "READ")) {
+        fn(start, end);
+        start = end + 1;
+    }
+}
+
+bool isReadLine(const QByteArray& receipt, qsizetype start, qsizetype end) {
+    return text::startsWithNoCase(
+        std::string_view(receipt.constData() + start, static_cast<std::size_t>(end - start)),
+        "READ");
+}
+
+// The receipt with every double quote outside READ lines made an apostrophe.
+QByteArray withoutHostQuotes(QByteArray receipt) {
+    forEachLine(receipt, [&receipt](qsizetype start, qsizetype end) {
+        if (!isReadLine(receipt, start, end)) {
+            for (qsizetype i = start; i < end; ++i) {
+                if (receipt[i] == '"') {
+                    receipt[i] = '\'';
+                }
+            }
+        }
+    });
+    return receipt;
+}
+
+bool hasControlByte(const QByteArray& receipt) {
+    for (char c : receipt) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b < 0x20 && b != '\t' && b != '\r' && b != '\n') || b == 0x7F) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Replaces "/" in READ lines; true when the receipt has a READ line.
+bool tameReadLines(QByteArray& receipt) {
+    bool any = false;
+    forEachLine(receipt, [&receipt, &any](qsizetype start, qsizetype end) {
+        if (isReadLine(receipt, start, end)) {
             any = true;
             for (qsizetype i = start; i < end; ++i) {
-                if (receipt[i] == '/' || receipt[i] == '\\') {
+                if (receipt[i] == '/') {
                     receipt[i] = '_';
                 }
             }
         }
-        start = end + 1;
-    }
+    });
     return any;
 }
 
@@ -194,13 +240,18 @@ bool isPaymentCommand(std::string_view line) {
     return false;
 }
 
-// Checks the line structure of XON.txt; returns the number of payment lines.
-long checkOutputFile(const QString& path) {
+struct OutputFile {
+    QByteArray bytes;
+    std::size_t commands = 0;
+    long payments = 0;
+};
+
+// Checks the line structure of XON.txt and counts its commands and payment lines.
+OutputFile checkOutputFile(const QString& path) {
     QFile f(path);
     CHECK(f.open(QIODevice::ReadOnly));
-    const QByteArray bytes = f.readAll();
-    const std::string_view all(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    long payments = 0;
+    OutputFile o{f.readAll()};
+    const std::string_view all(o.bytes.constData(), static_cast<std::size_t>(o.bytes.size()));
     std::size_t pos = 0;
     while (pos < all.size()) {
         const std::size_t lf = all.find('\n', pos);
@@ -209,12 +260,19 @@ long checkOutputFile(const QString& path) {
         const std::string_view command = all.substr(pos, lf - 1 - pos);
         CHECK(!command.empty());
         CHECK(command.find('\r') == std::string_view::npos);
+        CHECK(std::count(command.begin(), command.end(), '"') <= 2);
+        ++o.commands;
         if (isPaymentCommand(command)) {
-            ++payments;
+            ++o.payments;
         }
         pos = lf + 1;
     }
-    return payments;
+    CHECK(o.commands <= SlConverter::kMaxCommands);
+    return o;
+}
+
+qint64 fileSize(const QString& name) {
+    return QFileInfo(QDir(setup->dataDir).filePath(name)).size();
 }
 
 } // namespace
@@ -322,10 +380,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     DepartmentTables tables(ui);
     tables.setDataDirectory(setup->dataDir);
     LinkState link;
-    RecordingProgramExit programExit;
     const std::int16_t channel = 1;
-    SlConverter converter(
-        {panel, tables, setup->library, link, ui, programExit, setup->dataDir, channel});
+    SlConverter converter({panel, tables, setup->library, link, ui, setup->dataDir, channel});
+    const QString departmentFile = QString::fromLatin1(DepartmentTables::kDepartmentFile);
+    const QString vatFile = QString::fromLatin1(DepartmentTables::kVatFile);
+    const qint64 departmentSize = withDepartments ? departments.size() : 0;
+    const qint64 vatSize = withVat ? vat.size() : 0;
 
     const std::int16_t result = converter.ConvertSlFile(QDir(setup->dataDir).filePath(input));
     const ConversionOutcome outcome = converter.lastOutcome();
@@ -335,20 +395,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CHECK(outcome != ConversionOutcome::MissingInput);
     CHECK((result == 1) ==
           (outcome == ConversionOutcome::Refused || outcome == ConversionOutcome::Failed));
-    CHECK(programExit.requested() == (outcome == ConversionOutcome::Failed));
     CHECK((outcome == ConversionOutcome::Empty) == receipt.isEmpty());
+    CHECK(outcome == ConversionOutcome::Converted || !converter.lastReason().isEmpty());
+    CHECK(fileSize(input) == receipt.size());
+    CHECK(fileSize(departmentFile) == departmentSize);
+    CHECK(fileSize(vatFile) == vatSize);
+    OutputFile written;
     switch (outcome) {
-    case ConversionOutcome::Converted: {
+    case ConversionOutcome::Converted:
         CHECK(QFileInfo::exists(output));
         CHECK(link.ConvertedFilePath == output);
-        const long payments = checkOutputFile(output);
-        CHECK(payments == link.TotalLinesLeft);
+        CHECK(receipt.size() <= SlConverter::kMaxReceiptBytes);
+        CHECK(!hasControlByte(receipt));
+        written = checkOutputFile(output);
+        CHECK(written.commands >= 1);
+        CHECK(written.payments == link.TotalLinesLeft);
         break;
-    }
     case ConversionOutcome::Refused:
         CHECK(QFileInfo::exists(output));
         CHECK(link.ConvertedFilePath.isEmpty());
-        checkOutputFile(output);
+        written = checkOutputFile(output);
         break;
     case ConversionOutcome::Empty:
         CHECK(!QFileInfo::exists(output));
@@ -359,6 +425,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     case ConversionOutcome::MissingInput:
         break;
+    }
+
+    // The host's double quotes count for nothing: as apostrophes they give
+    // the same commands, so none of them ended up as a double quote.
+    const QByteArray plain = withoutHostQuotes(receipt);
+    if (plain != receipt) {
+        writeFile(input, plain);
+        LinkState link2;
+        SlConverter again({panel, tables, setup->library, link2, ui, setup->dataDir, channel});
+        CHECK(again.ConvertSlFile(QDir(setup->dataDir).filePath(input)) == result);
+        CHECK(again.lastOutcome() == outcome);
+        if (outcome == ConversionOutcome::Converted || outcome == ConversionOutcome::Refused) {
+            CHECK(checkOutputFile(output).bytes == written.bytes);
+        }
     }
 
     if (hasRead) {

@@ -54,10 +54,13 @@ Options:
 The conversion library qarn_slm1 is loaded from this program's folder.
 
 Exit status:
-  0  converted (an empty file converts to nothing)
-  1  the receipt was refused; the reason is on standard error
+  0  converted
+  1  the receipt was refused (an empty file too); the reason is on standard
+     error
   2  usage error, missing input file or missing conversion library
-  3  unexpected failure ("Errore Conv = ..." on standard error)
+  3  the receipt was refused for a fault while converting it: a number
+     beyond its type, a file that cannot be read or created ("Errore Conv =
+     ..." on standard error)
 
 Example:
   printf 'PLUD,:BREAD,P150,N1;\r\nCHEQ,V150;\r\n' > receipt.txt
@@ -209,21 +212,19 @@ int main(int argc, char** argv) {
     DepartmentTables tables(ui);
     tables.setDataDirectory(dataDir);
     LinkState link;
-    RecordingProgramExit programExit;
     const std::int16_t channel = static_cast<std::int16_t>(options->channel);
-    SlConverter converter({panel, tables, library, link, ui, programExit, dataDir, channel});
+    SlConverter converter({panel, tables, library, link, ui, dataDir, channel});
 
     converter.ConvertSlFile(options->file);
     switch (converter.lastOutcome()) {
     case ConversionOutcome::MissingInput:
         return Usage;
-    case ConversionOutcome::Empty:
-        return Converted;
+    case ConversionOutcome::Empty: // the driver refuses it as well
     case ConversionOutcome::Refused:
         toStderr(QStringLiteral("velmar-convert: receipt refused, ") + converter.lastReason());
         return Refused;
     case ConversionOutcome::Failed:
-        toStderr(QStringLiteral("velmar-convert: ") + converter.lastReason());
+        toStderr(QStringLiteral("velmar-convert: receipt refused, ") + converter.lastReason());
         return Failed;
     case ConversionOutcome::Converted:
         break;

@@ -1,0 +1,14 @@
+PRNT,:x"1000H1R";
+PRNT,:x"5000H1T"@"y;
+PLUD,:Pane "buono",P150,N1;
+SALE,:Latte "fresco",N2,P120;
+DISP,N1,:Ciao "tu";
+BARC,T1,:12"34;
+QRCO,:https://x.it/"q;
+EXTL,:Punti "oro";
+LOTT,C[AB"D1234];
+BANC,:Bonifico "A",V100;
+TICK,:Pasti"1T,V100;
+DELD,D01"225,N00010002,>AB"DEF12345;
+NDCR,D010225,N00010002,>9"MEX012345;
+CASH;

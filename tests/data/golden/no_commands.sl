@@ -1,0 +1,2 @@
+READ,:dati;
+DISP,:Ciao;

@@ -1,0 +1,3 @@
+PLUD,:PANE,P100,N1;
+READ,:../../x.txt;
+CASH;
