@@ -11,10 +11,19 @@ VelmarProgram::VelmarProgram(EngineServices services, const QString& settingsFol
     : QObject(parent), engine(std::move(services)),
       settings(engine, settingsFolder.isEmpty() ? Folders::settingsFolder(engine.programFolder)
                                                 : settingsFolder),
-      cycle(engine), startup(engine, cycle, settings), handlers(engine, settings) {
+      cycle(engine), startup(engine, cycle, settings), handlers(engine, settings), monitor(engine, cycle) {
     engine.ecr.setProgramFolder(settings.folder()); // VMChkBd.txt lives with the other settings
     cycle.saveSettings = [this] { settings.SaveSettings(); };
     cycle.endProgram = [this] { emit ended(); };
+}
+
+bool VelmarProgram::start() {
+    if (!startup.Form_Load()) {
+        return false;
+    }
+    handlers.showTimerState();
+    monitor.started();
+    return true;
 }
 
 bool acquireSingleInstance(std::unique_ptr<QLockFile>& lock) {

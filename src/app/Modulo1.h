@@ -3,6 +3,7 @@
 // and the operator's handlers, and the one-instance rule that `velmar` and
 // `velmard` share.
 
+#include "app/ChannelMonitor.h"
 #include "app/Engine.h"
 #include "app/OperatorHandlers.h"
 #include "app/SettingsFiles.h"
@@ -26,9 +27,10 @@ public:
     JobCycle cycle;
     StartUp startup;
     OperatorHandlers handlers;
+    ChannelMonitor monitor;
 
     // The load sequence; false when the program must end.
-    bool start() { return startup.Form_Load(); }
+    bool start();
     // A close request: false while a transmission runs.
     bool requestClose() { return cycle.requestClose(); }
 

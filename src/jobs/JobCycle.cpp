@@ -155,6 +155,8 @@ void JobCycle::txtTimer_Change() {
 void JobCycle::FinishJob(std::int16_t code) {
     JobState& job = e_.job;
     OperatorPanel& p = e_.panel;
+    const bool ended = job.bJobRunning;
+    QByteArray written;
     if (job.bShowStatus && job.bJobRunning) {
         p.Text2.setText(QStringLiteral("VELMAR TERMINATO : ") + statusText(code));
         if (code == 0) {
@@ -170,6 +172,7 @@ void JobCycle::FinishJob(std::int16_t code) {
             const QByteArray text = errorText(code);
             if (!text.isEmpty()) {
                 e_.files.WriteErrFile(text, job.iCurrentCom);
+                written = text;
             }
             e_.files.SubKillStartFile();
         }
@@ -180,6 +183,9 @@ void JobCycle::FinishJob(std::int16_t code) {
     e_.Timer21->start();
     p.CMBFile.setEnabled(true);
     p.tray.show(TrayControl::Icon::Window, QStringLiteral("Velmar in attesa esecuzione..."));
+    if (ended) {
+        emit jobEnded(job.iCurrentCom, statusText(code), written);
+    }
 }
 
 bool JobCycle::requestClose() {

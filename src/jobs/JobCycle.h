@@ -36,6 +36,11 @@ public:
     std::function<void()> saveSettings;
     std::function<void()> endProgram;
 
+signals:
+    // A job has ended: its channel, the status text shown after "VELMAR
+    // TERMINATO : ", and what was written into SR_ERR (empty on success).
+    void jobEnded(int channel, const QString& statusText, const QByteArray& errorText);
+
 private:
     Engine& e_;
     bool heartbeat_ = false;

@@ -106,6 +106,121 @@ private slots:
         }
     }
 
+    // The window as it comes up, for the loaded ticks (null: no settings
+    // files), the link choice and the ports present: one of the two modes,
+    // whole, and the link fields as the link choice gives them. A register
+    // that answers is identified on the first poll: the other channels go out
+    // of service, the program stays in service.
+    void startUpStates_data() {
+        QTest::addColumn<QByteArray>("ticks");
+        QTest::addColumn<bool>("network");
+        QTest::addColumn<QList<int>>("missing");
+        QTest::addColumn<bool>("service");
+        QTest::addColumn<QByteArray>("afterDump"); // the ticks once a register answered; null: no register
+        QTest::newRow("0000, serial") << "0000"_ba << false << QList<int>{} << false << QByteArray();
+        QTest::newRow("0000, network") << "0000"_ba << true << QList<int>{} << false << QByteArray();
+        QTest::newRow("0000, no port") << "0000"_ba << false << QList<int>{1, 2, 3, 4} << false << QByteArray();
+        QTest::newRow("first run, COM2-COM4 missing") << QByteArray() << false << QList<int>{2, 3, 4} << true
+                                                       << "1000"_ba;
+        QTest::newRow("first run, all ports, register on COM1") << QByteArray() << false << QList<int>{}
+                                                                 << true << "1000"_ba;
+        QTest::newRow("1000, serial") << "1000"_ba << false << QList<int>{} << true << QByteArray();
+        QTest::newRow("1000, network") << "1000"_ba << true << QList<int>{} << true << QByteArray();
+        QTest::newRow("0010, port 3 missing") << "0010"_ba << false << QList<int>{3} << true << QByteArray();
+    }
+    void startUpStates() {
+        QFETCH(QByteArray, ticks);
+        QFETCH(bool, network);
+        QFETCH(QList<int>, missing);
+        QFETCH(bool, service);
+        QFETCH(QByteArray, afterDump);
+        Shown s(ticks.isNull() ? QByteArray() : ticks,
+                network ? " 5 \r\n30\r\n0\r\n1\r\n\r\n\r\n\r\n3500\r\n"_ba : QByteArray());
+        if (ticks.isNull()) {
+            QFile::remove(s.f.folder(QLatin1String(SettingsFiles::kChannels)));
+        }
+        s.f.serial.missing = QSet<int>(missing.begin(), missing.end());
+        QVERIFY(s.start());
+        const QByteArray loaded = ticks.isNull() ? "1111"_ba : ticks;
+        QCOMPARE(s.f.ticks(), loaded);
+        for (int n = 1; n <= 4; ++n) {
+            auto* box = s.find<QCheckBox>(("Check" + QByteArray::number(n)).constData());
+            QCOMPARE(box->isChecked(), loaded[n - 1] == '1');
+            QVERIFY(box->isEnabled());
+            if (missing.contains(n)) {
+                QCOMPARE(s.shown(("txtStatoEcr" + QByteArray::number(n)).constData()),
+                         box->isChecked() ? u"Porta non disponibile"_s : u"Non attivo"_s);
+            }
+        }
+        for (const char* setting : {"txtTimerVal", "cmdChgTimer", "cboAddedFunctions", "chbTrace", "OptionRS232"}) {
+            QVERIFY2(s.find<QWidget>(setting)->isEnabled() == !service, setting);
+        }
+        QCOMPARE(s.find<QPushButton>("CMBFile")->isEnabled(), service);
+        QCOMPARE(s.find<QPushButton>("AnnullaSco")->isEnabled(), service);
+        QCOMPARE(s.find<QAction>("m_Configura")->isEnabled(), !service);
+        QCOMPARE(s.f.engine.Timer21->isActive(), service);
+        QCOMPARE(s.f.engine.job.bShowStatus, service);
+        QCOMPARE(s.shown("Text3"), service ? u"Timer ON"_s : u"Timer OFF"_s);
+        QCOMPARE(s.shown("txtTimerVal"), u"1"_s); // 1 s, the interval in use
+        for (const char* field : {"TxtRemoteIP", "TcpPort", "cmdValidateIP", "cmdResetConn"}) {
+            QVERIFY2(s.find<QWidget>(field)->isEnabled() == (network && !service), field);
+        }
+        for (const char* field : {"cmbBaude", "Command1"}) {
+            QVERIFY2(s.find<QWidget>(field)->isEnabled() == (!network && !service), field);
+        }
+        if (!afterDump.isNull()) {
+            s.f.serial.answer = [](const QByteArray& written) { return QList<Reply>{{20, written}}; };
+            s.f.rt.runUntilUs(s.f.rt.nowUs() + 8'000'000);
+            QVERIFY(QFile::exists(s.f.data(u"SR_MATR.001"_s)));
+            QCOMPARE(s.f.ticks(), afterDump);
+            QVERIFY(s.find<QPushButton>("CMBFile")->isEnabled());
+            QVERIFY(!s.find<QWidget>("txtTimerVal")->isEnabled());
+            QVERIFY(s.f.engine.Timer21->isActive());
+            QCOMPARE(s.shown("txtStatoEcr1"), u"In linea"_s);
+            QVERIFY(!s.shown("txtMatricola1").isEmpty());
+        }
+    }
+
+    // Every job's end is told once: the channel's last job, its register's
+    // state, the log line, and a notice beside the tray icon for an error.
+    void jobEnd_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("shown"); // the channel's last job after its time
+        QTest::addColumn<QString>("state");
+        QTest::newRow("printed") << 0 << "TUTTO OK" << "In linea";
+        QTest::newRow("no answer") << -4 << "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr"
+                                   << "Non risponde";
+        QTest::newRow("refused") << -11 << "ERRORE DI CONVERSIONE " << "In linea";
+    }
+    void jobEnd() {
+        QFETCH(int, code);
+        QFETCH(QString, shown);
+        QFETCH(QString, state);
+        Shown s("0100");
+        QVERIFY(s.start());
+        QVERIFY(writeFile(s.f.data(u"SR_MATR.002"_s), "ABC12345\r\nStato: RT\r\n"));
+        QSignalSpy ended(&s.f.program.cycle, &JobCycle::jobEnded);
+        QSignalSpy notices(&s.f.panel.tray, &TrayControl::notified);
+        QSignalSpy notes(&s.f.program.monitor, &ChannelMonitor::note);
+        s.f.engine.job.bShowStatus = false; // a dump switched the status texts off: results still go out
+        s.f.engine.job.iCurrentCom = 2;
+        s.f.engine.job.bJobRunning = true;
+        s.f.program.cycle.FinishJob(static_cast<std::int16_t>(code));
+        s.f.program.cycle.FinishJob(0); // no job running any more: nothing to tell
+        QCOMPARE(ended.size(), 1);
+        const QByteArray error = readFile(s.f.data(u"SR_ERR.002"_s));
+        QCOMPARE(ended.first().at(2).toByteArray() + (error.isEmpty() ? "" : "\r\n"), error);
+        QCOMPARE(s.shown("txtUltimoLavoro2").section(u"  "_s, 1), shown);
+        QCOMPARE(s.shown("txtStatoEcr2"), state);
+        QCOMPARE(s.shown("txtMatricola2"), u"ABC12345"_s);
+        QCOMPARE(notices.size(), code == 0 ? 0 : 1);
+        if (code != 0) {
+            QCOMPARE(notices.first().at(1).toString(), shown);
+        }
+        QCOMPARE(notes.size(), 1);
+        QVERIFY(notes.first().first().toString().startsWith(u"COM2: VELMAR TERMINATO : "_s));
+    }
+
     // "Set timer": refused during a job; "0" is told and falls back to 1 s.
     void setTimer_data() {
         QTest::addColumn<QString>("typed");
@@ -116,7 +231,7 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::newRow("during a job") << "5" << true << "Connessione in corso, valore non accettato"
                                       << 2000 << QByteArray() << "5";
-        QTest::newRow("zero") << "0" << false << "Valore non ammesso" << 1000 << "1\r\n"_ba << "0";
+        QTest::newRow("zero") << "0" << false << "Valore non ammesso" << 1000 << "1\r\n"_ba << "1";
         QTest::newRow("milliseconds") << "500" << false << QString() << 500 << "500\r\n"_ba << "500ms";
         QTest::newRow("seconds") << "5" << false << QString() << 5000 << "5\r\n"_ba << "5";
     }
