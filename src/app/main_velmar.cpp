@@ -114,6 +114,9 @@ int main(int argc, char** argv) {
     QtSocketControl socket;
     VelmarProgram program(EngineServices{runtime, serial, socket, ui, programExit,
                                          QCoreApplication::applicationDirPath()});
+    // Every job's result, the ports missing and back: whatever the window
+    // shows or hides.
+    QObject::connect(&program.monitor, &ChannelMonitor::note, [&log](const QString& line) { log.line(line); });
     QObject::connect(&program.engine.ecr, &EcrLink::conversionRefused, [&log](const QString& reason) {
         log.line(QStringLiteral("velmar: receipt refused by the converter: ") + reason);
     });
