@@ -121,6 +121,13 @@ int main(int argc, char** argv) {
     log.line(QStringLiteral("velmard %1: data directory %2, settings in %3")
                  .arg(QLatin1String(identity::kVersionText), program.engine.job.DataDir, program.settings.folder()));
 
+    // A second velmar learns that velmard runs, without a window.
+    InstanceBeacon beacon(QStringLiteral("velmard"));
+    beacon.listen();
+    QObject::connect(&beacon, &InstanceBeacon::comeForward, &app, [&log] {
+        log.line(QStringLiteral("velmard: a second velmar was started; it was told that velmard runs"));
+    });
+
     // In network mode a dump whose reset went unanswered waits for the
     // operator's "Reset Connessione". velmard has no button: it presses it
     // when a dump has stayed pending over two checks 30 s apart (a dump takes

@@ -6,6 +6,7 @@
 #include "ProgramFixture.h"
 
 #include "app/Form1.h"
+#include "app/QtOperatorUi.h"
 #include "app/TrayIcon.h"
 #include "app/fVelmar.h"
 #include "support/frmAbout.h"
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -219,6 +221,24 @@ private slots:
         }
         QCOMPARE(notes.size(), 1);
         QVERIFY(notes.first().first().toString().startsWith(u"COM2: VELMAR TERMINATO : "_s));
+    }
+
+    // Qt's own buttons and menus speak Italian.
+    void italianStandardTexts() {
+        QVERIFY(installItalianTranslations());
+        QMessageBox box(QMessageBox::Question, u"t"_s, u"?"_s, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        QStringList buttons;
+        for (auto b : {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel}) {
+            buttons << box.button(b)->text().remove(u'&');
+        }
+        QCOMPARE(buttons, (QStringList{u"Sì"_s, u"No"_s, u"Annulla"_s}));
+        QLineEdit edit(u"testo"_s);
+        std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+        QStringList entries;
+        for (QAction* a : menu->actions()) {
+            entries << a->text().section(u'\t', 0, 0).remove(u'&');
+        }
+        QVERIFY2(entries.contains(u"Copia"_s) && entries.contains(u"Seleziona tutto"_s), qPrintable(entries.join(u'|')));
     }
 
     // "Set timer": refused during a job; "0" is told and falls back to 1 s.

@@ -288,6 +288,15 @@ private slots:
         QVERIFY(acquireSingleInstance(first));
         QVERIFY(!QDir(runtime.path()).isEmpty()); // the lock lives in the runtime folder
         QVERIFY(!acquireSingleInstance(second));
+        // The second one asks the first to come forward and learns which runs.
+        for (const QString& program : {u"velmar"_s, u"velmard"_s}) {
+            InstanceBeacon beacon(program);
+            QVERIFY(beacon.listen());
+            QSignalSpy forward(&beacon, &InstanceBeacon::comeForward);
+            QCOMPARE(InstanceBeacon::askRunning(), program);
+            QTRY_COMPARE(forward.size(), 1);
+        }
+        QCOMPARE(InstanceBeacon::askRunning(500), QString()); // none listens
         first.reset(); // once the first instance is gone, the next one may start
         QVERIFY(acquireSingleInstance(second));
         saved.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", saved);
