@@ -116,8 +116,6 @@ fVelmar::fVelmar(VelmarProgram& program, QWidget* parent)
     page->addLayout(columns, 1);
     page->addWidget(buildProgramSettings());
     setCentralWidget(central);
-    // Never smaller than what it holds: no field or button over another.
-    central->setMinimumSize(central->sizeHint());
 
     // The busy picture the tray shows while a receipt is printed.
     image1_ = named(new QLabel(central), QStringLiteral("Image1"));
@@ -342,6 +340,17 @@ void fVelmar::requestShutDown() {
     // Refused while a receipt is being sent: the window stays as it is.
     const bool done = program_.requestClose();
     shuttingDown_ = done;
+}
+
+void fVelmar::showEvent(QShowEvent* event) {
+    // Never smaller than what it holds, with every field filled in: no field
+    // or button over another.
+    const QSize need = sizeHint();
+    setMinimumSize(need);
+    if (width() < need.width() || height() < need.height()) {
+        resize(size().expandedTo(need));
+    }
+    QMainWindow::showEvent(event);
 }
 
 void fVelmar::closeEvent(QCloseEvent* event) {

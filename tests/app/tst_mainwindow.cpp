@@ -223,6 +223,31 @@ private slots:
         QVERIFY(notes.first().first().toString().startsWith(u"COM2: VELMAR TERMINATO : "_s));
     }
 
+    // The window never shrinks below what it holds, and each field shows the
+    // longest text it can hold whole.
+    void layout_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("dump state") << "Text4" << "-1 : DUMP NON ESEGUITO";
+        QTest::newRow("register state") << "txtStatoEcr2" << "Porta non disponibile";
+        QTest::newRow("status") << "Text2" << "VELMAR TERMINATO : GIORNALE ELETTR. IN ESAURIMENTO : SOSTITUIRE";
+        QTest::newRow("heartbeat") << "Text3" << "Timer OFF";
+        QTest::newRow("address") << "TxtRemoteIP" << "255.255.255.255";
+    }
+    void layout() {
+        QFETCH(QString, field);
+        QFETCH(QString, text);
+        Shown s("0000");
+        QVERIFY(s.start());
+        const QSize need = s.window.sizeHint();
+        s.window.resize(200, 150);
+        QTRY_VERIFY(s.window.width() >= need.width() && s.window.height() >= need.height());
+        auto* edit = s.find<QLineEdit>(field.toLatin1().constData());
+        edit->setText(text);
+        QVERIFY2(edit->fontMetrics().horizontalAdvance(text) <= edit->contentsRect().width() - 6,
+                 qPrintable(QString::number(edit->contentsRect().width())));
+    }
+
     // Qt's own buttons and menus speak Italian.
     void italianStandardTexts() {
         QVERIFY(installItalianTranslations());
