@@ -128,7 +128,8 @@ printf 'PLUD,:Omaggio,S3,P500,N5;\r\n' > "$prog/SR_DATI.001"
 printf '00000000\r\n' > "$prog/SR_START.001"
 wait_for "$prog/SR_ERR.001" 30
 sleep 1.5
-"$bin/grabscreen" 0 0 1280 860 "$out/notice.png" && echo "   notice.png"
+# The corner of the screen with the notice and the tray icon.
+"$bin/grabscreen" 760 700 520 160 "$out/notice.png" && echo "   notice.png"
 stop_all
 
 # Network, in configuration mode: the settings open for changes.
