@@ -100,8 +100,17 @@ void keepTogether(QTextDocument& doc) {
             QTextTableFormat format = table->format();
             if (r.height() < page * 0.9 && pageOf(doc, r.top()) != pageOf(doc, r.bottom() - 1) &&
                 format.pageBreakPolicy() == QTextFormat::PageBreak_Auto) {
-                format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
-                table->setFormat(format);
+                // A line ending in ':' just before it leads into it: both go.
+                const QTextBlock before = doc.findBlock(table->firstPosition()).previous();
+                QTextBlockFormat lead = before.blockFormat();
+                if (before.isValid() && before.text().trimmed().endsWith(QLatin1Char(':')) &&
+                    lead.pageBreakPolicy() == QTextFormat::PageBreak_Auto) {
+                    lead.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+                    QTextCursor(before).setBlockFormat(lead);
+                } else {
+                    format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+                    table->setFormat(format);
+                }
                 moved = true;
                 break;
             }
@@ -119,9 +128,17 @@ void keepTogether(QTextDocument& doc) {
             const QRectF r = layout->blockBoundingRect(b);
             const double left = page * pageOf(doc, r.top()) - r.top(); // room below the block's top
             bool breakHere = false;
-            if (format.headingLevel() > 0) {
+            // A line ending in ':' leads into the table after it.
+            const auto leadsIntoTable = [](const QTextBlock& block) {
+                return block.isValid() && block.text().trimmed().endsWith(QLatin1Char(':')) &&
+                       block.next().isValid() && QTextCursor(block.next()).currentTable() != nullptr;
+            };
+            if (format.headingLevel() > 0 || leadsIntoTable(b)) {
                 QRectF next = r;
-                const QTextBlock after = b.next();
+                QTextBlock after = b.next();
+                if (leadsIntoTable(after)) {
+                    after = after.next(); // a heading, its lead-in and the table
+                }
                 if (after.isValid()) {
                     const QRectF a = layout->blockBoundingRect(after);
                     next = a.height() > 0 ? a : next;
