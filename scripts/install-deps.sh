@@ -9,6 +9,7 @@ packages=(
     qt6-serialport-dev      # Qt SerialPort
     socat                   # pseudo-terminal pairs for the serial tests
     fonts-dejavu-core       # the manual's font (the PDF is made by the build)
+    qt6-translations-l10n   # Qt's own Italian texts for velmar's standard buttons and menus
     clang libclang-rt-14-dev # the fuzz targets (libFuzzer, sanitizers)
 )
 

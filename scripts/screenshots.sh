@@ -5,7 +5,9 @@
 #
 #   docs/screenshots/main-serial.png    channel 1 in service on a serial register
 #   docs/screenshots/main-network.png   configuration mode, network register
+#   docs/screenshots/notice.png         the tray's notice of a job that ended in error
 #   docs/screenshots/editor.png         "Configurazione Reparti IVA"
+#   docs/screenshots/editor-question.png  closing the editor with changes not saved
 #   docs/screenshots/about.png          "Informazioni su Velmar"
 #   docs/screenshots/splash.png         the splash during start-up
 #
@@ -49,6 +51,20 @@ frame_of() {
     extents="$(xprop -id "$id" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/.*= //p' | tr -d ' ')"
     [ -n "$extents" ] && IFS=, read -r left right top bottom <<< "$extents"
     echo "$((X - left)) $((Y - top)) $((WIDTH + left + right)) $((HEIGHT + top + bottom))"
+}
+
+# Saves the active window as $1, once painted.
+shoot_active() {
+    local file="$1" id
+    sleep 0.5
+    id="$(xdotool getactivewindow)"
+    for _ in $(seq 1 30); do
+        sleep 0.3
+        # shellcheck disable=SC2046
+        "$bin/grabscreen" $(frame_of "$id") "$out/$file" 2>/dev/null && { echo "   $file"; return 0; }
+    done
+    echo "screenshots: could not take $file" >&2
+    return 1
 }
 
 # Saves the window named $1 (a regular expression) as $2, once painted.
@@ -105,6 +121,15 @@ printf '00000000\r\n' > "$prog/SR_START.001"
 wait_for "$prog/FINESCO.001" 30
 sleep 0.5
 shoot '^Velmar$' main-serial.png
+
+# A receipt the converter refuses: the job ends in error, the tray tells.
+rm -f "$prog/SR_OUT.001" "$prog/FINESCO.001"
+printf 'PLUD,:Omaggio,S3,P500,N5;\r\n' > "$prog/SR_DATI.001"
+printf '00000000\r\n' > "$prog/SR_START.001"
+wait_for "$prog/SR_ERR.001" 30
+sleep 1.5
+# The corner of the screen with the notice and the tray icon.
+"$bin/grabscreen" 760 700 520 160 "$out/notice.png" && echo "   notice.png"
 stop_all
 
 # Network, in configuration mode: the settings open for changes.
@@ -121,8 +146,14 @@ sleep 0.5
 xdotool windowactivate --sync "$editor"
 xdotool key Tab Down Down Down Down
 sleep 0.3
+# Department 5 takes the third rate for gifts: Salva Reparto tells what it stored.
+xdotool key Tab Down Down Tab Tab Tab space Tab space
+sleep 0.5
 shoot 'Reparti' editor.png
+# Esc with that change not saved: the editor asks.
 xdotool key Escape
+shoot_active editor-question.png
+xdotool key alt+n  # "No": the editor closes without saving
 sleep 0.5
 xdotool windowactivate --sync "$id"
 xdotool key alt+question

@@ -18,6 +18,29 @@ OperatorHandlers::OperatorHandlers(Engine& engine, SettingsFiles& settings, QObj
     connect(&p.OptionRS232, &OptionControl::clicked, this, &OperatorHandlers::OptionRS232_Click);
     connect(&p.cmdChgTimer, &ButtonControl::clicked, this, &OperatorHandlers::cmdChgTimer_Click);
     connect(&p.CMBFile, &ButtonControl::clicked, this, &OperatorHandlers::CMBFile_Click);
+    // The link fields follow the link choice from the first moment, not only
+    // after a click on the other option.
+    p.OptionRete.value() ? OptionRete_Click() : OptionRS232_Click();
+    // Runs after the link's own tick handler, which switches the mode.
+    for (int n = 1; n <= 4; ++n) {
+        CheckControl& tick = p.check(n);
+        connect(&tick, &CheckControl::clicked, this, [this, &tick] {
+            if (tick.value() != 1 && e_.job.bDumpInProgress) {
+                // The identification of a register takes the other channels
+                // out of service; Velmar stays in service on that register.
+                e_.ecr.EnterServiceMode();
+            }
+            showTimerState();
+        });
+    }
+}
+
+void OperatorHandlers::showTimerState() {
+    if (!e_.Timer21->isActive() && !e_.job.bShowStatus) {
+        e_.panel.Text3.setText(QStringLiteral("Timer OFF"));
+    } else if (e_.panel.Text3.text() == QLatin1String("Timer OFF") || e_.panel.Text3.text().isEmpty()) {
+        e_.panel.Text3.setText(QStringLiteral("Timer ON"));
+    }
 }
 
 void OperatorHandlers::OptionRete_Click() {
@@ -86,6 +109,7 @@ void OperatorHandlers::CMBFile_Click() {
     }
     if (channel == 0) {
         e_.link.RawFileMode = false; // never left set for the host's next job
+        p.Text1.setText(QStringLiteral("TEST NON ESEGUITO: NESSUN CANALE IN SERVIZIO"));
         return;
     }
     // A host's receipt waiting on the channel is never overwritten.

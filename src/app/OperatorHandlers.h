@@ -22,6 +22,8 @@ public:
     void CMBFile_Click();     // the test print " Esegui Test"
     void trayDoubleClicked(); // shows the window with the four dump states
     void windowMinimised();   // the window goes to the tray: no status texts
+    // "Stato timer:": "Timer OFF" while the poll timer is off in configuration.
+    void showTimerState();
 
     // The user manual, manvelmar.pdf in the manual folder.
     static QString manualPath(const QString& manualFolder);

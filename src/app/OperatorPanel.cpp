@@ -69,6 +69,21 @@ TextControl& OperatorPanel::dumpStatus(int channel) {
     }
 }
 
+TextControl& OperatorPanel::ecrState(int channel) {
+    TextControl* fields[] = {&txtStatoEcr1, &txtStatoEcr2, &txtStatoEcr3, &txtStatoEcr4};
+    return *fields[channel >= 1 && channel <= 4 ? channel - 1 : 3];
+}
+
+TextControl& OperatorPanel::registration(int channel) {
+    TextControl* fields[] = {&txtMatricola1, &txtMatricola2, &txtMatricola3, &txtMatricola4};
+    return *fields[channel >= 1 && channel <= 4 ? channel - 1 : 3];
+}
+
+TextControl& OperatorPanel::lastJob(int channel) {
+    TextControl* fields[] = {&txtUltimoLavoro1, &txtUltimoLavoro2, &txtUltimoLavoro3, &txtUltimoLavoro4};
+    return *fields[channel >= 1 && channel <= 4 ? channel - 1 : 3];
+}
+
 int OperatorPanel::ecrVariant() const {
     const int index = cboAddedFunctions.listIndex();
     return index < 0 ? 0 : index;

@@ -29,6 +29,21 @@ public:
     TextControl Text5{QStringLiteral("Text5"), this};
     TextControl Text6{QStringLiteral("Text6"), this};
     TextControl Text7{QStringLiteral("Text7"), this};
+    // Per channel: the register's state ("In linea", "Porta non disponibile",
+    // ...), its registration number from SR_MATR, and the last job's time and
+    // result.
+    TextControl txtStatoEcr1{QStringLiteral("txtStatoEcr1"), this};
+    TextControl txtStatoEcr2{QStringLiteral("txtStatoEcr2"), this};
+    TextControl txtStatoEcr3{QStringLiteral("txtStatoEcr3"), this};
+    TextControl txtStatoEcr4{QStringLiteral("txtStatoEcr4"), this};
+    TextControl txtMatricola1{QStringLiteral("txtMatricola1"), this};
+    TextControl txtMatricola2{QStringLiteral("txtMatricola2"), this};
+    TextControl txtMatricola3{QStringLiteral("txtMatricola3"), this};
+    TextControl txtMatricola4{QStringLiteral("txtMatricola4"), this};
+    TextControl txtUltimoLavoro1{QStringLiteral("txtUltimoLavoro1"), this};
+    TextControl txtUltimoLavoro2{QStringLiteral("txtUltimoLavoro2"), this};
+    TextControl txtUltimoLavoro3{QStringLiteral("txtUltimoLavoro3"), this};
+    TextControl txtUltimoLavoro4{QStringLiteral("txtUltimoLavoro4"), this};
 
     // Messages: the register's messages, the program status, the heartbeat.
     TextControl Text1{QStringLiteral("Text1"), this};
@@ -85,6 +100,9 @@ public:
     CheckControl& check(int channel);
     LampControl& portLamp(int channel);
     TextControl& dumpStatus(int channel);
+    TextControl& ecrState(int channel);
+    TextControl& registration(int channel);
+    TextControl& lastJob(int channel);
 
     bool serialMode() const { return OptionRS232.value(); }
     // The selected register family, 0 to 6 (0 when nothing is selected).

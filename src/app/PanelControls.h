@@ -163,9 +163,12 @@ public:
     const QString& tip() const { return tip_; }
     void show(Icon icon, const QString& tip); // adds or modifies the icon
     void remove();                            // deletes it
+    // A notice beside the icon, for a moment (a job that ended in error).
+    void notify(const QString& title, const QString& text) { emit notified(title, text); }
 
 signals:
     void changed();
+    void notified(const QString& title, const QString& text);
 
 private:
     Icon icon_ = Icon::Window;

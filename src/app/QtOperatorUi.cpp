@@ -2,10 +2,30 @@
 
 #include "app/ProgramIdentity.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTranslator>
 
 namespace velmar {
+
+bool installItalianTranslations() {
+    static QTranslator* qtbase = nullptr;
+    if (qtbase) {
+        return true;
+    }
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QLocale(QLocale::Italian, QLocale::Italy), QStringLiteral("qtbase"),
+                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    qtbase = translator;
+    return true;
+}
 
 MsgAnswer QtOperatorUi::showMessage(const MessageBox& box) {
     if (log) {

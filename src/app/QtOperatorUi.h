@@ -7,6 +7,11 @@ class QWidget;
 
 namespace velmar {
 
+// Qt's own Italian texts (qtbase_it from Qt's translations folder): the
+// standard buttons ("Sì", "No", "Annulla") and the text fields' menus
+// ("Copia", "Seleziona tutto"). False when the translation is not installed.
+bool installItalianTranslations();
+
 class QtOperatorUi : public OperatorUi {
 public:
     // Boxes are modal to `parent` (or to the application when null).

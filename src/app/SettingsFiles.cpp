@@ -80,6 +80,7 @@ void SettingsFiles::CalculateTimer(const QString& sInput, bool SaveFile) {
     }
     if (input.empty() || v <= 0) {
         job.nPollInterval = 1000;
+        field.setText(QStringLiteral("1")); // the field shows the interval in use
     } else if (v <= 60) {
         job.nPollInterval = std::max(1, text::toInt32(v * 1000)); // seconds
         field.setText(sInput);

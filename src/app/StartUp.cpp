@@ -72,12 +72,11 @@ bool StartUp::Form_Load() {
     }
 
     settings_.loadChannelTicks();
+    // A missing port keeps its tick: the tick is the operator's choice and is
+    // saved as it is; the channel scan passes the channel over until the port
+    // is there (ChannelMonitor probes it again).
     for (int n = 1; n <= 4; ++n) {
         job.bPortAvailable[static_cast<std::size_t>(n)] = e.ecr.ProbeSerialPort(static_cast<std::int16_t>(n));
-        if (!job.bPortAvailable[static_cast<std::size_t>(n)]) {
-            p.check(n).setValue(0);
-            p.check(n).setEnabled(false);
-        }
     }
     // Stale channel files of an earlier run go; the host's receipt files stay:
     // only the register's acceptance of a receipt removes one. So does the
@@ -109,8 +108,19 @@ bool StartUp::Form_Load() {
         e.socket.setRemotePort(p.TcpPort.text().toInt());
         e.ecr.ConnectSocket(false);
     }
+    // The mode follows the loaded ticks: any tick set is service (polling,
+    // test and cancel), none is configuration (no polling).
+    e.Timer21->stop();
     e.Timer21->setInterval(job.nPollInterval);
-    e.Timer21->start();
+    bool anyTick = false;
+    for (int n = 1; n <= 4; ++n) {
+        anyTick = anyTick || p.check(n).value() == 1;
+    }
+    if (anyTick) {
+        e.ecr.EnterServiceMode();
+    } else {
+        e.ecr.EnterConfigMode();
+    }
     return true;
 }
 

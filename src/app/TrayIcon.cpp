@@ -114,6 +114,11 @@ TrayIcon::TrayIcon(TrayControl& control, QIcon windowIcon, QIcon busyIcon, QMenu
     connect(&control_, &TrayControl::changed, this, &TrayIcon::follow);
     connect(&control_, &PanelControl::visibleChanged, this, &TrayIcon::follow);
     connect(&icon_, &QSystemTrayIcon::activated, this, &TrayIcon::activate);
+    connect(&control_, &TrayControl::notified, this, [this](const QString& title, const QString& text) {
+        if (icon_.isVisible()) {
+            icon_.showMessage(title, text, QSystemTrayIcon::Warning, kNoticeMs);
+        }
+    });
     // The default entry is the popup's only: the menu bar's File menu has none.
     connect(menu_, &QMenu::aboutToHide, this, [this] { menu_->setDefaultAction(nullptr); });
     follow();

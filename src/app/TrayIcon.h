@@ -3,6 +3,7 @@
 // the program runs, the program's icon while it waits and the busy picture
 // while a receipt is printed, with the control's tip. A double click brings
 // the window back with the dump states; a right click pops up the File menu.
+// A job that ends in error shows a notice beside the icon.
 //
 // The program's pictures are drawn here too: the window and tray icon, the
 // busy picture, and the logo of the splash window.
@@ -30,6 +31,7 @@ QPixmap programLogo(int size);
 class TrayIcon : public QObject {
     Q_OBJECT
 public:
+    static constexpr int kNoticeMs = 15000; // how long a job's error notice stays
     // `menu` pops up on a right click with `defaultEntry` as its default;
     // `doubleClicked` runs on a left double click.
     TrayIcon(TrayControl& control, QIcon windowIcon, QIcon busyIcon, QMenu* menu,

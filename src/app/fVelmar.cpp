@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QFont>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -44,20 +45,35 @@ QGroupBox* frame(const char* name, const QString& title) {
     return named(new QGroupBox(title), QLatin1String(name));
 }
 
-// A text field the engine writes and the operator only reads.
-QLineEdit* shownText(TextControl& control, const QString& tip = {}, int minChars = 0) {
+// Room for `text` in a line edit: the text's width in the field's font and
+// the frame and margins around it.
+int roomFor(const QLineEdit* edit, const QString& text) {
+    return edit->fontMetrics().horizontalAdvance(text) + 16;
+}
+
+// A text field the engine writes and the operator only reads; `longest` is
+// the longest text it can hold, which it shows whole.
+QLineEdit* shownText(TextControl& control, const QString& tip = {}, const QString& longest = {}) {
     auto* edit = named(new QLineEdit, control.name(), tip);
     ui::bind(edit, control, true);
-    if (minChars > 0) {
-        edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * minChars + 12);
+    if (!longest.isEmpty()) {
+        edit->setMinimumWidth(roomFor(edit, longest));
     }
     return edit;
 }
 
-QLineEdit* typedText(TextControl& control, int minChars, const QString& tip = {}) {
+// A field whose text may be longer than the room it has: its tip shows it whole.
+QLineEdit* shownTextWithTip(TextControl& control, const QString& longest) {
+    QLineEdit* edit = shownText(control, {}, longest);
+    QObject::connect(&control, &TextControl::changed, edit, [edit](const QString& text) { edit->setToolTip(text); });
+    return edit;
+}
+
+// A field the operator types in, wide enough for `longest`.
+QLineEdit* typedText(TextControl& control, const QString& longest, const QString& tip = {}) {
     auto* edit = named(new QLineEdit, control.name(), tip);
     ui::bind(edit, control);
-    edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * minChars + 12);
+    edit->setMinimumWidth(roomFor(edit, longest));
     return edit;
 }
 
@@ -86,7 +102,6 @@ fVelmar::fVelmar(VelmarProgram& program, QWidget* parent)
     auto* columns = new QHBoxLayout;
     columns->setSpacing(10);
     auto* left = new QVBoxLayout;
-    left->addWidget(buildChannels());
     left->addWidget(buildMessages(), 1);
     left->addWidget(buildLineSpeed());
     auto* right = new QVBoxLayout;
@@ -97,6 +112,7 @@ fVelmar::fVelmar(VelmarProgram& program, QWidget* parent)
     columns->addLayout(right, 2);
     auto* page = new QVBoxLayout(central);
     page->setContentsMargins(10, 8, 10, 10);
+    page->addWidget(buildChannels());
     page->addLayout(columns, 1);
     page->addWidget(buildProgramSettings());
     setCentralWidget(central);
@@ -146,6 +162,17 @@ QGroupBox* fVelmar::buildChannels() {
     QGroupBox* box = frame("Frame1", QStringLiteral("Porte di comunicazione"));
     auto* grid = new QGridLayout(box);
     grid->setHorizontalSpacing(10);
+    const auto header = [box](const QString& text, const char* name) {
+        auto* l = named(new QLabel(text, box), QLatin1String(name));
+        QFont small = l->font();
+        small.setBold(true);
+        l->setFont(small);
+        return l;
+    };
+    grid->addWidget(header(QStringLiteral("Dump"), "lblHeadDump"), 0, 3);
+    grid->addWidget(header(QStringLiteral("Registratore"), "lblHeadEcr"), 0, 4);
+    grid->addWidget(header(QStringLiteral("Matricola"), "lblHeadMatricola"), 0, 5);
+    grid->addWidget(header(QStringLiteral("Ultimo lavoro"), "lblHeadLastJob"), 0, 6);
     for (int n = 1; n <= 4; ++n) {
         CheckControl& tick = p.check(n);
         auto* check = named(new QCheckBox, tick.name(), QStringLiteral("Abilita / disabilita COM%1").arg(n));
@@ -157,13 +184,22 @@ QGroupBox* fVelmar::buildChannels() {
         auto* label = named(new QLabel(QStringLiteral("COM %1").arg(n)), QStringLiteral("lblCom%1").arg(n));
         label->setBuddy(check);
         TextControl& dump = p.dumpStatus(n);
-        QLineEdit* state = shownText(dump, QStringLiteral("Segnala se DUMP ricevuto su COM%1").arg(n), 20);
-        grid->addWidget(check, n - 1, 0);
-        grid->addWidget(lamp, n - 1, 1);
-        grid->addWidget(label, n - 1, 2);
-        grid->addWidget(state, n - 1, 3);
+        QLineEdit* state = shownText(dump, QStringLiteral("Segnala se DUMP ricevuto su COM%1").arg(n),
+                                     QStringLiteral("-1 : DUMP NON ESEGUITO"));
+        grid->addWidget(check, n, 0);
+        grid->addWidget(lamp, n, 1);
+        grid->addWidget(label, n, 2);
+        grid->addWidget(state, n, 3);
+        grid->addWidget(shownText(p.ecrState(n), QStringLiteral("Stato del registratore su COM%1").arg(n),
+                                  QStringLiteral("Porta non disponibile")),
+                        n, 4);
+        grid->addWidget(shownText(p.registration(n), QStringLiteral("Matricola del registratore su COM%1").arg(n),
+                                  QStringLiteral("WWWWWWWWWW")),
+                        n, 5);
+        grid->addWidget(shownTextWithTip(p.lastJob(n), QStringLiteral("00:00:00  VELMAR TERMINATO : TUTTO OK")),
+                        n, 6);
     }
-    grid->setColumnStretch(3, 1);
+    grid->setColumnStretch(6, 1);
     return box;
 }
 
@@ -171,8 +207,11 @@ QGroupBox* fVelmar::buildMessages() {
     OperatorPanel& p = program_.engine.panel;
     QGroupBox* box = frame("Frame4", QStringLiteral("Messaggi"));
     auto* column = new QVBoxLayout(box);
-    column->addWidget(shownText(p.Text1, QStringLiteral("Messaggi ricevuti da ECR"), 36));
-    column->addWidget(shownText(p.Text2));
+    // The longest status text a job can leave.
+    const QString longest = QStringLiteral("VELMAR TERMINATO : GIORNALE ELETTR. IN ESAURIMENTO : SOSTITUIRE");
+    column->addWidget(shownText(p.Text1, QStringLiteral("Messaggi ricevuti da ECR"),
+                                QStringLiteral("TEST NON ESEGUITO: NESSUN CANALE IN SERVIZIO")));
+    column->addWidget(shownText(p.Text2, {}, longest));
     column->addStretch(1);
     // The test print and the cancel stay usable while the settings are locked.
     auto* actions = new QHBoxLayout;
@@ -191,12 +230,12 @@ QGroupBox* fVelmar::buildPollSettings() {
     ui::bindState(settings, p.Frame3);
     auto* row = new QHBoxLayout(settings);
     row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(typedText(p.txtTimerVal, 8, QStringLiteral("Valore del timer in secondi")), 1);
+    row->addWidget(typedText(p.txtTimerVal, QStringLiteral("60000ms"), QStringLiteral("Valore del timer in secondi")), 1);
     row->addWidget(button(p.cmdChgTimer));
     auto* grid = new QGridLayout(box);
     grid->addWidget(settings, 0, 0, 1, 2);
     grid->addWidget(named(new QLabel(QStringLiteral("Stato timer:")), QStringLiteral("lblTimerState")), 1, 0);
-    grid->addWidget(shownText(p.Text3, {}, 10), 1, 1);
+    grid->addWidget(shownText(p.Text3, {}, QStringLiteral("Timer OFF")), 1, 1);
     // The tick counter the job step reads; not for the operator's eyes.
     QLineEdit* counter = shownText(p.txtTimer);
     grid->addWidget(counter, 2, 0);
@@ -254,14 +293,14 @@ QGroupBox* fVelmar::buildLinkSettings() {
     modes->addStretch(1);
     grid->addLayout(modes, 0, 0, 1, 3);
 
-    QLineEdit* address = typedText(p.TxtRemoteIP, 15);
+    QLineEdit* address = typedText(p.TxtRemoteIP, QStringLiteral("255.255.255.255"));
     auto* addressLabel = named(new QLabel(QStringLiteral("Indirizzo IP")), QStringLiteral("lblRemoteIP"));
     addressLabel->setBuddy(address);
     grid->addWidget(addressLabel, 1, 0);
     grid->addWidget(address, 1, 1);
     grid->addWidget(button(p.cmdValidateIP), 1, 2);
 
-    QLineEdit* port = typedText(p.TcpPort, 6);
+    QLineEdit* port = typedText(p.TcpPort, QStringLiteral("65535"));
     auto* portLabel = named(new QLabel(QStringLiteral("Tcp Port")), QStringLiteral("lblTcpPort"));
     portLabel->setBuddy(port);
     grid->addWidget(portLabel, 2, 0);
@@ -283,7 +322,7 @@ QGroupBox* fVelmar::buildProgramSettings() {
     auto* grid = new QGridLayout(box);
     auto* matricolaLabel = named(new QLabel(QStringLiteral("Matricola")), QStringLiteral("lblMatricola"));
     grid->addWidget(matricolaLabel, 0, 0);
-    grid->addWidget(shownText(p.Text8, {}, 16), 0, 1, Qt::AlignLeft);
+    grid->addWidget(shownText(p.Text8, {}, QStringLiteral("WWWWWWWWWWWWWWWW")), 0, 1, Qt::AlignLeft);
     auto* pathLabel = named(new QLabel(QStringLiteral("Path Dati x Windows  7 / 8 / 10")),
                             p.lblPathVista.name());
     ui::bindState(pathLabel, p.lblPathVista);
@@ -301,6 +340,17 @@ void fVelmar::requestShutDown() {
     // Refused while a receipt is being sent: the window stays as it is.
     const bool done = program_.requestClose();
     shuttingDown_ = done;
+}
+
+void fVelmar::showEvent(QShowEvent* event) {
+    // Never smaller than what it holds, with every field filled in: no field
+    // or button over another.
+    const QSize need = sizeHint();
+    setMinimumSize(need);
+    if (width() < need.width() || height() < need.height()) {
+        resize(size().expandedTo(need));
+    }
+    QMainWindow::showEvent(event);
 }
 
 void fVelmar::closeEvent(QCloseEvent* event) {

@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
@@ -98,13 +99,34 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    std::unique_ptr<QLockFile> lock;
-    if (!acquireSingleInstance(lock)) {
-        return 0; // another Velmar runs: this one ends at once
-    }
+    // Italian throughout, Qt's own buttons and menus too, whatever the
+    // desktop's language.
+    QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
+    const bool italian = installItalianTranslations();
     QApplication::setWindowIcon(ui::programIcon());
 
+    std::unique_ptr<QLockFile> lock;
+    if (!acquireSingleInstance(lock)) {
+        // Another Velmar runs: a velmar brings its window forward; otherwise
+        // this one says what runs, and ends.
+        const QString running = InstanceBeacon::askRunning();
+        if (running == QLatin1String("velmar")) {
+            return 0;
+        }
+        QMessageBox box(QMessageBox::Information, QLatin1String(identity::kTitle),
+                        running == QLatin1String("velmard")
+                            ? QStringLiteral("Velmar è già in esecuzione come servizio (velmard), senza "
+                                             "finestra.\nPer usare la finestra fermare prima il servizio.")
+                            : QStringLiteral("Velmar è già in esecuzione."));
+        box.exec();
+        return 0;
+    }
+
     ProgramLog log(QStringLiteral("VELMAR.LOG"));
+    if (!italian) {
+        log.line(QStringLiteral("velmar: Qt's Italian translations (qtbase_it.qm) are not installed; "
+                                "standard buttons stay in English"));
+    }
     QtOperatorUi dialogs;
     dialogs.log = [&log](const QString& text) { log.line(QStringLiteral("messaggio: ") + text); };
     StartUpUi ui(dialogs);
@@ -114,6 +136,9 @@ int main(int argc, char** argv) {
     QtSocketControl socket;
     VelmarProgram program(EngineServices{runtime, serial, socket, ui, programExit,
                                          QCoreApplication::applicationDirPath()});
+    // Every job's result, the ports missing and back: whatever the window
+    // shows or hides.
+    QObject::connect(&program.monitor, &ChannelMonitor::note, [&log](const QString& line) { log.line(line); });
     QObject::connect(&program.engine.ecr, &EcrLink::conversionRefused, [&log](const QString& reason) {
         log.line(QStringLiteral("velmar: receipt refused by the converter: ") + reason);
     });
@@ -172,6 +197,18 @@ int main(int argc, char** argv) {
                  .arg(QLatin1String(identity::kVersionText), QString::number(sinceMain.elapsed()),
                       QString::number(engineMs),
                       program.engine.job.DataDir, program.settings.folder()));
+
+    // A second velmar brings this one's window forward, with the dump states.
+    InstanceBeacon beacon(QStringLiteral("velmar"));
+    if (!beacon.listen()) {
+        log.line(QStringLiteral("velmar: a second velmar will not find this one's window"));
+    }
+    QObject::connect(&beacon, &InstanceBeacon::comeForward, &app, [&program, &log] {
+        log.line(QStringLiteral("velmar: a second velmar was started; this window comes forward"));
+        program.handlers.trayDoubleClicked();
+        program.engine.panel.tray.notify(QLatin1String(identity::kTitle),
+                                         QStringLiteral("Velmar è già in esecuzione: questa è la sua finestra."));
+    });
 
     // SIGTERM and SIGINT close the program as the menu's "Termina" does:
     // after the receipt being printed, if any.

@@ -44,7 +44,8 @@ using Log = ProgramLog;
 
 // What the window would show, as log lines.
 void logPanel(OperatorPanel& p, Log& log) {
-    for (TextControl* t : {&p.Text1, &p.Text2, &p.Text4, &p.Text5, &p.Text6, &p.Text7, &p.Text8}) {
+    for (TextControl* t : {&p.Text1, &p.Text2, &p.Text4, &p.Text5, &p.Text6, &p.Text7, &p.Text8,
+                           &p.txtStatoEcr1, &p.txtStatoEcr2, &p.txtStatoEcr3, &p.txtStatoEcr4}) {
         QObject::connect(t, &TextControl::changed, [&log, t](const QString& text) {
             if (!text.isEmpty()) {
                 log.line(t->name() + QStringLiteral(": ") + text);
@@ -96,6 +97,9 @@ int main(int argc, char** argv) {
     VelmarProgram program(EngineServices{runtime, serial, socket, ui, programExit,
                                          QCoreApplication::applicationDirPath()});
     logPanel(program.engine.panel, log);
+    // Every job's result, the ports missing and back: whatever the window
+    // shows or hides.
+    QObject::connect(&program.monitor, &ChannelMonitor::note, [&log](const QString& line) { log.line(line); });
     QObject::connect(&program.engine.ecr, &EcrLink::conversionRefused, [&log](const QString& reason) {
         log.line(QStringLiteral("velmard: receipt refused by the converter: ") + reason);
     });
@@ -116,6 +120,13 @@ int main(int argc, char** argv) {
     log.openIn(program.engine.job.DataDir);
     log.line(QStringLiteral("velmard %1: data directory %2, settings in %3")
                  .arg(QLatin1String(identity::kVersionText), program.engine.job.DataDir, program.settings.folder()));
+
+    // A second velmar learns that velmard runs, without a window.
+    InstanceBeacon beacon(QStringLiteral("velmard"));
+    beacon.listen();
+    QObject::connect(&beacon, &InstanceBeacon::comeForward, &app, [&log] {
+        log.line(QStringLiteral("velmard: a second velmar was started; it was told that velmard runs"));
+    });
 
     // In network mode a dump whose reset went unanswered waits for the
     // operator's "Reset Connessione". velmard has no button: it presses it

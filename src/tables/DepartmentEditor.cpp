@@ -80,6 +80,8 @@ void DepartmentEditor::tell(const QString& text, MsgIcon icon, bool untitled, bo
 }
 
 void DepartmentEditor::load() {
+    modified_ = false;
+    lblEsito.setText(QString());
     const QDir data(tables_.dataDirectory());
     if (!QFileInfo::exists(data.filePath(QLatin1String(DepartmentTables::kDepartmentFile)))) {
         tables_.CreateDefaultReparti();
@@ -89,6 +91,7 @@ void DepartmentEditor::load() {
         tables_.CreateDefaultIva();
     }
     LoadVatList();
+    listDepartments(); // with the rates, now that the VAT table is read
     if (List1.items().isEmpty()) {
         tell(QStringLiteral("Nessun reparto da mostrare: %1 è vuoto o non leggibile")
                  .arg(QLatin1String(DepartmentTables::kDepartmentFile)),
@@ -111,6 +114,46 @@ void DepartmentEditor::LoadDepartmentList() {
         }
     }
     List1.setItems(items);
+}
+
+QString DepartmentEditor::departmentItem(int n) {
+    QString item = department(n, QStringLiteral("Descrizione")).value_or(QString());
+    QStringList notes;
+    const int v = numberIn(department(n, QStringLiteral("IdIva")).value_or(QString()));
+    if (v > 0) {
+        const auto percent = vat(v, QStringLiteral("Percentuale"));
+        notes << (percent ? QStringLiteral("IVA %1%").arg(percent->trimmed())
+                          : QStringLiteral("IVA %1 mancante").arg(v));
+    }
+    if (department(n, QStringLiteral("FlagOmaggio")) == kTrue) {
+        notes << QStringLiteral("Omaggio");
+    }
+    if (department(n, QStringLiteral("FlagBuono")) == kTrue) {
+        notes << QStringLiteral("Buono monouso");
+    }
+    if (!notes.isEmpty()) {
+        item += QStringLiteral("   [") + notes.join(QStringLiteral(", ")) + QLatin1Char(']');
+    }
+    return item;
+}
+
+void DepartmentEditor::listDepartments() {
+    const int selected = List1.listIndex();
+    QStringList items;
+    for (int n = 1; n <= List1.items().size(); ++n) {
+        items << departmentItem(n);
+    }
+    if (items != List1.items()) {
+        List1.setItems(items);
+        List1.setListIndex(selected);
+    }
+}
+
+bool DepartmentEditor::vatCodeExists(int code) {
+    // The lookup takes the code as the entry's position: the entry there must
+    // carry that code.
+    const auto id = code >= 1 ? vat(code, QStringLiteral("Id")) : std::nullopt;
+    return id && numberIn(*id) == code;
 }
 
 void DepartmentEditor::LoadVatList() {
@@ -185,6 +228,14 @@ void DepartmentEditor::StoreDataReparto_Click() {
              true, true);
         return;
     }
+    if (c != 0 && !vatCodeExists(c)) {
+        // The converter could not book a gift or voucher sale on it.
+        tell(QStringLiteral("Aliquota IVA %1 non presente in %2: scegliere l'aliquota nella lista delle Aliquote")
+                 .arg(CodiceIva.text().trimmed())
+                 .arg(QLatin1String(DepartmentTables::kVatFile)),
+             MsgIcon::Exclamation, false);
+        return;
+    }
     if (c > 0 && gift && voucher) {
         tell(QStringLiteral("Il Reparto non può essere settato per Buoni e per Omaggi"), MsgIcon::Exclamation,
              true);
@@ -226,6 +277,18 @@ void DepartmentEditor::StoreDataReparto_Click() {
     setDepartment(d, QStringLiteral("IdIva"), CodiceIva.text());
     tables_.setCurrentVatCode(static_cast<std::int16_t>(c));
     setDepartment(d, QStringLiteral("Scelto"), kTrue);
+    modified_ = true;
+    listDepartments();
+    QString flags;
+    if (department(d, QStringLiteral("FlagOmaggio")) == kTrue) {
+        flags += QStringLiteral(", omaggio");
+    }
+    if (department(d, QStringLiteral("FlagBuono")) == kTrue) {
+        flags += QStringLiteral(", buono monouso");
+    }
+    lblEsito.setText(QStringLiteral("Reparto %1 memorizzato: aliquota IVA %2%3. "
+                                    "Premere Salvataggio Tabelle per scrivere i file.")
+                         .arg(department(d, QStringLiteral("Id")).value_or(QString()), CodiceIva.text(), flags));
 }
 
 void DepartmentEditor::ClearDataReparto_Click() {
@@ -252,6 +315,11 @@ void DepartmentEditor::ClearDataReparto_Click() {
     CodiceIva.setText(QStringLiteral("0"));
     DescrizioneIva.setText(QString());
     Aliquota.setText(QString());
+    modified_ = true;
+    listDepartments();
+    lblEsito.setText(QStringLiteral("Reparto %1 ripristinato: nessuna aliquota, nessun flag. "
+                                    "Premere Salvataggio Tabelle per scrivere i file.")
+                         .arg(department(n, QStringLiteral("Id")).value_or(QString())));
 }
 
 void DepartmentEditor::Command1_Click() {
@@ -262,11 +330,32 @@ void DepartmentEditor::Command1_Click() {
     }
     FlagBuono.setValue(0);
     FlagOmaggio.setValue(0);
+    modified_ = false;
+    lblEsito.setText(QString());
     emit closeRequested();
 }
 
 void DepartmentEditor::unload() {
     tables_.discardDocuments();
+    modified_ = false;
+}
+
+bool DepartmentEditor::mayClose() {
+    if (!modified_) {
+        return true;
+    }
+    MessageBox ask{QStringLiteral("Le modifiche ai reparti non sono state salvate.\n"
+                                  "Salvarle prima di chiudere?"),
+                   {}, MsgButtons::YesNoCancel, MsgIcon::Question, MsgAnswer::Cancel};
+    switch (ui_.showMessage(ask)) {
+    case MsgAnswer::Yes:
+        Command1_Click(); // saves, then closes the window
+        return false;
+    case MsgAnswer::No:
+        return true;
+    default:
+        return false; // back to the editor
+    }
 }
 
 } // namespace velmar

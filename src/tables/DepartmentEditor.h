@@ -29,6 +29,9 @@ public:
     ButtonControl ClearDataReparto{QStringLiteral("ClearDataReparto"), QStringLiteral("Ripristina reparto"),
                                    this};
     ButtonControl Command1{QStringLiteral("Command1"), QStringLiteral("Salvataggio Tabelle"), this};
+    // What the last "Salva Reparto" or "Ripristina reparto" did, until the
+    // tables are saved.
+    TextControl lblEsito{QStringLiteral("lblEsito"), this};
 
     static QString caption() { return QStringLiteral("Configurazione Tabella Reparti Iva"); }
 
@@ -46,6 +49,18 @@ public:
     // Window unload: the documents are dropped, edits not saved are gone.
     void unload();
 
+    // Departments changed in memory since the window opened or the tables
+    // were saved.
+    bool modified() const { return modified_; }
+    // Closing the window any way but "Salvataggio Tabelle": with changes not
+    // saved, asks whether to save them. True when the window may close now;
+    // false when it stays open, or when the answer saved the tables (which
+    // closes it through closeRequested).
+    bool mayClose();
+    // The department list's entry: the description, then the department's VAT
+    // rate and flags.
+    QString departmentItem(int n);
+
 signals:
     void closeRequested();
 
@@ -58,9 +73,13 @@ private:
     void showVat(int position);
     void clearVat();
     void tell(const QString& text, MsgIcon icon, bool untitled, bool systemModal = false);
+    // Whether the VAT table's entry at position `code` carries that code.
+    bool vatCodeExists(int code);
+    void listDepartments(); // List1's entries again, the selection kept
 
     DepartmentTables& tables_;
     OperatorUi& ui_;
+    bool modified_ = false;
 };
 
 } // namespace velmar

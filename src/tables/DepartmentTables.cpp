@@ -7,6 +7,7 @@
 #include <QDomNodeList>
 #include <QDomProcessingInstruction>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QSaveFile>
 #include <QStringList>
@@ -304,10 +305,21 @@ void DepartmentTables::store(QDomDocument& doc, bool parseFailed, const char* na
                              const QString& failTitle) {
     try {
         currentFilePath_ = filePath(name);
-        writeFile(currentFilePath_, serialize(doc));
         if (parseFailed) {
+            // A table that could not be read is never written over its file:
+            // what is in memory is nothing, the file may still be mended.
             ui_.message(failText, MsgIcon::Critical, failTitle);
+            return;
         }
+        // The file as it was stays beside the new one, as NAME.bak.
+        const QString backup = currentFilePath_ + QStringLiteral(".bak");
+        if (QFileInfo(currentFilePath_).isFile()) {
+            QFile::remove(backup);
+            if (!QFile::copy(currentFilePath_, backup)) {
+                throw Fault(faultno::FileAccess);
+            }
+        }
+        writeFile(currentFilePath_, serialize(doc));
     } catch (const Fault& fault) {
         ui_.message(errorBoxText(fault, procedure));
     }

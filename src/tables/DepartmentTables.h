@@ -41,9 +41,10 @@ public:
     std::int16_t LoadReparti();
     std::int16_t LoadIva();
 
-    // Write the table's document to its file. A document whose last load
-    // failed is written all the same, then a critical box says the table
-    // could not be saved; a refused write shows the fault in a box.
+    // Write the table's document to its file, the previous file kept beside
+    // it as NAME.bak. A document whose last load failed is not written: a
+    // critical box says the table could not be saved. A refused write shows
+    // the fault in a box.
     void StoreDataReparti();
     void StoreDataIva();
 

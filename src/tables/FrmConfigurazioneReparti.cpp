@@ -32,7 +32,9 @@ QLabel* heading(const QString& text, const QString& name, QWidget* parent) {
     return l;
 }
 
-QLineEdit* field(TextControl& control, QWidget* parent, int minimumChars = 0) {
+// A field of the selected department; `readOnly` for what is shown and never
+// saved.
+QLineEdit* field(TextControl& control, QWidget* parent, int minimumChars = 0, bool readOnly = false) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(control.name());
     if (minimumChars > 0) {
@@ -41,7 +43,13 @@ QLineEdit* field(TextControl& control, QWidget* parent, int minimumChars = 0) {
                               12);
         edit->setMaximumWidth(edit->minimumWidth());
     }
-    ui::bind(edit, control);
+    ui::bind(edit, control, readOnly);
+    if (readOnly) {
+        // Looks shown, not typed in: the window's background behind it.
+        edit->setFrame(false);
+        edit->setBackgroundRole(QPalette::Window);
+        edit->setFocusPolicy(Qt::NoFocus);
+    }
     return edit;
 }
 
@@ -56,12 +64,14 @@ QPushButton* button(ButtonControl& control, QWidget* parent) {
     return b;
 }
 
-QListWidget* list(ListControl& control, std::function<void()> clicked, QWidget* parent) {
+// A list wide enough for `longest`.
+QListWidget* list(ListControl& control, const QString& longest, std::function<void()> clicked,
+                  QWidget* parent) {
     auto* l = new QListWidget(parent);
     l->setObjectName(control.name());
     l->setSelectionMode(QAbstractItemView::SingleSelection);
-    l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("Ventilazione Iva 00")) +
-                       40);
+    l->setMinimumWidth(l->fontMetrics().horizontalAdvance(longest) + 40);
+    l->setTextElideMode(Qt::ElideNone);
     ui::bind(l, control, std::move(clicked));
     return l;
 }
@@ -90,10 +100,11 @@ FrmConfigurazioneReparti::FrmConfigurazioneReparti(DepartmentTables& tables, Ope
     // The two lists side by side.
     auto* departments = new QVBoxLayout;
     departments->addWidget(heading(QStringLiteral("Lista dei Reparti"), QStringLiteral("lblListaReparti"), this));
-    departments->addWidget(list(editor_.List1, [this] { editor_.List1_Click(); }, this), 1);
+    departments->addWidget(list(editor_.List1, QStringLiteral("Reparto n. 00   [IVA 22.00%, Buono monouso]"),
+                                     [this] { editor_.List1_Click(); }, this), 1);
     auto* rates = new QVBoxLayout;
     rates->addWidget(heading(QStringLiteral(" Aliquote"), QStringLiteral("lblAliquote"), this));
-    rates->addWidget(list(editor_.List2, [this] { editor_.List2_Click(); }, this), 1);
+    rates->addWidget(list(editor_.List2, QStringLiteral("Ventilazione Iva 00"), [this] { editor_.List2_Click(); }, this), 1);
 
     // The selected department: its code and description, its VAT rate, its flags.
     auto* selected = new QFrame(this);
@@ -105,12 +116,12 @@ FrmConfigurazioneReparti::FrmConfigurazioneReparti(DepartmentTables& tables, Ope
                     0, 0, 1, 3);
     grid->addWidget(label(QStringLiteral("Reparto"), QStringLiteral("lblReparto"), selected), 1, 0);
     grid->addWidget(field(editor_.CodiceReparto, selected, 4), 1, 1);
-    grid->addWidget(field(editor_.DescrizioneReparto, selected), 1, 2);
+    grid->addWidget(field(editor_.DescrizioneReparto, selected, 0, true), 1, 2);
     grid->addWidget(label(QStringLiteral("Aliquota IVA"), QStringLiteral("lblAliquotaIva"), selected), 2, 0);
     grid->addWidget(field(editor_.CodiceIva, selected, 4), 2, 1);
-    grid->addWidget(field(editor_.DescrizioneIva, selected), 2, 2);
+    grid->addWidget(field(editor_.DescrizioneIva, selected, 0, true), 2, 2);
     grid->addWidget(label(QStringLiteral("Percentuale"), QStringLiteral("lblPercentuale"), selected), 3, 0);
-    grid->addWidget(field(editor_.Aliquota, selected, 6), 3, 1);
+    grid->addWidget(field(editor_.Aliquota, selected, 6, true), 3, 1);
 
     auto* gift = new QCheckBox(QStringLiteral("Flag Omaggio"), selected);
     gift->setObjectName(editor_.FlagOmaggio.name());
@@ -128,7 +139,13 @@ FrmConfigurazioneReparti::FrmConfigurazioneReparti(DepartmentTables& tables, Ope
     departmentButtons->addWidget(button(editor_.StoreDataReparto, selected));
     departmentButtons->addWidget(button(editor_.ClearDataReparto, selected));
     grid->addLayout(departmentButtons, 6, 0, 1, 3);
-    grid->setRowStretch(7, 1);
+    auto* outcome = new QLabel(selected);
+    outcome->setObjectName(editor_.lblEsito.name());
+    outcome->setWordWrap(true);
+    outcome->setText(editor_.lblEsito.text());
+    connect(&editor_.lblEsito, &TextControl::changed, outcome, &QLabel::setText);
+    grid->addWidget(outcome, 7, 0, 1, 3);
+    grid->setRowStretch(8, 1);
 
     auto* body = new QHBoxLayout;
     body->addLayout(departments, 1);
@@ -161,6 +178,13 @@ void FrmConfigurazioneReparti::showEvent(QShowEvent* event) {
     if (!loaded_) {
         loaded_ = true;
         editor_.load();
+    }
+}
+
+void FrmConfigurazioneReparti::reject() {
+    // The close box and Esc: changes not saved are not lost without a word.
+    if (editor_.mayClose()) {
+        QDialog::reject();
     }
 }
 

@@ -2,7 +2,8 @@
 // The department and VAT table editor window, "Configurazione Tabella Reparti
 // Iva": a modal dialog owned by the main window, bound to a DepartmentEditor
 // on the table object. Only "Salvataggio Tabelle" writes the files; closing
-// the window any other way discards the edits.
+// the window any other way discards the edits, after asking when there are
+// some.
 
 #include "tables/DepartmentEditor.h"
 
@@ -24,6 +25,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;  // window load
     void done(int result) override;               // window unload, however it closes
+    void reject() override;                       // the close box and Esc ask first
 
 private:
     DepartmentEditor editor_;

@@ -6,6 +6,7 @@
 #include "ProgramFixture.h"
 
 #include "app/Form1.h"
+#include "app/QtOperatorUi.h"
 #include "app/TrayIcon.h"
 #include "app/fVelmar.h"
 #include "support/frmAbout.h"
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -106,6 +108,164 @@ private slots:
         }
     }
 
+    // The window as it comes up, for the loaded ticks (null: no settings
+    // files), the link choice and the ports present: one of the two modes,
+    // whole, and the link fields as the link choice gives them. A register
+    // that answers is identified on the first poll: the other channels go out
+    // of service, the program stays in service.
+    void startUpStates_data() {
+        QTest::addColumn<QByteArray>("ticks");
+        QTest::addColumn<bool>("network");
+        QTest::addColumn<QList<int>>("missing");
+        QTest::addColumn<bool>("service");
+        QTest::addColumn<QByteArray>("afterDump"); // the ticks once a register answered; null: no register
+        QTest::newRow("0000, serial") << "0000"_ba << false << QList<int>{} << false << QByteArray();
+        QTest::newRow("0000, network") << "0000"_ba << true << QList<int>{} << false << QByteArray();
+        QTest::newRow("0000, no port") << "0000"_ba << false << QList<int>{1, 2, 3, 4} << false << QByteArray();
+        QTest::newRow("first run, COM2-COM4 missing") << QByteArray() << false << QList<int>{2, 3, 4} << true
+                                                       << "1000"_ba;
+        QTest::newRow("first run, all ports, register on COM1") << QByteArray() << false << QList<int>{}
+                                                                 << true << "1000"_ba;
+        QTest::newRow("1000, serial") << "1000"_ba << false << QList<int>{} << true << QByteArray();
+        QTest::newRow("1000, network") << "1000"_ba << true << QList<int>{} << true << QByteArray();
+        QTest::newRow("0010, port 3 missing") << "0010"_ba << false << QList<int>{3} << true << QByteArray();
+    }
+    void startUpStates() {
+        QFETCH(QByteArray, ticks);
+        QFETCH(bool, network);
+        QFETCH(QList<int>, missing);
+        QFETCH(bool, service);
+        QFETCH(QByteArray, afterDump);
+        Shown s(ticks.isNull() ? QByteArray() : ticks,
+                network ? " 5 \r\n30\r\n0\r\n1\r\n\r\n\r\n\r\n3500\r\n"_ba : QByteArray());
+        if (ticks.isNull()) {
+            QFile::remove(s.f.folder(QLatin1String(SettingsFiles::kChannels)));
+        }
+        s.f.serial.missing = QSet<int>(missing.begin(), missing.end());
+        QVERIFY(s.start());
+        const QByteArray loaded = ticks.isNull() ? "1111"_ba : ticks;
+        QCOMPARE(s.f.ticks(), loaded);
+        for (int n = 1; n <= 4; ++n) {
+            auto* box = s.find<QCheckBox>(("Check" + QByteArray::number(n)).constData());
+            QCOMPARE(box->isChecked(), loaded[n - 1] == '1');
+            QVERIFY(box->isEnabled());
+            if (missing.contains(n)) {
+                QCOMPARE(s.shown(("txtStatoEcr" + QByteArray::number(n)).constData()),
+                         box->isChecked() ? u"Porta non disponibile"_s : u"Non attivo"_s);
+            }
+        }
+        for (const char* setting : {"txtTimerVal", "cmdChgTimer", "cboAddedFunctions", "chbTrace", "OptionRS232"}) {
+            QVERIFY2(s.find<QWidget>(setting)->isEnabled() == !service, setting);
+        }
+        QCOMPARE(s.find<QPushButton>("CMBFile")->isEnabled(), service);
+        QCOMPARE(s.find<QPushButton>("AnnullaSco")->isEnabled(), service);
+        QCOMPARE(s.find<QAction>("m_Configura")->isEnabled(), !service);
+        QCOMPARE(s.f.engine.Timer21->isActive(), service);
+        QCOMPARE(s.f.engine.job.bShowStatus, service);
+        QCOMPARE(s.shown("Text3"), service ? u"Timer ON"_s : u"Timer OFF"_s);
+        QCOMPARE(s.shown("txtTimerVal"), u"1"_s); // 1 s, the interval in use
+        for (const char* field : {"TxtRemoteIP", "TcpPort", "cmdValidateIP", "cmdResetConn"}) {
+            QVERIFY2(s.find<QWidget>(field)->isEnabled() == (network && !service), field);
+        }
+        for (const char* field : {"cmbBaude", "Command1"}) {
+            QVERIFY2(s.find<QWidget>(field)->isEnabled() == (!network && !service), field);
+        }
+        if (!afterDump.isNull()) {
+            s.f.serial.answer = [](const QByteArray& written) { return QList<Reply>{{20, written}}; };
+            s.f.rt.runUntilUs(s.f.rt.nowUs() + 8'000'000);
+            QVERIFY(QFile::exists(s.f.data(u"SR_MATR.001"_s)));
+            QCOMPARE(s.f.ticks(), afterDump);
+            QVERIFY(s.find<QPushButton>("CMBFile")->isEnabled());
+            QVERIFY(!s.find<QWidget>("txtTimerVal")->isEnabled());
+            QVERIFY(s.f.engine.Timer21->isActive());
+            QCOMPARE(s.shown("txtStatoEcr1"), u"In linea"_s);
+            QVERIFY(!s.shown("txtMatricola1").isEmpty());
+        }
+    }
+
+    // Every job's end is told once: the channel's last job, its register's
+    // state, the log line, and a notice beside the tray icon for an error.
+    void jobEnd_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("shown"); // the channel's last job after its time
+        QTest::addColumn<QString>("state");
+        QTest::newRow("printed") << 0 << "TUTTO OK" << "In linea";
+        QTest::newRow("no answer") << -4 << "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr"
+                                   << "Non risponde";
+        QTest::newRow("refused") << -11 << "ERRORE DI CONVERSIONE " << "In linea";
+    }
+    void jobEnd() {
+        QFETCH(int, code);
+        QFETCH(QString, shown);
+        QFETCH(QString, state);
+        Shown s("0100");
+        QVERIFY(s.start());
+        QVERIFY(writeFile(s.f.data(u"SR_MATR.002"_s), "ABC12345\r\nStato: RT\r\n"));
+        QSignalSpy ended(&s.f.program.cycle, &JobCycle::jobEnded);
+        QSignalSpy notices(&s.f.panel.tray, &TrayControl::notified);
+        QSignalSpy notes(&s.f.program.monitor, &ChannelMonitor::note);
+        s.f.engine.job.bShowStatus = false; // a dump switched the status texts off: results still go out
+        s.f.engine.job.iCurrentCom = 2;
+        s.f.engine.job.bJobRunning = true;
+        s.f.program.cycle.FinishJob(static_cast<std::int16_t>(code));
+        s.f.program.cycle.FinishJob(0); // no job running any more: nothing to tell
+        QCOMPARE(ended.size(), 1);
+        const QByteArray error = readFile(s.f.data(u"SR_ERR.002"_s));
+        QCOMPARE(ended.first().at(2).toByteArray() + (error.isEmpty() ? "" : "\r\n"), error);
+        QCOMPARE(s.shown("txtUltimoLavoro2").section(u"  "_s, 1), shown);
+        QCOMPARE(s.shown("txtStatoEcr2"), state);
+        QCOMPARE(s.shown("txtMatricola2"), u"ABC12345"_s);
+        QCOMPARE(notices.size(), code == 0 ? 0 : 1);
+        if (code != 0) {
+            QCOMPARE(notices.first().at(1).toString(), shown);
+        }
+        QCOMPARE(notes.size(), 1);
+        QVERIFY(notes.first().first().toString().startsWith(u"COM2: VELMAR TERMINATO : "_s));
+    }
+
+    // The window never shrinks below what it holds, and each field shows the
+    // longest text it can hold whole.
+    void layout_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("dump state") << "Text4" << "-1 : DUMP NON ESEGUITO";
+        QTest::newRow("register state") << "txtStatoEcr2" << "Porta non disponibile";
+        QTest::newRow("status") << "Text2" << "VELMAR TERMINATO : GIORNALE ELETTR. IN ESAURIMENTO : SOSTITUIRE";
+        QTest::newRow("heartbeat") << "Text3" << "Timer OFF";
+        QTest::newRow("address") << "TxtRemoteIP" << "255.255.255.255";
+    }
+    void layout() {
+        QFETCH(QString, field);
+        QFETCH(QString, text);
+        Shown s("0000");
+        QVERIFY(s.start());
+        const QSize need = s.window.sizeHint();
+        s.window.resize(200, 150);
+        QTRY_VERIFY(s.window.width() >= need.width() && s.window.height() >= need.height());
+        auto* edit = s.find<QLineEdit>(field.toLatin1().constData());
+        edit->setText(text);
+        QVERIFY2(edit->fontMetrics().horizontalAdvance(text) <= edit->contentsRect().width() - 6,
+                 qPrintable(QString::number(edit->contentsRect().width())));
+    }
+
+    // Qt's own buttons and menus speak Italian.
+    void italianStandardTexts() {
+        QVERIFY(installItalianTranslations());
+        QMessageBox box(QMessageBox::Question, u"t"_s, u"?"_s, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        QStringList buttons;
+        for (auto b : {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel}) {
+            buttons << box.button(b)->text().remove(u'&');
+        }
+        QCOMPARE(buttons, (QStringList{u"Sì"_s, u"No"_s, u"Annulla"_s}));
+        QLineEdit edit(u"testo"_s);
+        std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+        QStringList entries;
+        for (QAction* a : menu->actions()) {
+            entries << a->text().section(u'\t', 0, 0).remove(u'&');
+        }
+        QVERIFY2(entries.contains(u"Copia"_s) && entries.contains(u"Seleziona tutto"_s), qPrintable(entries.join(u'|')));
+    }
+
     // "Set timer": refused during a job; "0" is told and falls back to 1 s.
     void setTimer_data() {
         QTest::addColumn<QString>("typed");
@@ -116,7 +276,7 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::newRow("during a job") << "5" << true << "Connessione in corso, valore non accettato"
                                       << 2000 << QByteArray() << "5";
-        QTest::newRow("zero") << "0" << false << "Valore non ammesso" << 1000 << "1\r\n"_ba << "0";
+        QTest::newRow("zero") << "0" << false << "Valore non ammesso" << 1000 << "1\r\n"_ba << "1";
         QTest::newRow("milliseconds") << "500" << false << QString() << 500 << "500\r\n"_ba << "500ms";
         QTest::newRow("seconds") << "5" << false << QString() << 5000 << "5\r\n"_ba << "5";
     }

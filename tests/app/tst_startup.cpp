@@ -11,6 +11,7 @@
 
 #include <QFileInfo>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace velmar;
@@ -126,26 +127,24 @@ private slots:
     }
 
     // What the load leaves, for several channel set-ups. Ticks come from the
-    // file, then the probe of each port: an unavailable port clears and
-    // disables its tick and keeps its files; elsewhere only the host's receipt
-    // file stays. A tick that changes acts as the operator's click: the last
-    // change decides the mode.
+    // file and stay as the operator chose them; a missing port keeps its tick
+    // and its files, its lamp is red, the log says so, and the port is probed
+    // again every 30 s; elsewhere only the host's receipt file stays. Any tick
+    // set is service mode (polling), none is configuration (no polling).
     void afterLoad_data() {
         QTest::addColumn<QByteArray>("ticksFile");
         QTest::addColumn<QList<int>>("missing");
-        QTest::addColumn<QByteArray>("ticks");
         QTest::addColumn<bool>("service");
-        QTest::newRow("all ticked") << "1111"_ba << QList<int>{} << "1111"_ba << true;
-        QTest::newRow("none ticked") << "0000"_ba << QList<int>{} << "0000"_ba << false;
-        QTest::newRow("1010, port 3 missing") << "1010"_ba << QList<int>{3} << "1000"_ba << false;
-        QTest::newRow("1100, port 3 missing") << "1100"_ba << QList<int>{3} << "1100"_ba << true;
-        QTest::newRow("no port at all")
-            << "1111"_ba << QList<int>{1, 2, 3, 4} << "0000"_ba << false;
+        QTest::newRow("all ticked") << "1111"_ba << QList<int>{} << true;
+        QTest::newRow("none ticked") << "0000"_ba << QList<int>{} << false;
+        QTest::newRow("1010, port 3 missing") << "1010"_ba << QList<int>{3} << true;
+        QTest::newRow("0100, port 2 missing") << "0100"_ba << QList<int>{2} << true;
+        QTest::newRow("0000, port 4 missing") << "0000"_ba << QList<int>{4} << false;
+        QTest::newRow("no port at all") << "1111"_ba << QList<int>{1, 2, 3, 4} << true;
     }
     void afterLoad() {
         QFETCH(QByteArray, ticksFile);
         QFETCH(QList<int>, missing);
-        QFETCH(QByteArray, ticks);
         QFETCH(bool, service);
         ProgramFixture f;
         f.setting(SettingsFiles::kChannels, ticksFile + "\r\n");
@@ -155,21 +154,26 @@ private slots:
         job.bJobRunning = job.bDumpInProgress = job.bShowStatus = true;
         job.iSettleTicks = 2;
         job.iTickCount = 77;
+        QSignalSpy notes(&f.program.monitor, &ChannelMonitor::note);
         QVERIFY(f.start());
 
-        QCOMPARE(f.ticks(), ticks);
-        const LampControl* lamps[] = {&f.panel.Shape1, &f.panel.Shape2, &f.panel.Shape4,
-                                      &f.panel.Shape5};
+        QCOMPARE(f.ticks(), ticksFile);
+        QStringList told;
         for (int n = 1; n <= 4; ++n) {
             const bool port = !missing.contains(n);
             QCOMPARE(job.bPortAvailable[static_cast<std::size_t>(n)], port);
-            QCOMPARE(f.panel.check(n).enabled(), port);
-            QCOMPARE(lamps[n - 1]->fillColor() == LampControl::kGreen, port);
+            QVERIFY(f.panel.check(n).enabled()); // the operator may still untick it
+            QCOMPARE(f.panel.portLamp(n).fillColor(), port ? LampControl::kGreen : LampControl::kRed);
             QVERIFY(job.bDumpConf[static_cast<std::size_t>(n)]);
             for (const char* base : kChannelBases) {
                 const QString file = ChannelFiles::name(base, n);
                 const bool kept = !port || QLatin1String(base) == QLatin1String("SR_DATI");
                 QVERIFY2(QFile::exists(f.data(file)) == kept, qPrintable(file));
+            }
+            if (!port) {
+                QCOMPARE(f.panel.ecrState(n).text(), ticksFile[n - 1] == '1' ? u"Porta non disponibile"_s
+                                                                             : u"Non attivo"_s);
+                told << u"COM%1: porta non disponibile"_s.arg(n);
             }
         }
         QCOMPARE(job.bShowStatus, service);
@@ -178,13 +182,39 @@ private slots:
         QVERIFY(job.iSettleTicks == 0 && job.iTickCount == 0);
         QVERIFY(f.panel.tray.visible() && f.panel.tray.icon() == TrayControl::Icon::Window);
         QCOMPARE(f.panel.tray.tip(), u"Velmar in attesa esecuzione..."_s);
-        // The poll timer is armed either way; its first tick comes one interval later.
+        // In service the first poll comes one interval later; in
+        // configuration none comes.
         int polls = 0;
         QObject::connect(&f.engine, &Engine::pollTick, [&polls] { ++polls; });
         f.rt.runUntilUs(999'000);
         QCOMPARE(polls, 0);
         f.rt.runUntilUs(1'000'000);
-        QCOMPARE(polls, 1);
+        QCOMPARE(polls, service ? 1 : 0);
+        QStringList lines;
+        for (const QList<QVariant>& note : notes) {
+            lines << note.first().toString().section(u" ("_s, 0, 0);
+        }
+        QCOMPARE(lines, told);
+
+        // The ports come back: within 30 s of idle time each is probed again,
+        // taken into the scan without a stale registration file, and logged.
+        f.engine.ecr.EnterConfigMode(); // no dumps meanwhile
+        f.serial.missing.clear();
+        notes.clear();
+        for (int n : missing) {
+            QVERIFY(writeFile(f.data(ChannelFiles::name("SR_MATR", n)), "OLD\r\n"));
+        }
+        f.rt.runUntilUs(31'000'000);
+        QCOMPARE(notes.size(), missing.size());
+        for (int n : missing) {
+            QVERIFY(job.bPortAvailable[static_cast<std::size_t>(n)]);
+            QCOMPARE(f.panel.portLamp(n).fillColor(), LampControl::kGreen);
+            QVERIFY(!QFile::exists(f.data(ChannelFiles::name("SR_MATR", n))));
+            QVERIFY(notes.takeFirst().first().toString().startsWith(u"COM%1: porta di nuovo disponibile"_s.arg(n)));
+        }
+        // Closing saves the ticks the operator chose, missing port or not.
+        QVERIFY(f.program.requestClose());
+        QCOMPARE(f.saved(SettingsFiles::kChannels), ticksFile + "\r\n");
     }
 
     // A portable copy keeps its files beside itself; the package's program
@@ -258,6 +288,15 @@ private slots:
         QVERIFY(acquireSingleInstance(first));
         QVERIFY(!QDir(runtime.path()).isEmpty()); // the lock lives in the runtime folder
         QVERIFY(!acquireSingleInstance(second));
+        // The second one asks the first to come forward and learns which runs.
+        for (const QString& program : {u"velmar"_s, u"velmard"_s}) {
+            InstanceBeacon beacon(program);
+            QVERIFY(beacon.listen());
+            QSignalSpy forward(&beacon, &InstanceBeacon::comeForward);
+            QCOMPARE(InstanceBeacon::askRunning(), program);
+            QTRY_COMPARE(forward.size(), 1);
+        }
+        QCOMPARE(InstanceBeacon::askRunning(500), QString()); // none listens
         first.reset(); // once the first instance is gone, the next one may start
         QVERIFY(acquireSingleInstance(second));
         saved.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", saved);
@@ -340,8 +379,8 @@ private slots:
         QTest::newRow("5: seconds") << "5" << 5000 << "5 5";
         QTest::newRow("500: milliseconds") << "500" << 500 << "500ms 500";
         QTest::newRow("75: 60 s") << "75" << 60000 << "60 60";
-        QTest::newRow("0: field unchanged") << "0" << 1000 << "7 1";
-        QTest::newRow("empty: field unchanged") << "" << 1000 << "7 1";
+        QTest::newRow("0: the field shows 1 s") << "0" << 1000 << "1 1";
+        QTest::newRow("empty: the field shows 1 s") << "" << 1000 << "1 1";
         QTest::newRow("1.5: saved 1.5") << "1.5" << 1500 << "1.5 1.5";
         QTest::newRow("just above 60") << "60.5" << 60000 << "60 60";
         QTest::newRow("just below 100") << "99.9" << 60000 << "60 60";

@@ -130,7 +130,7 @@ struct Fixture {
 
     TextControl* text(const QString& name) {
         for (TextControl* t : {&editor.CodiceReparto, &editor.DescrizioneReparto, &editor.CodiceIva,
-                               &editor.DescrizioneIva, &editor.Aliquota}) {
+                               &editor.DescrizioneIva, &editor.Aliquota, &editor.lblEsito}) {
             if (t->name() == name) {
                 return t;
             }
@@ -153,6 +153,8 @@ struct Fixture {
             editor.StoreDataReparto.click();
         } else if (step == "ripristina") {
             editor.ClearDataReparto.click();
+        } else if (step == "salvataggio") {
+            editor.Command1.click();
         } else if (step.startsWith("answer ")) {
             ui.answers << (arg == "Yes" ? MsgAnswer::Yes : MsgAnswer::No);
         } else {
@@ -177,6 +179,12 @@ struct Fixture {
         }
         if (key == "List1" || key == "List2") {
             return QString::number((key == "List1" ? editor.List1 : editor.List2).listIndex());
+        }
+        if (key == "deptFile") { // the department file's bytes on disk
+            return QString::fromUtf8(readFile(path(kDeptFile)));
+        }
+        if (key.startsWith("item")) { // List1's entry for department N
+            return editor.List1.items().value(key.mid(4).toInt() - 1);
         }
         if (key == "List1#" || key == "List2#") {
             return QString::number((key == "List1#" ? editor.List1 : editor.List2).items().size());
@@ -328,7 +336,7 @@ private slots:
             QTest::newRow(name) << vat << file << obstacle << text;
         };
 
-        // A document whose load failed is written, then the critical box says so.
+        // A document whose load failed is never written: the critical box says so.
         row("departments broken", false, "broken", "",
             "Impossibile salvare la tabella dei reparti");
         row("vat missing", true, "missing", "", "Impossibile salvare la tabella IVA");
@@ -340,8 +348,8 @@ private slots:
         row("data directory is a file", false, "good", "file-as-dir", reparti);
         row("directory in place of the file", true, "good", "dir-as-file", iva);
         row("data directory missing", false, "good", "missing-dir", reparti);
-        row("refused after failed load", true, "missing", "file-as-dir", iva);
-        row("refused after broken load", false, "broken", "dir-as-file", reparti);
+        row("refused after failed load", true, "missing", "file-as-dir", "Impossibile salvare la tabella IVA");
+        row("refused after broken load", false, "broken", "dir-as-file", "Impossibile salvare la tabella dei reparti");
     }
     void storeFailures() {
         QFETCH(bool, vat);
@@ -372,13 +380,16 @@ private slots:
         }
         QCOMPARE(t.ui.boxes.at(0).title, vat ? "Tabella IVA" : "Tabella Reparti");
         QCOMPARE(t.ui.boxes.at(0).icon, MsgIcon::Critical);
-        QVERIFY(QFile::exists(t.path(vat)) && readFile(t.path(vat)) != kBroken);
-        // The other table is not affected; a successful load clears the failure.
+        QCOMPARE(readFile(t.path(vat)), file == "broken" ? kBroken : QByteArray()); // as it was
+        QVERIFY(!QFile::exists(t.path(vat) + ".bak"));
+        // The other table is not affected; a successful load clears the
+        // failure, and the file written over stays beside as .bak.
         t.store(!vat);
         t.write(vat, t.good(vat));
         QCOMPARE(t.load(vat), 0);
         t.store(vat);
         QCOMPARE(t.ui.boxes.size(), 1);
+        QCOMPARE(readFile(t.path(vat) + ".bak"), t.good(vat));
     }
     void lookup_data() {
         QTest::addColumn<int>("depts"); // 0: no Tb-Reparti.xml
@@ -553,9 +564,17 @@ private slots:
             "CodiceReparto=05;CodiceIva=;DescrizioneIva=;Aliquota=", "");
         row("a VAT click is only a candidate", "", "dept 5;vat 2",
             "CodiceIva=02;DescrizioneIva=Aliquota 10% ;Aliquota=10.00;d5.IdIva=0", "");
-        row("Salva Reparto: first configuration", "", "dept 5;vat 3;FlagOmaggio=1;salva",
+        row("Salva Reparto: first configuration, told and listed", "", "dept 5;vat 3;FlagOmaggio=1;salva",
             "d5.FlagOmaggio=True;d5.FlagBuono=False;d5.IdIva=03;d5.Scelto=True;d4.Scelto=False;"
-            "current=5,3,1,0", "");
+            "current=5,3,1,0;item5=Reparto n. 05   [IVA 22.00%, Omaggio];item4=Reparto n. 04;"
+            "lblEsito=Reparto 05 memorizzato: aliquota IVA 03, omaggio. "
+            "Premere Salvataggio Tabelle per scrivere i file.", "");
+        row("a typed VAT code the VAT table lacks is refused", "", "dept 5;CodiceIva=99;salva;CodiceIva=13;salva",
+            "d5.IdIva=0;d5.Scelto=False;lblEsito=",
+            "Exclamation Ok apptitle|~Aliquota IVA 99 non presente in Tb-Iva.xml;"
+            "Exclamation Ok apptitle|~Aliquota IVA 13 non presente");
+        row("a typed VAT code the table has is taken", "", "dept 5;CodiceIva=12;FlagBuono=1;salva",
+            "d5.IdIva=12;item5=Reparto n. 05   [IVA 0.00%, Buono monouso]", "");
         row("second Salva Reparto, No: unchanged", "",
             "dept 5;vat 3;FlagOmaggio=1;salva;FlagOmaggio=0;FlagBuono=1;vat 2;answer No;salva",
             "d5.FlagOmaggio=True;d5.FlagBuono=False;d5.IdIva=03;d5.Scelto=True;current=5,3,1,0",
@@ -576,7 +595,8 @@ private slots:
             "5.IdIva=3;5.Scelto=True;5.FlagOmaggio=True",
             "dept 6;vat 2;FlagOmaggio=1;salva;dept 5;ripristina",
             "CodiceIva=0;DescrizioneIva=;Aliquota=;FlagOmaggio=0;d5.FlagOmaggio=False;d5.FlagBuono=False;"
-            "d5.IdIva=0;d5.Scelto=False;d5.Descrizione=Reparto n. 05;d6.IdIva=02;current=6,0,0,0", "");
+            "d5.IdIva=0;d5.Scelto=False;d5.Descrizione=Reparto n. 05;d6.IdIva=02;current=6,0,0,0;"
+            "item5=Reparto n. 05;item6=Reparto n. 06   [IVA 10.00%, Omaggio]", "");
         row("after Ripristina both flags can be stored", "5.IdIva=3;5.Scelto=True",
             "dept 5;ripristina;FlagOmaggio=1;FlagBuono=1;salva",
             "d5.FlagOmaggio=True;d5.FlagBuono=True;d5.IdIva=0;d5.Scelto=True", "");
@@ -600,6 +620,11 @@ private slots:
             "<?xml version='1.0' encoding='UTF-8'?><TabReparti/>"_ba);
         row("unparsable department table", "", "vat 3;CodiceReparto=1;salva", "List1#=0;List2#=12",
             "Exclamation Ok apptitle|~Tb-Reparti.xml;Exclamation Ok apptitle|~Tb-Reparti.xml",
+            "<TabReparti><Reparto><Id>01</Id>"_ba);
+        row("unparsable department table, Salvataggio Tabelle: the file stays as it was", "", "salvataggio",
+            "deptFile=<TabReparti><Reparto><Id>01</Id>;List1#=0",
+            "Exclamation Ok apptitle|~Tb-Reparti.xml;"
+            "Critical Ok title=Tabella Reparti|Impossibile salvare la tabella dei reparti",
             "<TabReparti><Reparto><Id>01</Id>"_ba);
         row("code beyond the table", "", "dept 5;vat 3;CodiceReparto=60;salva;ripristina",
             "d5.Scelto=False;d5.IdIva=0;current=0,0,0,0",
@@ -662,6 +687,7 @@ private slots:
         }
         QCOMPARE(f.tables.SearchDepartmentOmaggioBuono(3, 0), std::optional<std::int16_t>(7));
         QCOMPARE(readFile(f.path(kDeptFile)), departmentsBefore);
+        QVERIFY(f.editor.modified());
 
         QSignalSpy closeRequested(&f.editor, &DepartmentEditor::closeRequested);
         if (save) {
@@ -669,6 +695,8 @@ private slots:
             QVERIFY(QFile::remove(f.path(kVatFile)));
             f.editor.Command1.click();
             QCOMPARE(closeRequested.size(), 1);
+            QVERIFY(!f.editor.modified());
+            QCOMPARE(readFile(f.path(kDeptFile) + ".bak"), departmentsBefore);
             for (const char* field : {"CodiceReparto=", "DescrizioneReparto=", "CodiceIva=",
                                       "DescrizioneIva=", "Aliquota=", "FlagOmaggio=0", "FlagBuono=0"}) {
                 const QString key = QString::fromLatin1(field).section('=', 0, 0);

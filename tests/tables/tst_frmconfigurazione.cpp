@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QDomDocument>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -124,19 +125,28 @@ private slots:
     }
     void editAndClose_data() {
         QTest::addColumn<QString>("how");
-        QTest::newRow("close box") << "close";
-        QTest::newRow("Esc") << "esc";
-        QTest::newRow("Salvataggio Tabelle") << "save";
+        QTest::addColumn<int>("answer"); // to "save the changes?": MsgAnswer, -1 for no question
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("close box, No") << "close" << int(MsgAnswer::No) << false;
+        QTest::newRow("Esc, Annulla: stays open") << "esc" << int(MsgAnswer::Cancel) << false;
+        QTest::newRow("Esc, Yes: saved") << "esc" << int(MsgAnswer::Yes) << true;
+        QTest::newRow("Salvataggio Tabelle") << "save" << -1 << true;
     }
-    // Department 5 takes VAT 3 for gifts through the widgets; then the window closes.
+    // Department 5 takes VAT 3 for gifts through the widgets; then the window
+    // closes, asking first when that would lose the change.
     void editAndClose() {
         QFETCH(QString, how);
+        QFETCH(int, answer);
+        QFETCH(bool, saved);
         Window w;
         w.form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.form));
         const QByteArray departmentsBefore = readFile(w.path("Tb-Reparti.xml"));
         const QByteArray vatBefore = readFile(w.path("Tb-Iva.xml"));
         QVERIFY(!departmentsBefore.isEmpty() && !vatBefore.isEmpty());
+        for (const char* shownOnly : {"DescrizioneReparto", "DescrizioneIva", "Aliquota"}) {
+            QVERIFY2(w.widget<QLineEdit>(shownOnly)->isReadOnly(), shownOnly);
+        }
 
         w.clickRow("List1", 4);
         w.clickRow("List2", 2);
@@ -149,18 +159,33 @@ private slots:
         QCOMPARE(nthText(doc, "FlagOmaggio", 5), u"True"_s);
         QCOMPARE(nthText(doc, "IdIva", 5), u"03"_s);
         QCOMPARE(nthText(doc, "Scelto", 5), u"True"_s);
+        QVERIFY(w.widget<QLabel>("lblEsito")->text().startsWith(u"Reparto 05 memorizzato"_s));
+        QCOMPARE(w.widget<QListWidget>("List1")->item(4)->text(), u"Reparto n. 05   [IVA 22.00%, Omaggio]"_s);
 
+        if (answer >= 0) {
+            w.ui.answers << static_cast<MsgAnswer>(answer);
+        }
         if (how == "close") {
-            QVERIFY(w.form.close());
+            w.form.close();
         } else if (how == "esc") {
             QTest::keyClick(&w.form, Qt::Key_Escape);
         } else {
             QCOMPARE(w.widget<QPushButton>("Command1")->text(), u"Salvataggio Tabelle"_s);
             w.press("Command1");
         }
-        const bool saved = how == "save";
+        QCOMPARE(w.ui.boxes.size(), answer >= 0 ? 1 : 0);
+        if (answer >= 0) {
+            QCOMPARE(w.ui.boxes.first().buttons, MsgButtons::YesNoCancel);
+            QCOMPARE(w.ui.boxes.first().defaultAnswer, MsgAnswer::Cancel);
+        }
+        if (answer == int(MsgAnswer::Cancel)) {
+            QVERIFY(w.form.isVisible());
+            QCOMPARE(readFile(w.path("Tb-Reparti.xml")), departmentsBefore);
+            return;
+        }
         QVERIFY(!w.form.isVisible());
-        QCOMPARE(w.form.result(), saved ? int(QDialog::Accepted) : int(QDialog::Rejected));
+        QCOMPARE(w.form.result(), how == "save" ? int(QDialog::Accepted) : saved ? int(QDialog::Accepted)
+                                                                                 : int(QDialog::Rejected));
         QVERIFY(w.tables.departmentDocument().elementsByTagName("Reparto").isEmpty()); // dropped
 
         QDomDocument onDisk;
@@ -173,8 +198,8 @@ private slots:
         } else {
             QCOMPARE(w.text("CodiceReparto"), QString());
             QVERIFY(!w.widget<QCheckBox>("FlagOmaggio")->isChecked());
+            QCOMPARE(readFile(w.path("Tb-Reparti.xml.bak")), departmentsBefore);
         }
-        QVERIFY(w.ui.boxes.isEmpty());
     }
 };
 
