@@ -20,6 +20,7 @@ ChannelMonitor::ChannelMonitor(Engine& engine, JobCycle& cycle, QObject* parent)
     : QObject(parent), e_(engine), probeTimer_(engine.runtime.createTimer([this] { probeMissingPorts(); })) {
     probeTimer_->setInterval(kProbeIntervalMs);
     connect(&cycle, &JobCycle::jobEnded, this, &ChannelMonitor::jobEnded);
+    connect(&cycle, &JobCycle::logLine, this, &ChannelMonitor::note); // what the job cycle has to say
     // After the cycle's own handler: the tick's job or dump is over by then.
     connect(&e_, &Engine::pollTick, this, &ChannelMonitor::refresh);
     OperatorPanel& p = e_.panel;
