@@ -18,6 +18,7 @@ const QByteArray kE502 = "E502: Nessuna porta di comunicazione disponibile";
 const QByteArray kE504 = "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr";
 const QByteArray kE510 = "E510: Esito sconosciuto: controllare sull'Ecr se lo scontrino e' stato stampato";
 const QByteArray kE506 = "E506: Trasmissione non avvenuta: file di input non presente";
+const QByteArray kE503 = "E503: Trasmissione non avvenuta: impossibile scrivere nella cartella dati";
 const QByteArray kConversion = "ERRORE DI CONVERSIONE ";
 const QByteArray kDumpFailed = "Errore generico sull'Ecr, verificare sul manuale del registratore";
 const QByteArray kStaleErr = "E999: errore di un lavoro precedente\r\n";
@@ -304,6 +305,63 @@ private slots:
             QVERIFY(fx.text2.isEmpty());
             QCOMPARE(fx.panel().Text2.text(), u"prima 2"_s);
             QCOMPARE(fx.panel().Text1.text(), u"prima 1"_s);
+        }
+    }
+
+    // What the host or the operator does while a receipt is being printed,
+    // right after the job's reset: a receipt replaced is printed on its own
+    // at the next scan, after the one taken; the operator's cancel waits for
+    // the receipt (its "Kk" would land inside an item); a job whose SR_OUT
+    // cannot be created sends nothing.
+    void duringTheJob_data() {
+        QTest::addColumn<int>("what");
+        QTest::newRow("the host replaces the receipt") << int(ReplaceReceipt);
+        QTest::newRow("the operator presses Annulla Sco.") << int(CancelPressed);
+        QTest::newRow("SR_OUT cannot be created") << int(OutputFolder);
+    }
+    void duringTheJob() {
+        QFETCH(int, what);
+        CycleFixture fx;
+        QVERIFY(fx.start());
+        QVERIFY(fx.bringIntoService({1}));
+        const qsizetype before = fx.serial.written.size();
+        bool struck = false;
+        fx.serial.onWrite = [&] {
+            if (struck) {
+                return;
+            }
+            struck = true;
+            if (what == ReplaceReceipt) {
+                fx.put("SR_DATI", 1, CycleFixture::receipt("SECONDO"));
+            } else if (what == CancelPressed) {
+                fx.panel().AnnullaSco.click();
+            }
+        };
+        if (what == OutputFolder) {
+            QVERIFY(QDir(fx.dataDir.path()).mkdir(u"SR_OUT.001"_s));
+        }
+        fx.writeJob(1, CycleFixture::receipt("PRIMO"));
+        QVERIFY(fx.runUntil([&] { return !fx.exists("SR_START", 1); }, 120000));
+        fx.runFor(3000);
+        const QByteArray sent = fx.serial.written.mid(before);
+        if (what == OutputFolder) {
+            QCOMPARE(fx.read("SR_ERR", 1), kE503 + "\r\n");
+            QCOMPARE(fx.read("SR_DATI", 1), CycleFixture::receipt("PRIMO"));
+            QVERIFY(sent.isEmpty()); // not even the reset
+            QVERIFY(fx.documents("receipt").isEmpty());
+            return;
+        }
+        QCOMPARE(fx.read("FINESCO", 1), "finesco"_ba);
+        QVERIFY(!fx.exists("SR_DATI", 1));
+        QCOMPARE(receiptsWith(fx, u"PRIMO"_s), 1);
+        QCOMPARE(receiptsWith(fx, u"SECONDO"_s), what == ReplaceReceipt ? 1 : 0);
+        for (const QJsonObject& r : fx.documents("receipt")) {
+            QCOMPARE(printedLines(r).size(), 1); // never two receipts in one
+        }
+        QCOMPARE(fx.jobStarts.size(), what == ReplaceReceipt ? 2 : 1);
+        if (what == CancelPressed) {
+            QVERIFY(!sent.contains("Kk"));
+            QVERIFY(fx.ui.texts().join(u'|').contains(u"Stampa in corso"_s));
         }
     }
 
@@ -744,7 +802,7 @@ private slots:
     }
 
 private:
-    enum Hook { NoHook, RemovePort, WithdrawReceipt };
+    enum Hook { NoHook, RemovePort, WithdrawReceipt, ReplaceReceipt, CancelPressed, OutputFolder };
     enum Moment { InDumpRequest, InDumpExchange, InJob };
 };
 

@@ -13,8 +13,9 @@
 namespace velmar::test {
 
 struct ModelFixture {
-    ModelFixture(int family, bool tcp = false, const QStringList& faults = {})
-        : model(modelConfig(family, tcp, faults)) {
+    ModelFixture(int family, bool tcp = false, const QStringList& faults = {},
+                 const std::function<void(sim::RegisterConfig&)>& tune = {})
+        : model(tuned(modelConfig(family, tcp, faults), tune)) {
         engine.setDataDirectory(dir.path());
         engine.library.load(binDir());
         engine.panel.cboAddedFunctions.setListIndex(family);
@@ -27,6 +28,14 @@ struct ModelFixture {
             engine.ecr.ConnectSocket(false);
             rt.sleepServing(10);
         }
+    }
+
+    static sim::RegisterConfig tuned(sim::RegisterConfig c,
+                                     const std::function<void(sim::RegisterConfig&)>& tune) {
+        if (tune) {
+            tune(c);
+        }
+        return c;
     }
 
     QString path(const char* name) const { return QDir(dir.path()).filePath(QLatin1String(name)); }

@@ -117,6 +117,61 @@ private slots:
         }
     }
 
+    // A register that answers XOFF where the character's echo belongs: its
+    // XON, then the echo, are waited for (up to 20 s), not given up on at 3 s.
+    void xoffInPlaceOfTheEcho() {
+        Dialogue d(0);
+        d.serial.answer = [](const QByteArray& w) {
+            return w == "1" ? QList<Reply>{{1, "\x13"_ba}, {5000, "\x11" "1"_ba}}
+                            : QList<Reply>{{1, w}};
+        };
+        const auto start = d.rt.nowUs();
+        QVERIFY(d.engine.ecr.SendStringByChar("1T"));
+        QCOMPARE(d.serial.written, "1T"_ba);
+        // The XON, then the second of listening every answer with XOFF gets.
+        QCOMPARE(d.elapsedMs(start), std::int64_t(5000 + 1000 + 1));
+    }
+
+    // The whole-string send (every line of family 6, the reset and the
+    // cancel of every family) leaves XON and XOFF out of the echo it
+    // compares, waits for the echo while XOFF holds it back, and sends
+    // nothing while the register holds XOFF.
+    void sendStringFlowControl_data() {
+        QTest::addColumn<QList<Reply>>("replies"); // to the first send, 1000H1R
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("elapsedMs");
+        QTest::addColumn<bool>("secondSent"); // "KK" right after it
+        const QByteArray xoff = "\x13", xon = "\x11";
+        QTest::newRow("XOFF inside the echo, XON at once")
+            << QList<Reply>{{5, "100" + xoff + xon + "0H1R"}} << true << 300 << true;
+        QTest::newRow("XOFF inside the echo, the rest 3 s on")
+            << QList<Reply>{{5, "100" + xoff}, {3000, xon + "0H1R"}} << true << 3000 << true;
+        QTest::newRow("XOFF where the echo belongs, XON and echo 10 s on")
+            << QList<Reply>{{5, xoff}, {10000, xon + "1000H1R"}} << true << 10000 << true;
+        // Echoed, but the register asks for a pause it never ends: the next
+        // send waits 20 s for XON and sends nothing.
+        QTest::newRow("XOFF after the echo, no XON")
+            << QList<Reply>{{5, "1000H1R" + xoff}} << true << 300 << false;
+        QTest::newRow("XOFF and nothing more")
+            << QList<Reply>{{5, xoff}} << false << 300 + 3500 + 20000 << false;
+    }
+    void sendStringFlowControl() {
+        QFETCH(QList<Reply>, replies);
+        QFETCH(bool, ok);
+        QFETCH(int, elapsedMs);
+        QFETCH(bool, secondSent);
+        ScriptedFixture fx;
+        fx.serial.open = true;
+        fx.serial.answer = [replies](const QByteArray& w) {
+            return w == "1000H1R" ? replies : QList<Reply>{{5, w}};
+        };
+        const auto start = fx.rt.nowUs();
+        QCOMPARE(fx.engine.ecr.SendString("1000H1R"), ok);
+        QCOMPARE(fx.elapsedMs(start), std::int64_t(elapsedMs));
+        QCOMPARE(fx.engine.ecr.SendString("KK"), secondSent);
+        QCOMPARE(fx.serial.written, secondSent ? "1000H1RKK"_ba : "1000H1R"_ba);
+    }
+
     // A single "K", or a last line ending in "%": no closing phase, done as
     // soon as the last character is answered (1 ms each).
     void noClosingPhase_data() {

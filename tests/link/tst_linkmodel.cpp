@@ -106,6 +106,27 @@ private slots:
         QCOMPARE(fx.documents("receipt").size(), result == 0 ? 1 : 0);
     }
 
+    // A register whose printer cannot keep up holds the driver back with
+    // XOFF, over and over: the receipt prints whole, once, in every family.
+    void slowPrinter_data() {
+        QTest::addColumn<int>("family");
+        for (int family : {0, 5, 6}) {
+            QTest::addRow("family %d", family) << family;
+        }
+    }
+    void slowPrinter() {
+        QFETCH(int, family);
+        ModelFixture fx(family, false, {}, [](sim::RegisterConfig& c) {
+            c.bufferSize = 40;
+            c.printBytesPerSecond = 30;
+        });
+        QCOMPARE(fx.job(kReceipt), std::int16_t(0));
+        fx.rt.sleepServing(6000);
+        QCOMPARE(fx.documents("receipt").size(), 1);
+        QVERIFY(fx.documents("refused").isEmpty()); // no byte lost to a full buffer
+        QVERIFY(fx.serial.written.size() > 40);     // more than the buffer holds
+    }
+
     // After a failed job the receipt may stay open on the register; the
     // operator's cancel voids it, and the host's resend prints it once.
     void cancelAfterAFailedJobThenResend() {
