@@ -13,11 +13,15 @@
 # Exit status:
 #   0  printed: Velmar answered FINESCO.00n (SR_OUT.00n, when there is one,
 #      is shown on standard output)
-#   1  refused: Velmar answered SR_ERR.00n; its text is on standard error and
-#      SR_DATI.00n is left in the data directory for you to decide about
+#   1  not printed: Velmar answered SR_ERR.00n with an error that leaves
+#      nothing open on the register; its text is on standard error and
+#      SR_DATI.00n is left in the data directory for you to send again
 #   2  nothing sent (usage error, channel not identified, files of an earlier
 #      job still there), or no answer: the time-out ran out (the job's files
-#      are left alone), or Velmar stopped before answering
+#      are left alone)
+#   3  not known: the receipt may have printed (Velmar answered E510, or its
+#      start file went without an answer). Look at the register before
+#      sending it again: a resend may print it twice
 #
 # It does what every host must do, in this order:
 #   1. send only to a channel Velmar has identified (SR_MATR.00n present)
@@ -95,8 +99,11 @@ while [ ! -e "$DONE" ] && [ ! -e "$ERR" ]; do
         sleep 1
         [ -e "$DONE" ] || [ -e "$ERR" ] && break
         if [ -e "$DATI" ]; then
-            echo "host-send.sh: SR_START$n vanished without an answer; SR_DATI$n was not printed" >&2
-            exit 2
+            # Not "not printed": a Velmar stopped in the middle of the job
+            # may have printed it.
+            echo "host-send.sh: not known: SR_START$n vanished without an answer;" \
+                "check the register before sending SR_DATI$n again" >&2
+            exit 3
         fi
         echo "printed (SR_DATI$n taken; the answer files were removed before they were read)"
         exit 0
@@ -118,6 +125,14 @@ if [ -e "$DONE" ]; then
     rm -f "$OUT" "$DONE"
     exit 0
 fi
-echo "host-send.sh: not printed: $(tr -d '\r' < "$ERR")" >&2
+text=$(tr -d '\r' < "$ERR")
 rm -f "$OUT" "$ERR"
+case $text in
+E510*)
+    # The register could not tell: a resend may print the receipt twice.
+    echo "host-send.sh: not known: $text" >&2
+    exit 3
+    ;;
+esac
+echo "host-send.sh: not printed: $text" >&2
 exit 1

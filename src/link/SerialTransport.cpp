@@ -107,7 +107,10 @@ void EcrLink::collectWithFlow(int ms, const std::function<bool()>& done, bool ap
     // answer only after its XON: up to 20 s for the XON, then the usual wait.
     for (int pauses = 0; !done() && l.XoffHeld && pauses < 3; ++pauses) {
         collect(kXonWaitMs, [&] { return seeing() || !l.XoffHeld; }, true);
-        if (!l.XoffHeld && !done()) {
+        if (l.XoffHeld) {
+            break; // no XON within its wait: the register is stuck
+        }
+        if (!done()) {
             collect(ms, seeing, true);
         }
     }

@@ -48,6 +48,12 @@ for _ in $(seq 300); do [ -e "$data/SR_MATR.001" ] && break; sleep 0.1; done
 
 printf 'FUNC,N25;\nPLUD,:Pane casereccio,P150,Q2,N1;\nCASH,V500;\n' > "$work/sale.txt"
 printf 'FUNC,N25;\nSCON,%%10;\nCASH;\n' > "$work/unknown.txt"
+# Channels 3 and 4 are answered by a stand-in for Velmar (velmard serves
+# channel 1 only): the answers a host must not take for "not printed".
+printf "E510: Esito sconosciuto: controllare sull'Ecr se lo scontrino e' stato stampato\r\n" > "$work/e510.txt"
+answer_with() { # channel, then what to do once its SR_START is there
+    (while [ ! -e "SR_START.00$1" ]; do sleep 0.1; done; eval "$2") &
+}
 
 # name | setup (bash, in the data folder) | channel | receipt | time-out |
 # exit status | a whole line expected on stdout or stderr ("out:" / "err:") |
@@ -60,6 +66,8 @@ cases=(
     "receipt of a failed job kept|:|1|sale.txt||2|err:host-send.sh: SR_DATI.001 of a job that did not print is still there; check the register, then delete it to send again|SR_DATI.001|SR_START.001|1"
     "answer not collected|rm SR_DATI.001; printf finesco > FINESCO.001|1|sale.txt||2|err:host-send.sh: FINESCO.001 of an earlier job is still there; collect it first|FINESCO.001|SR_DATI.001 SR_START.001|1"
     "no answer in time|rm FINESCO.001; cp SR_MATR.001 SR_MATR.002|2|sale.txt|2|2|err:host-send.sh: no answer on channel 2 within 2 s; the job stays pending (SR_START.002 is left)|SR_DATI.002 SR_START.002|FINESCO.002 SR_ERR.002|1"
+    "outcome not known|cp SR_MATR.001 SR_MATR.003; answer_with 3 'cp \$work/e510.txt SR_ERR.003; rm SR_START.003'|3|sale.txt|10|3|err:host-send.sh: not known: E510: Esito sconosciuto: controllare sull'Ecr se lo scontrino e' stato stampato|SR_DATI.003|SR_START.003 SR_ERR.003|1"
+    "start file gone without an answer|cp SR_MATR.001 SR_MATR.004; answer_with 4 'rm SR_START.004'|4|sale.txt|10|3|err:host-send.sh: not known: SR_START.004 vanished without an answer; check the register before sending SR_DATI.004 again|SR_DATI.004|SR_START.004|1"
 )
 
 failures=0

@@ -210,6 +210,16 @@ Faults (repeatable; at most one strikes a command):
                       it is not carried out; without @N or %P over TCP, every
                       connection is refused
     garble            its echo is replaced by as many junk bytes (serial)
+    lost-answer       carried out, but its acknowledgement is lost: no echo of
+                      its last byte, no closing answer or request answer
+    paper-out, cover-open, journal-full, journal-near-full
+                      refused with the error answer STX ERR01..ERR04 ETX
+    power-cycle[:ms]  the register loses power: an open receipt is voided, it
+                      answers nothing for ms (default 3000), TCP refused
+    split             its answer comes in two parts 100 ms apart (TCP: two
+                      segments)
+    hang[:ms]         from the command on it reads and answers nothing for ms
+                      (default: until the line is reset); TCP stays open
   examples:
     --fault no-echo@5            no echo for the 5th command
     --fault late-echo:800@3      the 3rd command's echo comes 800 ms late
