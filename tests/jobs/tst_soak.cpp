@@ -284,7 +284,7 @@ struct Killed {}; // the driver is killed where it stands
 
 enum class CellFault { Silence, AnswerLost, WrongEcho, Disconnect, PowerCycle, Crash };
 
-QString faultSpec(CellFault f, int at) {
+QString faultRule(CellFault f, int at) {
     switch (f) {
     case CellFault::Silence: return u"hang:6000@%1"_s.arg(at);
     case CellFault::AnswerLost: return u"lost-answer@%1"_s.arg(at);
@@ -424,9 +424,9 @@ private slots:
         warmUp(probe);
         const int first = probe.model.commandsReceived();
 
-        const QString spec = faultSpec(kind, first + at);
+        const QString rule = faultRule(kind, first + at);
         CycleFixture fx({.family = family, .tcp = tcp,
-                         .faults = spec.isEmpty() ? QStringList{} : QStringList{spec}});
+                         .faults = rule.isEmpty() ? QStringList{} : QStringList{rule}});
         warmUp(fx);
         QCOMPARE(fx.model.commandsReceived(), first);
         bool armed = kind == CellFault::Crash;

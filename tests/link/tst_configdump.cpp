@@ -124,19 +124,24 @@ private slots:
     }
 
     // Family 6 asks for the registration number: the 8 characters after STX
-    // and three more. Unanswered, the dump fails.
+    // and three more. Unanswered, the dump fails. An answer without the
+    // number never replaces the one the settings know.
     void family6RegistrationNumber_data() {
         QTest::addColumn<QByteArray>("answer"); // empty: none
+        QTest::addColumn<QString>("known");     // Text8 before the dump
         QTest::addColumn<QByteArray>("number");
-        QTest::newRow("eleven after STX") << "89F\x02ID:99MEX012\x03"_ba << "99MEX012"_ba;
-        QTest::newRow("five after STX") << "89F\x02ID:99"_ba << "99"_ba;
-        QTest::newRow("no STX") << "89F"_ba << QByteArray();
-        QTest::newRow("no answer") << QByteArray() << QByteArray();
+        QTest::newRow("eleven after STX") << "89F\x02ID:99MEX012\x03"_ba << QString() << "99MEX012"_ba;
+        QTest::newRow("five after STX") << "89F\x02ID:99"_ba << QString() << "99"_ba;
+        QTest::newRow("no STX") << "89F"_ba << QString() << QByteArray();
+        QTest::newRow("no STX, number known") << "89F"_ba << u"77ABC123"_s << "77ABC123"_ba;
+        QTest::newRow("no answer") << QByteArray() << QString() << QByteArray();
     }
     void family6RegistrationNumber() {
         QFETCH(QByteArray, answer);
+        QFETCH(QString, known);
         QFETCH(QByteArray, number);
         Dump d;
+        d.engine.panel.Text8.setText(known);
         d.engine.panel.cboAddedFunctions.setListIndex(6);
         d.serial.answer = [answer](const QByteArray& w) {
             return w != "89F" ? QList<Reply>{{1, w}}

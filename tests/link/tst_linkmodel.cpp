@@ -127,6 +127,16 @@ private slots:
         QVERIFY(fx.serial.written.size() > 40);     // more than the buffer holds
     }
 
+    // The register's answer to the last payment comes in two TCP segments:
+    // read on to its end, the receipt printed, its time and number in SR_OUT.
+    void splitAnswerOverTcp() {
+        ModelFixture fx(5, true, {u"split@7"_s}); // KK 1-2, three lines, CHEQ 6, CASH 7
+        QCOMPARE(fx.job(kReceipt), std::int16_t(0));
+        QVERIFY(fx.engine.link.ClosingAnswerSeen);
+        QCOMPARE(fx.read("SR_OUT.001"), infoLines("09:15", "06/12/26", 1));
+        QCOMPARE(fx.documents("receipt").size(), 1);
+    }
+
     // After a failed job the receipt may stay open on the register; the
     // operator's cancel voids it, and the host's resend prints it once.
     void cancelAfterAFailedJobThenResend() {

@@ -635,6 +635,22 @@ private slots:
         QCOMPARE(b.model.lastReceiptNumber(), receipt);
     }
 
+    // A command half received while the register holds XOFF is not dropped
+    // by the input time-out: the pause is the register's, not the driver's.
+    void noInputTimeOutWhileHoldingXoff() {
+        RegisterConfig c = config(0);
+        c.bufferSize = 8;
+        c.printBytesPerSecond = 1;
+        Bench b(c, "1234567", 0);    // XOFF after the 7th byte (above 6 of 8)
+        b.write("H1R", 5000000);      // 5 s later, XOFF still held
+        b.runUntil(20000000);
+        QVERIFY(b.bytes().contains(XOFF));
+        QVERIFY(b.journal().isEmpty()); // nothing refused
+        b.write("1T", 20000000);
+        b.runUntil(40000000);
+        QCOMPARE(b.model.lastReceiptNumber(), 1);
+    }
+
     void droppedSerialLineComesBack() {
         Bench b(config(0, true, u"drop:1000@1"_s), "K");
         b.write("K", 500000);  // dead: lost
