@@ -68,7 +68,7 @@ private slots:
         QTest::addColumn<QString>("args");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("says");
-        QTest::newRow("help") << u"--help"_s << 0 << "--fault SPEC"_ba;
+        QTest::newRow("help") << u"--help"_s << 0 << "--fault RULE"_ba;
         QTest::newRow("no family") << u"--tcp 0"_s << 2 << "--family is required"_ba;
         QTest::newRow("two lines") << u"--family 0 --tcp 0 --pty x"_s << 2 << "exactly one of"_ba;
         QTest::newRow("bad fault")

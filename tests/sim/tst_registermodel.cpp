@@ -534,11 +534,11 @@ private slots:
     // ---- faults ----
 
     void faultParse_data() {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("text");
         QTest::addColumn<std::optional<FaultRule>>("rule"); // nullopt: not a fault
         using K = FaultRule::Kind;
-        auto row = [](const char* name, const char* spec, std::optional<FaultRule> rule) {
-            QTest::newRow(name) << QString::fromLatin1(spec) << rule;
+        auto row = [](const char* name, const char* text, std::optional<FaultRule> rule) {
+            QTest::newRow(name) << QString::fromLatin1(text) << rule;
         };
         row("probability", "wrong-echo%0.1", FaultRule{.kind = K::WrongEcho, .probability = 0.1});
         row("delay", "late-echo:800@3",
@@ -558,16 +558,16 @@ private slots:
         row("time not a number", "late-echo:x@1", std::nullopt);
     }
     void faultParse() {
-        QFETCH(QString, spec);
+        QFETCH(QString, text);
         QFETCH(std::optional<FaultRule>, rule);
         auto fields = [](const FaultRule& r) {
             return std::tuple(int(r.kind), r.atCommand, r.probability, r.delayMs, r.durationMs);
         };
         QString error;
-        const auto got = FaultRule::parse(spec, &error);
+        const auto got = FaultRule::parse(text, &error);
         QCOMPARE(got.has_value(), rule.has_value());
         if (!rule) {
-            QVERIFY(error.contains(spec));
+            QVERIFY(error.contains(text));
             return;
         }
         QCOMPARE(fields(*got), fields(*rule));

@@ -23,11 +23,11 @@ inline sim::RegisterConfig modelConfig(int family, bool tcp, const QStringList& 
     c.family = family;
     c.serial = !tcp;
     c.seed = seed;
-    for (const QString& spec : faults) {
+    for (const QString& text : faults) {
         QString error;
-        const auto rule = sim::FaultRule::parse(spec, &error);
+        const auto rule = sim::FaultRule::parse(text, &error);
         if (!rule) {
-            qFatal("bad fault %s: %s", qPrintable(spec), qPrintable(error));
+            qFatal("bad fault %s: %s", qPrintable(text), qPrintable(error));
         }
         c.faults << *rule;
     }

@@ -192,7 +192,7 @@ The register:
                       (default: the computer's clock).
 
 Faults (repeatable; at most one strikes a command):
-  --fault SPEC        SPEC is kind[:ms][@N|%P]
+  --fault RULE        RULE is kind[:ms][@N|%P]
                         @N   at the N-th command (1 is the first)
                         %P   each command with probability P (0 < P <= 1)
                         neither: every command

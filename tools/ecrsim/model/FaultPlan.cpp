@@ -38,22 +38,22 @@ std::optional<FaultRule> failed(QString* error, const QString& why) {
 
 } // namespace
 
-std::optional<FaultRule> FaultRule::parse(const QString& spec, QString* error) {
-    QString rest = spec.trimmed();
+std::optional<FaultRule> FaultRule::parse(const QString& text, QString* error) {
+    QString rest = text.trimmed();
     FaultRule rule;
     rule.probability = 1; // without @N or %P: every command
 
     const qsizetype at = rest.indexOf(QLatin1Char('@'));
     const qsizetype pct = rest.indexOf(QLatin1Char('%'));
     if (at >= 0 && pct >= 0) {
-        return failed(error, QStringLiteral("\"%1\": give @N or %P, not both").arg(spec));
+        return failed(error, QStringLiteral("\"%1\": give @N or %P, not both").arg(text));
     }
     if (at >= 0) {
         bool ok = false;
         rule.atCommand = rest.mid(at + 1).toInt(&ok);
         if (!ok || rule.atCommand < 1) {
             return failed(error,
-                          QStringLiteral("\"%1\": @N needs a command number from 1").arg(spec));
+                          QStringLiteral("\"%1\": @N needs a command number from 1").arg(text));
         }
         rule.probability = 0;
         rest.truncate(at);
@@ -63,7 +63,7 @@ std::optional<FaultRule> FaultRule::parse(const QString& spec, QString* error) {
         if (!ok || !(rule.probability > 0 && rule.probability <= 1)) {
             return failed(
                 error,
-                QStringLiteral("\"%1\": %P needs a probability above 0 and at most 1").arg(spec));
+                QStringLiteral("\"%1\": %P needs a probability above 0 and at most 1").arg(text));
         }
         rest.truncate(pct);
     }
@@ -82,16 +82,16 @@ std::optional<FaultRule> FaultRule::parse(const QString& spec, QString* error) {
         }
     }
     if (!known) {
-        return failed(error, QStringLiteral("\"%1\": unknown fault \"%2\"").arg(spec, rest));
+        return failed(error, QStringLiteral("\"%1\": unknown fault \"%2\"").arg(text, rest));
     }
     if (colon >= 0) {
         bool ok = false;
         const int value = ms.toInt(&ok);
         if (!takesTime(rule.kind)) {
-            return failed(error, QStringLiteral("\"%1\": %2 takes no time").arg(spec, rest));
+            return failed(error, QStringLiteral("\"%1\": %2 takes no time").arg(text, rest));
         }
         if (!ok || value < 1) {
-            return failed(error, QStringLiteral("\"%1\": :ms needs milliseconds from 1").arg(spec));
+            return failed(error, QStringLiteral("\"%1\": :ms needs milliseconds from 1").arg(text));
         }
         if (rule.kind == Kind::LateEcho) {
             rule.delayMs = value;

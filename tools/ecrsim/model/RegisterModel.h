@@ -53,7 +53,7 @@ struct FaultRule {
     // The probability after % is a fraction (0.1 = one command in ten). The
     // ":ms" is the delay of late-echo and the duration of xoff-stall and drop.
     // nullopt and a reason for a text that is not a fault.
-    static std::optional<FaultRule> parse(const QString& spec, QString* error = nullptr);
+    static std::optional<FaultRule> parse(const QString& text, QString* error = nullptr);
     // "late-echo:800@3": the rule written the way parse() reads it.
     QString toString() const;
 };
