@@ -32,16 +32,17 @@ void ConfigDump::RunDumpRequest(std::int16_t k) {
             ignoring([&] { ctx_.ecr.OpenSerialPort(); });
         }
         bool answered = false;
-        ++ctx_.link.ExchangeDepth;
-        ignoring([&] { answered = ctx_.ecr.SendString(ctx_.link.ResetString); });
-        if (answered) {
-            job.bDumpConf[static_cast<std::size_t>(k)] = true;
-            ignoring([&] { Qarnocx21_DoDumpConf(); });
-            job.bDumpInProgress = false;
-        } else if (serial) {
-            job.bDumpInProgress = false;
+        {
+            const ExchangeGuard exchange(ctx_.link.ExchangeDepth);
+            ignoring([&] { answered = ctx_.ecr.SendString(ctx_.link.ResetString); });
+            if (answered) {
+                job.bDumpConf[static_cast<std::size_t>(k)] = true;
+                ignoring([&] { Qarnocx21_DoDumpConf(); });
+                job.bDumpInProgress = false;
+            } else if (serial) {
+                job.bDumpInProgress = false;
+            }
         }
-        --ctx_.link.ExchangeDepth;
         if (!answered && onRegisterSilent) {
             onRegisterSilent(k);
         }

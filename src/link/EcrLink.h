@@ -116,6 +116,11 @@ public:
     // from how far its record says it went: the register is reset, asked
     // where the family can tell, and an open receipt voided.
     std::int16_t settleInterrupted(TransmitObserver::Stage stage);
+    // Opens the channel's serial port (serial mode) and sends the reset: false
+    // when the register did not answer it.
+    bool resetRegister();
+    // Closes what resetRegister opened; the link is free again.
+    void releasePort();
     // An idle channel whose register may still hold a receipt open: reset,
     // cancel. True when the cancel was delivered.
     bool sendPendingVoid();
@@ -145,6 +150,7 @@ private:
     void traceSent(const QByteArray& s);
     void traceReply(bool withLength);
     void traceFault(const Fault& fault, const char* procedure);
+    std::optional<int> askReceiptNumberOnce();
     // The register's flow control: XOFF held since the last XON.
     void noteFlow(const QByteArray& bytes);
     // Before sending: while the register holds XOFF, up to 20 s for its XON.

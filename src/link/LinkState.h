@@ -24,6 +24,21 @@ public:
     virtual std::int16_t reached(Stage stage) = 0;
 };
 
+struct LinkState;
+
+// While one lives, something talks to the register: the operator's actions
+// that send bytes wait.
+class ExchangeGuard {
+public:
+    explicit ExchangeGuard(int& depth) : depth_(depth) { ++depth_; }
+    ~ExchangeGuard() { --depth_; }
+    ExchangeGuard(const ExchangeGuard&) = delete;
+    ExchangeGuard& operator=(const ExchangeGuard&) = delete;
+
+private:
+    int& depth_;
+};
+
 struct LinkState {
     // From the converter.
     QString ConvertedFilePath; // XON.txt; set only by a conversion that reached its end

@@ -54,6 +54,12 @@ std::optional<int> EcrLink::numberInAnswer(const QByteArray& answer) const {
 }
 
 std::optional<int> EcrLink::askReceiptNumber() {
+    // Twice: a register coming back from a power cut may miss the first.
+    std::optional<int> told = askReceiptNumberOnce();
+    return told ? told : askReceiptNumberOnce();
+}
+
+std::optional<int> EcrLink::askReceiptNumberOnce() {
     const QByteArray request = ecrFamily(ctx_.panel.ecrVariant()).numberRequest;
     if (request.isEmpty()) {
         return std::nullopt; // this family cannot be asked
@@ -164,10 +170,7 @@ std::int16_t EcrLink::settleReceipt(bool played) {
     };
     // The register's own count decides between printed and not printed.
     const auto byNumber = [&](int closedIfPrinted, int closedIfNot) -> std::int16_t {
-        std::optional<int> told;
-        for (int attempt = 0; attempt < 2 && !told; ++attempt) {
-            told = askReceiptNumber();
-        }
+        const std::optional<int> told = askReceiptNumber();
         if (!told) {
             return unknown();
         }
@@ -225,35 +228,46 @@ std::int16_t EcrLink::settleReceipt(bool played) {
     return byNumber(mostClosed(high), low.receiptsClosed);
 }
 
-bool EcrLink::sendPendingVoid() {
+bool EcrLink::resetRegister() {
     LinkState& l = ctx_.link;
-    l.TransmitBusy = true;
-    struct Exchange {
-        int& depth;
-        explicit Exchange(int& d) : depth(d) { ++depth; }
-        ~Exchange() { --depth; }
-    } exchange(l.ExchangeDepth);
-    const bool serial = ctx_.panel.serialMode();
     try {
-        if (!serial || OpenComPort(ctx_.job.iCurrentCom)) {
-            if (serial && !ctx_.serial.portOpen()) {
+        if (ctx_.panel.serialMode()) {
+            if (!OpenComPort(ctx_.job.iCurrentCom)) {
+                return false;
+            }
+            if (!ctx_.serial.portOpen()) {
                 ctx_.serial.setPortOpen(true);
             }
             l.XoffHeld = false;
-            if (SendString(l.ResetString) && voidOpenReceipt() && !serial) {
-                // Over TCP nothing answers the cancel: a connection that stays
-                // up has delivered it.
-                WaitMs(ctx_.runtime, 1000);
-                l.PendingVoid = ctx_.socket.state() != SocketControl::Connected;
-            }
         }
-        if (serial && ctx_.serial.portOpen()) {
+        return SendString(l.ResetString);
+    } catch (const Fault& f) {
+        traceFault(f, "resetRegister");
+        return false;
+    }
+}
+
+void EcrLink::releasePort() {
+    try {
+        if (ctx_.panel.serialMode() && ctx_.serial.portOpen()) {
             ctx_.serial.setPortOpen(false);
         }
-    } catch (const Fault& f) {
-        traceFault(f, "sendPendingVoid");
+    } catch (const Fault&) {
     }
-    l.TransmitBusy = false;
+    ctx_.link.TransmitBusy = false;
+}
+
+bool EcrLink::sendPendingVoid() {
+    LinkState& l = ctx_.link;
+    l.TransmitBusy = true;
+    const ExchangeGuard exchange(l.ExchangeDepth);
+    if (resetRegister() && voidOpenReceipt() && !ctx_.panel.serialMode()) {
+        // Over TCP nothing answers the cancel: a connection that stays up
+        // has delivered it.
+        WaitMs(ctx_.runtime, 1000);
+        l.PendingVoid = ctx_.socket.state() != SocketControl::Connected;
+    }
+    releasePort();
     return !l.PendingVoid;
 }
 
@@ -270,25 +284,9 @@ std::int16_t EcrLink::settleInterrupted(TransmitObserver::Stage stage) {
         return 0;
     }
     l.TransmitBusy = true;
-    struct Exchange {
-        int& depth;
-        explicit Exchange(int& d) : depth(d) { ++depth; }
-        ~Exchange() { --depth; }
-    } exchange(l.ExchangeDepth);
-    const bool serial = ctx_.panel.serialMode();
-    bool alive = false;
-    try {
-        if (!serial || OpenComPort(ctx_.job.iCurrentCom)) {
-            if (serial && !ctx_.serial.portOpen()) {
-                ctx_.serial.setPortOpen(true);
-            }
-            l.XoffHeld = false;
-            // The reset ends whatever command was half sent when Velmar stopped.
-            alive = SendString(l.ResetString);
-        }
-    } catch (const Fault& f) {
-        traceFault(f, "settleInterrupted");
-    }
+    const ExchangeGuard exchange(l.ExchangeDepth);
+    // The reset ends whatever command was half sent when Velmar stopped.
+    const bool alive = resetRegister();
     // Before the first payment nothing can have printed; what was keyed is
     // cancelled (now, or before the next job when the register is back).
     std::int16_t result = kOutcomeUnknown;
@@ -300,10 +298,7 @@ std::int16_t EcrLink::settleInterrupted(TransmitObserver::Stage stage) {
         l.ReceiptVoided = voided && stage == Stage::DocumentOpening;
         result = -4;
     } else {
-        std::optional<int> told;
-        for (int attempt = 0; attempt < 2 && !told; ++attempt) {
-            told = askReceiptNumber();
-        }
+        const std::optional<int> told = askReceiptNumber();
         const int expected = l.LastReceiptNumber;
         if (told && expected >= 0 && *told == nextNumber(expected, 1)) {
             result = 0;
@@ -315,13 +310,7 @@ std::int16_t EcrLink::settleInterrupted(TransmitObserver::Stage stage) {
         }
         l.LastReceiptNumber = told ? *told : -1;
     }
-    try {
-        if (serial && ctx_.serial.portOpen()) {
-            ctx_.serial.setPortOpen(false);
-        }
-    } catch (const Fault&) {
-    }
-    l.TransmitBusy = false;
+    releasePort();
     return result;
 }
 

@@ -46,11 +46,7 @@ std::int16_t EcrLink::TransmitFile() {
         return -100;
     }
     l.TransmitBusy = true;
-    struct Exchange {
-        int& depth;
-        explicit Exchange(int& d) : depth(d) { ++depth; }
-        ~Exchange() { --depth; }
-    } exchange(l.ExchangeDepth);
+    const ExchangeGuard exchange(l.ExchangeDepth);
     const bool raw = l.RawFileMode;
     // A fault stops nothing: the flag is cleared and the next step runs.
     const auto step = [&l](const std::function<void()>& fn) {
