@@ -152,6 +152,15 @@ std::int16_t EcrLink::settleReceipt(bool played) {
         return 0;
     };
     const auto notPrinted = [&](std::int16_t code) -> std::int16_t {
+        if (low.nonFiscalOpen || high.nonFiscalOpen) {
+            // A non-fiscal document left open would refuse every sale after
+            // it: it is closed (what it holds is printed; it is not fiscal).
+            try {
+                SendString("J");
+            } catch (const Fault& f) {
+                traceFault(f, "settleReceipt");
+            }
+        }
         if (mayBeOpen) {
             l.ReceiptVoided = voidOpenReceipt();
         } else if (keyedSomething) {

@@ -127,6 +127,16 @@ private slots:
         QVERIFY(fx.serial.written.size() > 40);     // more than the buffer holds
     }
 
+    // A non-fiscal document cut short is closed before the host is told: the
+    // next receipt is not refused by the document left open.
+    void nonFiscalCutShort() {
+        ModelFixture fx(0, false, {u"no-echo@5"_s}); // KK 1-2, j 3, the first line 4
+        const QByteArray text = "OPNF;\r\nPRNT,:Riga uno;\r\nPRNT,:Riga due;\r\nCLNF;\r\n";
+        QCOMPARE(fx.job(text), std::int16_t(-4));
+        QCOMPARE(fx.job(kReceipt), std::int16_t(0));
+        QCOMPARE(fx.documents("receipt").size(), 1);
+    }
+
     // The register's answer to the last payment comes in two TCP segments:
     // read on to its end, the receipt printed, its time and number in SR_OUT.
     void splitAnswerOverTcp() {
