@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace velmar::test;
@@ -28,6 +29,10 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QByteArray kE504 = "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr\r\n";
+const QByteArray kE504Voided =
+    "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr (scontrino annullato)\r\n";
+const QByteArray kE510 =
+    "E510: Esito sconosciuto: controllare sull'Ecr se lo scontrino e' stato stampato\r\n";
 
 // The register's clock and first receipt number are set, so its closing
 // answer, and the SR_OUT lines made of it, are known to the byte (a case
@@ -39,6 +44,8 @@ const QStringList kRegister = u"--clock 2026-12-06T09:15:00 --first-receipt 42"_
 const QByteArray kSerialOptions = " 5 \r\n30\r\n0\r\n0\r\n\r\n\r\n\r\n3500\r\n";
 const QByteArray kTracedOptions = " 5 \r\n30\r\n1\r\n0\r\n\r\n\r\n\r\n3500\r\n";
 const QByteArray kNetworkOptions = " 5 \r\n30\r\n0\r\n1\r\n127.0.0.1\r\n\r\n\r\n3500\r\n";
+// Family 6: the register tells its last receipt number on 89F.
+const QByteArray kFamily6Options = " 6 \r\n30\r\n0\r\n0\r\n\r\n\r\n\r\n3500\r\n";
 
 // Two items, a printed line and cash: 2 x 150 + 120 = 420 cents. In family 5
 // it is four register commands; each job begins with the reset "KK" (two
@@ -152,7 +159,8 @@ public:
         }
         ecrsim.setReadChannel(QProcess::StandardError);
         ecrsim.start(binDir() + u"/ecrsim"_s,
-                     QStringList{u"--family"_s, u"5"_s, u"--journal"_s, journal, u"--quiet"_s} +
+                     QStringList{u"--family"_s, QString::number(family), u"--journal"_s, journal,
+                                 u"--quiet"_s} +
                          where + kRegister + extra);
         const QDeadlineTimer deadline(10000);
         while (!ecrsimSaid.contains('\n') && !deadline.hasExpired() &&
@@ -163,13 +171,35 @@ public:
         return ecrsimSaid.contains(" listening on ");
     }
 
-    // Starts velmard from the portable copy (its log goes to a file).
+    // Starts velmard from the portable copy (its log goes to a file), as
+    // the user nobody when `asNobody` (the test runs as root).
     bool startVelmard() {
         velmard.setProcessEnvironment(env);
-        velmard.setStandardErrorFile(QDir(dir.path()).filePath(u"velmard.err"_s));
+        velmard.setStandardErrorFile(QDir(dir.path()).filePath(u"velmard.err"_s),
+                                     QIODevice::Append);
         velmard.setStandardOutputFile(QProcess::nullDevice());
-        velmard.start(QDir(prog).filePath(u"velmard"_s), {});
+        const QString program = QDir(prog).filePath(u"velmard"_s);
+        if (asNobody) {
+            velmard.start(u"setpriv"_s, {u"--reuid=nobody"_s, u"--regid=nogroup"_s,
+                                          u"--clear-groups"_s, program});
+        } else {
+            velmard.start(program, {});
+        }
         return velmard.waitForStarted(5000);
+    }
+    // Lets the user nobody run the copy, reach the register and use its
+    // folders; the data directory is sticky, as a shared folder is.
+    bool openToNobody() {
+        const QString device = QFileInfo(link).symLinkTarget();
+        for (const QString& path : {dir.path(), runtime, QDir(dir.path()).filePath(u"config"_s)}) {
+            if (::chmod(QFile::encodeName(path).constData(), 0777) != 0) {
+                return false;
+            }
+        }
+        return ::chmod(QFile::encodeName(prog).constData(), 01777) == 0 &&
+               ::chmod(QFile::encodeName(device).constData(), 0666) == 0 &&
+               ::chmod(QFile::encodeName(QDir(dir.path()).filePath(
+                           u"config/Qarnwerk"_s)).constData(), 0777) == 0;
     }
 
     // Installed, ecrsim and velmard up, the register identified: the channel
@@ -206,6 +236,8 @@ public:
 
     QTemporaryDir dir;
     QString prog, runtime, link, journal;
+    int family = 5;
+    bool asNobody = false;
     bool installed = false;
     QProcessEnvironment env;
     QProcess ecrsim;
@@ -273,8 +305,9 @@ private slots:
         QTest::addColumn<QByteArray>("receipt");
         QTest::addColumn<QByteArray>("error");
         // No echo of the second item, the 8th command since ecrsim started.
+        // The receipt left open is voided before the host is told.
         QTest::newRow("the register stops answering")
-            << QStringList{u"--fault"_s, u"no-echo@8"_s} << kReceipt << kE504;
+            << QStringList{u"--fault"_s, u"no-echo@8"_s} << kReceipt << kE504Voided;
         // The conversion error keeps its trailing blank.
         QTest::newRow("a line the converter refuses")
             << QStringList{} << "PLUD,:Pane,P150,N1;\r\nFOOB,X1;\r\nCASH;\r\n"_ba
@@ -490,6 +523,7 @@ private slots:
         struct Outcome {
             QByteArray receipt;
             bool printedOk = false; // FINESCO
+            bool invited = false;   // an error that invites a resend: nothing printed
             int number = 0;         // the receipt number SR_OUT tells
         };
         std::vector<std::vector<Outcome>> outcomes(rigs.size());
@@ -517,7 +551,9 @@ private slots:
                     o.number = m.captured(1).toInt();
                 } else {
                     QCOMPARE(rig.read("SR_DATI"), o.receipt);
-                    QCOMPARE(rig.read("SR_ERR"), kE504);
+                    const QByteArray err = rig.read("SR_ERR");
+                    QVERIFY2(err == kE504 || err == kE504Voided || err == kE510, err.constData());
+                    o.invited = err != kE510;
                 }
             }
         }
@@ -540,7 +576,7 @@ private slots:
                     QCOMPARE(printed.first().value(u"total"_s).toInt(), 100 + job + 120);
                 } else {
                     ++failed;
-                    QVERIFY2(printed.size() <= 1, qPrintable(where));
+                    QVERIFY2(printed.size() <= (o.invited ? 0 : 1), qPrintable(where));
                 }
             }
         }
