@@ -337,7 +337,11 @@ FolderLock::Result FolderLock::take(const QString& folder, const QString& fileNa
         if (fd < 0 && (errno == EACCES || errno == EROFS)) {
             // A lock file of another user, or a folder Velmar may not write:
             // it can still be read, and locked, to learn who serves the folder.
+            const int refused = errno;
             fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0 && errno == ENOENT) {
+                errno = refused; // no lock file, and none can be made
+            }
         }
         if (fd < 0) {
             if ((errno == ELOOP || errno == ENXIO) && ::unlink(path.constData()) == 0) {

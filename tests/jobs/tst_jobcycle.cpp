@@ -6,7 +6,10 @@
 
 #include "ident/WorkstationId.h"
 
+#include <QDirIterator>
 #include <QSignalSpy>
+
+#include <sys/stat.h>
 
 using namespace velmar;
 using namespace velmar::test;
@@ -34,6 +37,25 @@ QByteArray infoLines(const QJsonObject& receipt) {
         QByteArray::number(receipt.value(u"number"_s).toInt()).rightJustified(4, '0');
     return "TIME,CASS. 1 " + at.toString(u"HH:mm"_s).toLatin1() + " CASSA   1 ,E,A1;\r\nDATE," +
            at.toString(u"dd/MM/yy"_s).toLatin1() + "  SCONTR. N." + n + " ,E,A1;\r\n";
+}
+
+// Every file under `folder` with its bytes, and every folder: to tell that
+// nothing there changed.
+QMap<QString, QByteArray> snapshot(const QString& folder) {
+    QMap<QString, QByteArray> seen;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        seen.insert(path, QFileInfo(path).isDir() ? "<folder>"_ba : readFile(path));
+    }
+    return seen;
+}
+
+// The permission bits of a file (not of what a link points to).
+mode_t modeOf(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
 int receiptsWith(CycleFixture& fx, const QString& marker) {
@@ -707,6 +729,138 @@ private slots:
         QVERIFY(!fx.exists("FINESCO", 1));
         // An unanswered payment may have run: family 0 cannot be asked.
         QCOMPARE(fx.read("SR_ERR", 1), kE510 + "\r\n");
+    }
+
+    // A hostile host (or anyone who can write the data directory): links,
+    // pipes and folders in the places of Velmar's files, and jobs on a
+    // channel not in service. Afterwards nothing outside the data directory
+    // changed, the register printed what the host meant or nothing, the host
+    // got its answer (or, where none can be written, the job waits and the
+    // log says why), the files with receipt contents are for Velmar's user
+    // and group only, and the next receipt prints.
+    void hostileHost_data() {
+        QTest::addColumn<QString>("name");       // what the host puts in Velmar's way
+        QTest::addColumn<QString>("kind");       // link (to a file outside), pipe, folder, none
+        QTest::addColumn<int>("channel");        // of the job
+        QTest::addColumn<QByteArray>("receipt"); // what the host meant
+        QTest::addColumn<QByteArray>("answer");  // SR_ERR's line, "finesco", or empty: none
+        QTest::addColumn<int>("printed");        // receipts with the job's marker
+        const QByteArray meant = CycleFixture::receipt("MEANT");
+        const QByteArray e512 = "E512: Trasmissione non avvenuta: canale non in servizio";
+        QTest::newRow("SR_DATI a link") << u"SR_DATI.001"_s << u"link"_s << 1 << QByteArray()
+                                        << kConversion << 0;
+        QTest::newRow("SR_DATI a pipe") << u"SR_DATI.001"_s << u"pipe"_s << 1 << QByteArray()
+                                        << kConversion << 0;
+        QTest::newRow("SR_ERR a link") << u"SR_ERR.001"_s << u"link"_s << 1 << "BOGUS;\r\n"_ba
+                                       << kConversion << 0;
+        QTest::newRow("FINESCO a link")
+            << u"FINESCO.001"_s << u"link"_s << 1 << meant << "finesco"_ba << 1;
+        QTest::newRow("SR_OUT a link") << u"SR_OUT.001"_s << u"link"_s << 1 << meant << "finesco"_ba << 1;
+        QTest::newRow("SR_OUT a pipe") << u"SR_OUT.001"_s << u"pipe"_s << 1 << meant << "finesco"_ba << 1;
+        QTest::newRow("XON.txt a link") << u"XON.txt"_s << u"link"_s << 1 << meant << "finesco"_ba << 1;
+        QTest::newRow("VMJOB a link") << u"VMJOB.001"_s << u"link"_s << 1 << meant << "finesco"_ba << 1;
+        QTest::newRow("trace folder a link")
+            << u"TRACE_"_s << u"link"_s << 1 << meant << "finesco"_ba << 1;
+        QTest::newRow("SR_OUT a folder: channel 1 waits, channel 2 is served")
+            << u"SR_OUT.001"_s << u"folder"_s << 1 << meant << QByteArray() << 0;
+        QTest::newRow("a job on a channel not in service")
+            << QString() << u"none"_s << 3 << meant << e512 << 0;
+    }
+    void hostileHost() {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(int, channel);
+        QFETCH(QByteArray, receipt);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, printed);
+        const mode_t umaskBefore = ::umask(022); // others could read everything without the rule
+        CycleFixture fx({.ticks = "1100", .family = 5});
+        QVERIFY(fx.start());
+        QVERIFY(fx.bringIntoService({1, 2}));
+        QSignalSpy log(&fx.program->cycle, &JobCycle::logLine);
+        fx.panel().chbTrace.setValue(1);
+
+        QTemporaryDir outside;
+        const QString target = QDir(outside.path()).filePath(u"target.txt"_s);
+        QVERIFY(writeFile(target, CycleFixture::receipt("OUTSIDE")));
+        QVERIFY(QDir(outside.path()).mkdir(u"folder"_s));
+        if (name == u"TRACE_"_s) {
+            name += fx.rt.currentDateTime().toLocalTime().toString(u"yyyyMM"_s);
+        }
+        const QString placed = QDir(fx.dataDir.path()).filePath(name);
+        if (kind == u"link"_s) {
+            const bool folder = name.startsWith(u"TRACE_"_s);
+            QVERIFY(QFile::link(folder ? QDir(outside.path()).filePath(u"folder"_s) : target, placed));
+        } else if (kind == u"pipe"_s) {
+            QCOMPARE(::mkfifo(QFile::encodeName(placed).constData(), 0666), 0);
+        } else if (kind == u"folder"_s) {
+            QVERIFY(QDir().mkdir(placed));
+        }
+        const QMap<QString, QByteArray> before = snapshot(outside.path());
+        if (name.startsWith(u"SR_DATI"_s)) {
+            fx.put("SR_START", channel, "1\r\n"); // the receipt is what was put there
+        } else {
+            fx.writeJob(channel, receipt);
+        }
+        if (kind == u"folder"_s) {
+            fx.writeJob(2, CycleFixture::receipt("CHANNEL 2"));
+        }
+        const bool answered = fx.runUntil(
+            [&] {
+                return !fx.exists("SR_START", channel) &&
+                       (fx.exists("FINESCO", channel) || fx.exists("SR_ERR", channel));
+            },
+            answer.isEmpty() ? 20000 : 30000);
+        QCOMPARE(answered, !answer.isEmpty());
+        fx.runFor(3000); // the register's last answers
+        QCOMPARE(snapshot(outside.path()), before);
+        QCOMPARE(receiptsWith(fx, u"OUTSIDE"_s), 0);
+        QCOMPARE(receiptsWith(fx, u"MEANT"_s), printed);
+        if (answer == "finesco") {
+            QCOMPARE(fx.read("FINESCO", channel), answer);
+            QVERIFY(!fx.exists("SR_ERR", channel));
+        } else if (!answer.isEmpty()) {
+            QCOMPARE(fx.read("SR_ERR", channel), answer + "\r\n");
+            QVERIFY(!fx.exists("FINESCO", channel));
+        } else {
+            // No answer can be written: the job waits, the log says why, and
+            // the other channel is served.
+            QVERIFY(fx.exists("SR_START", channel));
+            QCOMPARE(fx.read("FINESCO", 2), "finesco"_ba);
+            QCOMPARE(receiptsWith(fx, u"CHANNEL 2"_s), 1);
+            bool told = false;
+            for (const QList<QVariant>& l : log) {
+                told = told || l.first().toString().contains(name + u" è una cartella"_s);
+            }
+            QVERIFY(told);
+            QVERIFY(QDir().rmdir(placed)); // the host mends it: the job is served
+            QVERIFY(fx.runUntil([&] { return fx.exists("FINESCO", channel); }, 30000));
+            QCOMPARE(receiptsWith(fx, u"MEANT"_s), 1);
+        }
+        // Velmar's own files are files of its own, not links, and what holds
+        // receipt contents is not for others.
+        for (const char* own : {"XON.txt", "VMJOB.001", "SR_OUT.001", "SR_ERR.001", "FINESCO.001"}) {
+            QVERIFY2(!QFileInfo(fx.dataDir.filePath(QLatin1String(own))).isSymLink(), own);
+        }
+        QCOMPARE(modeOf(fx.dataDir.filePath(u"VMJOB.001"_s)) & 0007, mode_t(0));
+        if (QFileInfo::exists(fx.dataDir.filePath(u"XON.txt"_s))) {
+            QCOMPARE(modeOf(fx.dataDir.filePath(u"XON.txt"_s)), mode_t(0640));
+        }
+
+        // The next receipt prints.
+        for (const char* base : {"SR_DATI", "SR_ERR", "FINESCO", "SR_OUT"}) {
+            fx.remove(base, 1);
+        }
+        fx.writeJob(1, CycleFixture::receipt("NEXT"));
+        QVERIFY(fx.runUntil([&] { return fx.exists("FINESCO", 1); }, 30000));
+        QCOMPARE(receiptsWith(fx, u"NEXT"_s), 1);
+        QCOMPARE(snapshot(outside.path()), before);
+        QDirIterator traces(fx.dataDir.path(), {u"TRACE_*.TXT"_s}, QDir::Files, QDirIterator::Subdirectories);
+        QVERIFY(traces.hasNext());
+        while (traces.hasNext()) {
+            QCOMPARE(modeOf(traces.next()), mode_t(0640));
+        }
+        ::umask(umaskBefore);
     }
 
     // The same cycle over a serial line and over TCP: dump, then two jobs.
