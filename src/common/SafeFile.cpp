@@ -376,8 +376,8 @@ FolderLock::Result FolderLock::take(const QString& folder, const QString& fileNa
         said.resize(n > 0 ? n : 0);
         const QString holder = lockHolder(fd);
         about_ = QString::fromUtf8(said.simplified());
-        if (!holder.isEmpty()) {
-            about_ += (about_.isEmpty() ? QString() : QStringLiteral(" - ")) + holder;
+        if (about_.isEmpty()) { // a lock file it may not read: the system tells
+            about_ = holder;
         }
         ::close(fd);
         return Result::Held;
