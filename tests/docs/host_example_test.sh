@@ -59,7 +59,8 @@ cases=(
     "refused by the driver|:|1|unknown.txt||1|err:host-send.sh: not printed: ERRORE DI CONVERSIONE |SR_DATI.001|SR_START.001 FINESCO.001 SR_OUT.001 SR_ERR.001|1"
     "receipt of a failed job kept|:|1|sale.txt||2|err:host-send.sh: SR_DATI.001 of a job that did not print is still there; check the register, then delete it to send again|SR_DATI.001|SR_START.001|1"
     "answer not collected|rm SR_DATI.001; printf finesco > FINESCO.001|1|sale.txt||2|err:host-send.sh: FINESCO.001 of an earlier job is still there; collect it first|FINESCO.001|SR_DATI.001 SR_START.001|1"
-    "no answer in time|rm FINESCO.001; cp SR_MATR.001 SR_MATR.002|2|sale.txt|2|2|err:host-send.sh: no answer on channel 2 within 2 s; the job stays pending (SR_START.002 is left)|SR_DATI.002 SR_START.002|FINESCO.002 SR_ERR.002|1"
+    "channel not in service|rm FINESCO.001; cp SR_MATR.001 SR_MATR.002|2|sale.txt|10|1|err:host-send.sh: not printed: E512: Trasmissione non avvenuta: canale non in servizio|SR_DATI.002|SR_START.002 FINESCO.002 SR_ERR.002|1"
+    "no answer in time|rm VMJOB.001; mkdir VMJOB.001|1|sale.txt|2|2|err:host-send.sh: no answer on channel 1 within 2 s; the job stays pending (SR_START.001 is left)|SR_DATI.001 SR_START.001|FINESCO.001 SR_ERR.001|1"
 )
 
 failures=0
