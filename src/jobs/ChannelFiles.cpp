@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace velmar {
 
@@ -29,6 +30,11 @@ bool ChannelFiles::exists(const char* base, int channel) const {
 
 bool ChannelFiles::present(const char* base, int channel) const {
     return safefile::exists(path(base, channel));
+}
+
+bool ChannelFiles::hasFile(const char* base, int channel) const {
+    const QFileInfo info(path(base, channel));
+    return info.isFile() && !info.isSymLink();
 }
 
 void ChannelFiles::VerifyExistenceAndKill(const QString& cFileName) {

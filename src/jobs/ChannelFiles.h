@@ -28,6 +28,8 @@ public:
     bool exists(const char* base, int channel) const;
     // The name is taken, by anything (a dangling link too).
     bool present(const char* base, int channel) const;
+    // The name is a regular file (an answer that was written).
+    bool hasFile(const char* base, int channel) const;
 
     // Deletes data directory + cFileName when present (no retry).
     void VerifyExistenceAndKill(const QString& cFileName);

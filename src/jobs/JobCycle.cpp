@@ -556,12 +556,13 @@ void JobCycle::writeAnswer(int n) {
     }
     // An answer the data directory did not take (full, read-only) is written
     // at the next scan that finds it writable; the job is not taken again.
-    if (printedCode(rec.code) && !e_.files.present("FINESCO", n) && !e_.files.present("SR_ERR", n)) {
+    if (printedCode(rec.code) && !e_.files.hasFile("FINESCO", n) && !e_.files.present("SR_ERR", n) &&
+        answerBlocked(n).isEmpty()) {
         e_.files.writeFinesco(n);
     }
     const bool answered = printedCode(rec.code)
-                              ? e_.files.present("FINESCO", n)
-                              : e_.files.present("SR_ERR", n) || e_.files.present("FINESCO", n);
+                              ? e_.files.hasFile("FINESCO", n)
+                              : e_.files.hasFile("SR_ERR", n) || e_.files.hasFile("FINESCO", n);
     answerOwed_[static_cast<std::size_t>(n)] = !answered;
     if (!answered) {
         emit logLine(QStringLiteral("COM%1: risposta all'host non scritta (%2): sarà scritta appena "

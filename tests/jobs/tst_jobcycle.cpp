@@ -763,6 +763,10 @@ private slots:
             << u"TRACE_"_s << u"link"_s << 1 << meant << "finesco"_ba << 1;
         QTest::newRow("SR_OUT a folder: channel 1 waits, channel 2 is served")
             << u"SR_OUT.001"_s << u"folder"_s << 1 << meant << QByteArray() << 0;
+        // The receipt printed, then FINESCO could not be written: it is
+        // written once it can be, and the job is not sent again.
+        QTest::newRow("FINESCO a folder made during the job")
+            << u"FINESCO.001"_s << u"late folder"_s << 1 << meant << "finesco"_ba << 1;
         QTest::newRow("a job on a channel not in service")
             << QString() << u"none"_s << 3 << meant << e512 << 0;
     }
@@ -804,6 +808,22 @@ private slots:
         }
         if (kind == u"folder"_s) {
             fx.writeJob(2, CycleFixture::receipt("CHANNEL 2"));
+        }
+        if (kind == u"late folder"_s) {
+            fx.every(10, [&] { return !fx.engine().link.TransmitBusy || !QDir().mkdir(placed); });
+            const auto told = [&] {
+                for (const QList<QVariant>& l : log) {
+                    if (l.first().toString().contains(u"risposta all'host non scritta"_s)) {
+                        return true;
+                    }
+                }
+                return false;
+            };
+            QVERIFY(fx.runUntil(told, 30000));
+            fx.runFor(5000); // more scans: the job waits, it is not sent again
+            QVERIFY(QFileInfo(placed).isDir() && !fx.exists("SR_ERR", channel));
+            QCOMPARE(receiptsWith(fx, u"MEANT"_s), 1);
+            QVERIFY(QDir().rmdir(placed));
         }
         const bool answered = fx.runUntil(
             [&] {
