@@ -619,10 +619,14 @@ private slots:
     // SIGTERM (or SIGHUP) while idle: a clean exit that removes the
     // registration file, keeps the answers the host has not collected and
     // the host's receipt file, and writes the settings files back whole.
+    // A fatal fault ends it where it stands, but SR_MATR goes first.
     void sigtermWhileIdle_data() {
         QTest::addColumn<int>("signal");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::addColumn<bool>("fatal");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+        QTest::newRow("a fault: SIGSEGV") << int(SIGSEGV) << true;
+        QTest::newRow("an abort: SIGABRT") << int(SIGABRT) << true;
     }
     void sigtermWhileIdle() {
         Rig rig(" 5 \r\n"); // only the family: the rest from the defaults
@@ -638,11 +642,18 @@ private slots:
         QTest::qWait(300); // a few idle scans: none of these starts anything
 
         QFETCH(int, signal);
+        QFETCH(bool, fatal);
         ::kill(pid_t(rig.velmard.processId()), signal);
         QVERIFY(rig.velmard.waitForFinished(10000));
+        QVERIFY(!rig.exists("SR_MATR") && !rig.exists("SR_START"));
+        if (fatal) {
+            QCOMPARE(rig.velmard.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(rig.read("FINESCO"), "finesco"_ba);
+            QCOMPARE(rig.read("SR_DATI"), kReceipt);
+            return;
+        }
         QCOMPARE(rig.velmard.exitStatus(), QProcess::NormalExit);
         QCOMPARE(rig.velmard.exitCode(), 0);
-        QVERIFY(!rig.exists("SR_MATR") && !rig.exists("SR_START"));
         QCOMPARE(rig.read("SR_OUT"), "TIME,CASS. 1 09:00 CASSA   1 ,E,A1;\r\n"_ba);
         QCOMPARE(rig.read("FINESCO"), "finesco"_ba);
         QCOMPARE(rig.read("SR_ERR"), kE504);
