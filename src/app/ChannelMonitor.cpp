@@ -17,7 +17,7 @@ constexpr std::size_t at(int channel) {
 } // namespace
 
 ChannelMonitor::ChannelMonitor(Engine& engine, JobCycle& cycle, QObject* parent)
-    : QObject(parent), e_(engine), probeTimer_(engine.runtime.createTimer([this] { probeMissingPorts(); })) {
+    : QObject(parent), e_(engine), cycle_(cycle), probeTimer_(engine.runtime.createTimer([this] { probeMissingPorts(); })) {
     probeTimer_->setInterval(kProbeIntervalMs);
     connect(&cycle, &JobCycle::jobEnded, this, &ChannelMonitor::jobEnded);
     connect(&cycle, &JobCycle::logLine, this, &ChannelMonitor::note); // what the job cycle has to say
@@ -90,6 +90,9 @@ QString ChannelMonitor::stateOf(int n) const {
     }
     if (!job.bPortAvailable[at(n)]) {
         return QStringLiteral("Porta non disponibile");
+    }
+    if (!cycle_.dataDirectoryOk()) {
+        return QStringLiteral("Cartella dati non scrivibile");
     }
     if (p.OptionRete.value() && p.ShapeConn.fillColor() != LampControl::kGreen) {
         return QStringLiteral("Rete non collegata");

@@ -47,6 +47,7 @@ private:
     QString stateOf(int channel) const;
 
     Engine& e_;
+    JobCycle& cycle_;
     std::unique_ptr<RuntimeTimer> probeTimer_;
     std::array<bool, 5> noAnswer_{};        // [1]..[4]: the last job found no register
     std::array<QDateTime, 5> matrSeen_{};   // [1]..[4]: SR_MATR as last read

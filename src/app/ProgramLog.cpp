@@ -1,5 +1,7 @@
 #include "app/ProgramLog.h"
 
+#include "common/SafeFile.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -22,8 +24,10 @@ void ProgramLog::line(const QString& text) {
 }
 
 void ProgramLog::openIn(const QString& folder) {
-    file_.setFileName(QDir(folder).filePath(fileName_));
-    if (file_.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    // It tells refused receipts line by line: only Velmar's user and group
+    // read it. A link in its place is replaced, never written through.
+    path_ = QDir(folder).filePath(fileName_);
+    if (safefile::openForWriting(file_, path_, safefile::Write::Append, safefile::kPrivateMode)) {
         for (const QString& l : early_) {
             file_.write(l.toUtf8() + '\n');
         }
@@ -34,6 +38,9 @@ void ProgramLog::openIn(const QString& folder) {
 
 void LoggedProgramExit::endProgram(const QString& reason) {
     log_.line(program_ + QStringLiteral(": the program ends: ") + reason);
+    if (beforeEnd) {
+        beforeEnd();
+    }
     QTimer::singleShot(0, [] { QCoreApplication::exit(1); });
 }
 

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace velmar {
 
@@ -19,20 +20,23 @@ public:
     void line(const QString& text);
     // Opens the log file in `folder` and writes the lines kept so far.
     void openIn(const QString& folder);
-    QString filePath() const { return file_.fileName(); }
+    QString filePath() const { return path_; }
 
 private:
     QString fileName_;
     QFile file_;
+    QString path_;
     QStringList early_;
 };
 
 // "End the program" of a program with a log: the reason goes to the log,
-// and the event loop ends with status 1.
+// `beforeEnd` runs (it removes what announces a running driver), and the
+// event loop ends with status 1.
 class LoggedProgramExit : public ProgramExit {
 public:
     LoggedProgramExit(ProgramLog& log, QString program) : log_(log), program_(std::move(program)) {}
     void endProgram(const QString& reason) override;
+    std::function<void()> beforeEnd;
 
 private:
     ProgramLog& log_;

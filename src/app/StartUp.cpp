@@ -57,6 +57,23 @@ bool StartUp::Form_Load() {
     if (!chooseDataDirectory()) {
         return false;
     }
+    // One Velmar per data directory: a second one touches nothing there.
+    QString about;
+    switch (cycle_.lockDataDirectory(about)) {
+    case safefile::FolderLock::Result::Held:
+        dataDirectoryTaken_ = true;
+        e.ui.message(QStringLiteral("La cartella dati %1 è già servita da un altro Velmar (%2): "
+                                    "questo Velmar non la serve e termina.")
+                         .arg(QDir::toNativeSeparators(job.DataDir), about),
+                     MsgIcon::Exclamation);
+        return false;
+    case safefile::FolderLock::Result::Failed:
+        emit cycle_.logLine(QStringLiteral("impossibile creare %1 nella cartella dati (%2)")
+                                .arg(QLatin1String(JobCycle::kLockFile), about));
+        break;
+    case safefile::FolderLock::Result::Taken: break;
+    }
+    cycle_.dataDirectoryUsable(true); // said plainly when Velmar may not write there
     cycle_.loadRecords(); // a job Velmar stopped in the middle of is answered, not dropped
 
     job.bJobRunning = false;
@@ -78,19 +95,19 @@ bool StartUp::Form_Load() {
     for (int n = 1; n <= 4; ++n) {
         job.bPortAvailable[static_cast<std::size_t>(n)] = e.ecr.ProbeSerialPort(static_cast<std::int16_t>(n));
     }
-    // Stale channel files of an earlier run go; the host's receipt files stay:
-    // only the register's acceptance of a receipt removes one. So does the
-    // start file of a job the earlier run left in flight: it is answered once
-    // the register is identified.
+    // What an earlier run left: its registration files go (the register is
+    // identified again), and so do the start files of jobs it never took.
+    // The answers of its finished jobs stay until the host collects them, and
+    // the host's receipt files stay: only the register's acceptance of a
+    // receipt removes one. A job the earlier run left in flight keeps its
+    // start file: it is answered once the register is identified.
+    cycle_.removeRegistrationFiles();
     for (int n = 1; n <= 4; ++n) {
         if (!job.bPortAvailable[static_cast<std::size_t>(n)]) {
             continue;
         }
-        for (const char* base : {"SR_START", "SR_MATR", "SR_ERR", "SR_OUT", "FINESCO"}) {
-            if (cycle_.needsAnswer(n) && QByteArray(base) == "SR_START") {
-                continue;
-            }
-            e.files.VerifyExistenceAndKill(ChannelFiles::name(base, n));
+        if (!cycle_.needsAnswer(n)) {
+            e.files.VerifyExistenceAndKill(ChannelFiles::name("SR_START", n));
         }
         p.portLamp(n).setColor(LampControl::kGreen);
     }

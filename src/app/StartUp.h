@@ -24,6 +24,8 @@ public:
 
     // The manual's folder: the data directory chosen before the custom one.
     const QString& manualFolder() const { return manualFolder_; }
+    // The start-up ended because another Velmar serves the data directory.
+    bool dataDirectoryTaken() const { return dataDirectoryTaken_; }
 
 private:
     bool chooseDataDirectory();
@@ -32,6 +34,7 @@ private:
     JobCycle& cycle_;
     SettingsFiles& settings_;
     QString manualFolder_;
+    bool dataDirectoryTaken_ = false;
 };
 
 } // namespace velmar

@@ -122,6 +122,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // From here on no stray signal ends velmar where it stands.
+    SignalWatcher watcher;
     ProgramLog log(QStringLiteral("VELMAR.LOG"));
     if (!italian) {
         log.line(QStringLiteral("velmar: Qt's Italian translations (qtbase_it.qm) are not installed; "
@@ -131,6 +133,9 @@ int main(int argc, char** argv) {
     dialogs.log = [&log](const QString& text) { log.line(QStringLiteral("messaggio: ") + text); };
     StartUpUi ui(dialogs);
     LoggedProgramExit programExit(log, QStringLiteral("velmar"));
+    QObject::connect(&watcher, &SignalWatcher::ignoredSignal, [&log](int number) {
+        log.line(QStringLiteral("velmar: signal %1 ignored").arg(number));
+    });
     QtRuntime runtime;
     QtSerialControl serial;
     QtSocketControl socket;
@@ -152,6 +157,8 @@ int main(int argc, char** argv) {
         QCoreApplication::exit(0);
     });
 
+    // Whatever ends the program removes what tells the host that it serves.
+    programExit.beforeEnd = [&program] { program.cycle.removeRegistrationFiles(); };
     std::unique_ptr<fVelmar> window;
     qint64 engineMs = 0;
     try {
@@ -180,18 +187,25 @@ int main(int argc, char** argv) {
         if (!started) {
             QApplication::restoreOverrideCursor();
             log.line(QStringLiteral("velmar: start-up failed; see the messages above"));
+            if (program.startup.dataDirectoryTaken()) {
+                return 3;
+            }
+            program.cycle.removeRegistrationFiles();
             return 1;
         }
         splash.close();
         QApplication::restoreOverrideCursor();
         window->show();
     } catch (const Fault& fault) {
+        program.cycle.removeRegistrationFiles();
         startUpFailed(QString::fromStdString(fault.description()), fault.number());
         return 1;
     } catch (const std::bad_alloc&) {
+        program.cycle.removeRegistrationFiles();
         startUpFailed(QStringLiteral("Memoria esaurita"), 7);
         return 1;
     }
+    SignalWatcher::removeOnCrash(program.cycle.registrationFiles());
     log.openIn(program.engine.job.DataDir);
     log.line(QStringLiteral("velmar %1: ready in %2 ms (engine start-up %3 ms), data directory %4, settings in %5")
                  .arg(QLatin1String(identity::kVersionText), QString::number(sinceMain.elapsed()),
@@ -210,9 +224,8 @@ int main(int argc, char** argv) {
                                          QStringLiteral("Velmar è già in esecuzione: questa è la sua finestra."));
     });
 
-    // SIGTERM and SIGINT close the program as the menu's "Termina" does:
-    // after the receipt being printed, if any.
-    SignalWatcher watcher;
+    // SIGTERM, SIGINT and SIGHUP close the program as the menu's "Termina"
+    // does: after the receipt being printed, if any.
     QTimer retry;
     retry.setInterval(500);
     const auto tryClose = [&window, &program, &retry] {

@@ -1,8 +1,11 @@
 // velmard: the Velmar driver without windows, for a service or a kiosk.
 // Settings come from the settings files and the setting store, as for the
 // windowed program; message boxes and status texts go to the log (standard
-// error and VELMARD.LOG in the data directory); SIGTERM and SIGINT run the
-// normal shut-down, which waits while a receipt is being transmitted.
+// error and VELMARD.LOG in the data directory); SIGTERM, SIGINT and SIGHUP
+// run the normal shut-down, which waits while a receipt is being transmitted;
+// other stray signals are logged and change nothing. Exit status: 0 after a
+// shut-down, 1 when the start-up or a fault ended it, 3 when another Velmar
+// serves the data directory, 2 for a usage error.
 
 #include "app/Modulo1.h"
 #include "app/ProgramIdentity.h"
@@ -37,7 +40,10 @@ setting store ~/.config/Qarnwerk/QARNVELMAR.conf (CustomPathDataDir, the
 serial devices SerialPorts/COM1..COM4).
 
 Only one Velmar (velmar or velmard) runs per user; a second one ends at once.
-SIGTERM and SIGINT end it cleanly: after the receipt being printed, if any.
+Only one Velmar serves a data directory (the lock file VMLOCK.TXT there): a
+second one says which holds it and ends with status 3.
+SIGTERM, SIGINT and SIGHUP end it cleanly: after the receipt being printed, if
+any. SIGUSR1, SIGUSR2, SIGQUIT and SIGALRM are logged and change nothing.
 )";
 
 using Log = ProgramLog;
@@ -88,9 +94,14 @@ int main(int argc, char** argv) {
         return 0; // another Velmar runs: this one ends at once
     }
 
+    // From here on no stray signal ends velmard where it stands.
+    SignalWatcher watcher;
     Log log(QStringLiteral("VELMARD.LOG"));
     LoggingOperatorUi ui([&log](const QString& text) { log.line(QStringLiteral("messaggio: ") + text); });
     LoggedProgramExit programExit(log, QStringLiteral("velmard"));
+    QObject::connect(&watcher, &SignalWatcher::ignoredSignal, [&log](int number) {
+        log.line(QStringLiteral("velmard: signal %1 ignored").arg(number));
+    });
     QtRuntime runtime;
     QtSerialControl serial;
     QtSocketControl socket;
@@ -113,10 +124,17 @@ int main(int argc, char** argv) {
         QCoreApplication::exit(0);
     });
 
+    // Whatever ends the program removes what tells the host that it serves.
+    programExit.beforeEnd = [&program] { program.cycle.removeRegistrationFiles(); };
     if (!program.start()) {
         log.line(QStringLiteral("velmard: start-up failed; see the messages above"));
+        if (program.startup.dataDirectoryTaken()) {
+            return 3;
+        }
+        program.cycle.removeRegistrationFiles();
         return 1;
     }
+    SignalWatcher::removeOnCrash(program.cycle.registrationFiles());
     log.openIn(program.engine.job.DataDir);
     log.line(QStringLiteral("velmard %1: data directory %2, settings in %3")
                  .arg(QLatin1String(identity::kVersionText), program.engine.job.DataDir, program.settings.folder()));
@@ -150,7 +168,6 @@ int main(int argc, char** argv) {
     pendingDump.start();
 
     // A stop request waits for the receipt being printed, then shuts down.
-    SignalWatcher watcher;
     QTimer retry;
     retry.setInterval(500);
     const auto tryClose = [&program, &retry, &log] {

@@ -11,13 +11,17 @@ namespace {
 constexpr qint64 kChunk = 64 * 1024;
 }
 
-bool LineReader::open(const QString& path) {
+bool LineReader::open(const QString& path, bool ownOnly) {
     file_.close();
-    file_.setFileName(path);
     buffer_.clear();
+    why_.clear();
     pos_ = 0;
     eof_ = false;
-    return file_.open(QIODevice::ReadOnly);
+    if (!safefile::openForReading(file_, path, &why_, ownOnly)) {
+        why_ = QFileInfo(path).fileName() + QLatin1Char(' ') + why_;
+        return false;
+    }
+    return true;
 }
 
 bool LineReader::fill() {
@@ -87,13 +91,15 @@ LineWriter::~LineWriter() {
     }
 }
 
-void LineWriter::create(const QString& path) {
+void LineWriter::create(const QString& path, mode_t mode) {
     file_.close();
     pending_.clear();
-    file_.setFileName(path);
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        const bool folderExists = QFileInfo(path).absoluteDir().exists();
-        throw Fault(folderExists ? faultno::FileAccess : faultno::PathNotFound);
+    QString why;
+    if (!safefile::openForWriting(file_, path, safefile::Write::Truncate, mode, &why)) {
+        const int number =
+            QFileInfo(path).absoluteDir().exists() ? faultno::FileAccess : faultno::PathNotFound;
+        throw Fault(number, std::string(standardFaultDescription(number)) + " (" +
+                                QFileInfo(path).fileName().toStdString() + ": " + why.toStdString() + ")");
     }
 }
 

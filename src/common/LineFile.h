@@ -6,6 +6,8 @@
 // Reading streams through a fixed buffer, so a large file costs time in
 // proportion to its size and memory in proportion to its longest line.
 
+#include "common/SafeFile.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -22,7 +24,10 @@ public:
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
 
-    bool open(const QString& path);
+    // Only a regular file that is not a link (see SafeFile.h); `ownOnly`: one
+    // of Velmar's own user. False, with why() telling the reason, when not.
+    bool open(const QString& path, bool ownOnly = false);
+    const QString& why() const { return why_; }
     bool isOpen() const { return file_.isOpen(); }
     void close() { file_.close(); }
     // The next line into `line`; false at the end of the file.
@@ -33,6 +38,7 @@ private:
     bool fill();
 
     QFile file_;
+    QString why_;
     std::string buffer_;
     std::size_t pos_ = 0;
     bool eof_ = false;
@@ -45,8 +51,10 @@ public:
     LineWriter(const LineWriter&) = delete;
     LineWriter& operator=(const LineWriter&) = delete;
 
-    // Creates or truncates the file. Throws Fault 76 or 75 when it cannot.
-    void create(const QString& path);
+    // Creates or truncates the file with `mode` (less the umask), never
+    // writing through a link (see SafeFile.h). Throws Fault 76 or 75 when it
+    // cannot.
+    void create(const QString& path, mode_t mode = safefile::kSharedMode);
     bool isOpen() const { return file_.isOpen(); }
     // Writes the line and CR LF. Throws Fault 75 on a write error.
     void writeLine(std::string_view line);

@@ -163,12 +163,14 @@ bool createEmptyDataFile(const QString& path, std::string& notPlain) {
 // Velmar's own files, by the part of their name before the first dot, in
 // upper case: the channel files and the job record (any suffix), XON.txt,
 // the logs, the settings files, the table files (and their copies), the
-// programs, the conversion library and the manual.
+// programs, the conversion library, the manual, the data directory's lock
+// and the probe of whether Velmar may write there.
 constexpr std::string_view kDriverFileStems[] = {
     "SR_START", "SR_DATI",   "SR_OUT",       "SR_ERR",     "SR_MATR",    "FINESCO",
     "VMJOB",    "XON",       "VELMARD",      "VELMAR",     "LOGFILE",    "VMCHKCOM",
     "VMTIMER1", "VMCHKBD",   "VMCHKSCO",     "TB-REPARTI", "TB-IVA",     "VELMAR-CONVERT",
-    "ECRSIM",   "QARN_SLM1", "LIBQARN_SLM1", "MANVELMAR",  "QARNVELMAR",
+    "ECRSIM",   "QARN_SLM1", "LIBQARN_SLM1", "MANVELMAR",  "QARNVELMAR", "VMLOCK",
+    "VMPROBE",
 };
 // The trace folders TRACE_YYYYMM.
 constexpr std::string_view kTraceFolderPrefix = "TRACE_";
@@ -265,9 +267,9 @@ std::int16_t SlConverter::ConvertSlFile(const QString& InputFilePath) {
             reason_ = QStringLiteral("il file %1 non esiste").arg(InputFilePath);
             return 0;
         }
-        LineReader in;
+        LineReader in; // a regular file only: never a link, a pipe or a device
         if (!in.open(InputFilePath)) {
-            throw Fault(faultno::FileAccess);
+            throw Fault(faultno::FileAccess, in.why().toStdString());
         }
         const QString output = outputPath();
         if (QFileInfo::exists(output) && !QFile::remove(output)) {
@@ -280,7 +282,7 @@ std::int16_t SlConverter::ConvertSlFile(const QString& InputFilePath) {
             return 0;
         }
 
-        out.create(output);
+        out.create(output, safefile::kPrivateMode); // receipt contents: Velmar's user and group only
         writer_ = &out;
         const QString tooBig =
             QStringLiteral("lo scontrino supera i %1 byte").arg(kMaxReceiptBytes);

@@ -1,21 +1,15 @@
 #include "jobs/ChannelFiles.h"
 
+#include "common/SafeFile.h"
+
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
 
 namespace velmar {
 
-bool writeWholeFile(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return false;
-    }
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* why) {
+    return safefile::replaceFile(path, bytes, safefile::kSharedMode, false, why);
 }
 
 QString ChannelFiles::name(const char* base, int channel) {
@@ -34,14 +28,23 @@ bool ChannelFiles::exists(const char* base, int channel) const {
     return QFile::exists(path(base, channel));
 }
 
+bool ChannelFiles::present(const char* base, int channel) const {
+    return safefile::exists(path(base, channel));
+}
+
+bool ChannelFiles::hasFile(const char* base, int channel) const {
+    const QFileInfo info(path(base, channel));
+    return info.isFile() && !info.isSymLink();
+}
+
 void ChannelFiles::VerifyExistenceAndKill(const QString& cFileName) {
     QString fileName = cFileName;
     while (fileName.startsWith(QLatin1Char('\\')) || fileName.startsWith(QLatin1Char('/'))) {
         fileName.remove(0, 1);
     }
     const QString full = path(fileName);
-    if (QFile::exists(full)) {
-        QFile::remove(full);
+    if (safefile::exists(full)) {
+        QFile::remove(full); // a link itself, never what it points to
     }
 }
 
@@ -62,7 +65,7 @@ void ChannelFiles::killWithRetry(const char* base, const char* logName) {
     const QString file = path(base, job_.iCurrentCom);
     int failures = 0;
     retry(failures, QStringLiteral("Errore nella Kill di ") + QLatin1String(logName),
-          [&file] { return !QFile::exists(file) || QFile::remove(file); });
+          [&file] { return !safefile::exists(file) || QFile::remove(file); });
 }
 
 void ChannelFiles::SubKillErrFile() {
@@ -80,12 +83,12 @@ void ChannelFiles::SubKillDatiFile() {
 void ChannelFiles::SubKillStartFile() {
     const int c = job_.iCurrentCom;
     const QString start = path("SR_START", c);
-    if (!QFile::exists(start)) {
+    if (!safefile::exists(start)) {
         return;
     }
     int failures = 0; // one budget for every step of this call
     const QString logText = QStringLiteral("Errore nella Kill di SR_START");
-    retry(failures, logText, [&start] { return !QFile::exists(start) || QFile::remove(start); });
+    retry(failures, logText, [&start] { return !safefile::exists(start) || QFile::remove(start); });
     if (exists("SR_ERR", c)) {
         return;
     }
@@ -93,18 +96,22 @@ void ChannelFiles::SubKillStartFile() {
     retry(failures, logText, [&finesco] { return writeWholeFile(finesco, "finesco"); });
 }
 
-void ChannelFiles::writeFinesco(int channel) {
+bool ChannelFiles::writeFinesco(int channel) {
     const QString finesco = path("FINESCO", channel);
     int failures = 0;
-    retry(failures, QStringLiteral("Errore nella scrittura di ") + name("FINESCO", channel),
-          [&finesco] { return writeWholeFile(finesco, "finesco"); });
+    return retry(failures, QStringLiteral("Errore nella scrittura di ") + name("FINESCO", channel),
+                 [&finesco] { return writeWholeFile(finesco, "finesco"); });
 }
 
-void ChannelFiles::WriteErrFile(const QByteArray& cErrMesg, int iQualeCom) {
+bool ChannelFiles::WriteErrFile(const QByteArray& cErrMesg, int iQualeCom) {
     const QString file = path("SR_ERR", iQualeCom);
-    if (!writeWholeFile(file, cErrMesg + "\r\n")) {
-        log_.logLine(QStringLiteral("Errore nella scrittura di ") + name("SR_ERR", iQualeCom));
+    QString why;
+    if (!writeWholeFile(file, cErrMesg + "\r\n", &why)) {
+        log_.logLine(QStringLiteral("Errore nella scrittura di ") + name("SR_ERR", iQualeCom) +
+                     QStringLiteral(": ") + why);
+        return false;
     }
+    return true;
 }
 
 } // namespace velmar

@@ -26,6 +26,10 @@ public:
     QString path(const char* base, int channel) const;
     QString path(const QString& fileName) const;
     bool exists(const char* base, int channel) const;
+    // The name is taken, by anything (a dangling link too).
+    bool present(const char* base, int channel) const;
+    // The name is a regular file (an answer that was written).
+    bool hasFile(const char* base, int channel) const;
 
     // Deletes data directory + cFileName when present (no retry).
     void VerifyExistenceAndKill(const QString& cFileName);
@@ -38,11 +42,13 @@ public:
     // FINESCO ("finesco", seven bytes); the same retry budget for both steps.
     void SubKillStartFile();
 
-    // FINESCO.00n ("finesco", seven bytes), retried as a deletion is.
-    void writeFinesco(int channel);
+    // FINESCO.00n ("finesco", seven bytes), retried as a deletion is; false
+    // when it could not be written.
+    bool writeFinesco(int channel);
 
-    // SR_ERR.00n holds exactly one line: the text and CR LF.
-    void WriteErrFile(const QByteArray& cErrMesg, int iQualeCom);
+    // SR_ERR.00n holds exactly one line: the text and CR LF. False (and a
+    // line in LOGFILE.TXT) when it could not be written.
+    bool WriteErrFile(const QByteArray& cErrMesg, int iQualeCom);
 
 private:
     // Runs `step` until it succeeds or the call's budget is spent.
@@ -55,7 +61,8 @@ private:
 };
 
 // Writes the whole file under a temporary name and renames it into place, so
-// a host never reads it half-written. False when that failed.
-bool writeWholeFile(const QString& path, const QByteArray& bytes);
+// a host never reads it half-written and a link in its place is replaced, not
+// followed. False, with the reason in `why`, when that failed.
+bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* why = nullptr);
 
 } // namespace velmar

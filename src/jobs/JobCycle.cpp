@@ -3,7 +3,13 @@
 #include "app/Engine.h"
 #include "common/Fault.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QSysInfo>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace velmar {
 
@@ -76,8 +82,123 @@ JobCycle::JobCycle(Engine& engine, QObject* parent) : QObject(parent), e_(engine
         }
     };
     connect(&e_.ecr, &EcrLink::jobFileFault, this, [this](const QString& what) {
-        emit logLine(QStringLiteral("lavoro non inviato, file della cartella dati: ") + what);
+        emit logLine(QStringLiteral("COM%1: ").arg(e_.job.iCurrentCom) + what);
     });
+    connect(&e_.ecr, &EcrLink::portInUse, this, [this](const QString& what) {
+        emit logLine(QStringLiteral("COM%1: ").arg(e_.job.iCurrentCom) + what);
+    });
+}
+
+safefile::FolderLock::Result JobCycle::lockDataDirectory(QString& about) {
+    QString user = qEnvironmentVariable("USER");
+    if (user.isEmpty()) {
+        user = QString::number(::geteuid());
+    }
+    const QByteArray owner =
+        QStringLiteral("%1 pid %2, utente %3, computer %4, dal %5\n")
+            .arg(QCoreApplication::applicationName(), QString::number(QCoreApplication::applicationPid()),
+                 user, QSysInfo::machineHostName(),
+                 e_.runtime.currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+            .toUtf8();
+    const auto result = dataLock_.take(e_.job.DataDir, QLatin1String(kLockFile), owner);
+    about = dataLock_.about();
+    return result;
+}
+
+bool JobCycle::dataDirectoryUsable(bool probe) {
+    const QString dir = e_.job.DataDir;
+    QString why;
+    bool ok = true;
+    if (!dataLock_.held()) {
+        // The folder could not take the lock at start-up: it is taken first.
+        QString about;
+        const auto taken = lockDataDirectory(about);
+        ok = taken == safefile::FolderLock::Result::Taken;
+        if (taken == safefile::FolderLock::Result::Held) {
+            why = QStringLiteral("servita da un altro Velmar: ") + about;
+        } else if (!ok) {
+            why = about;
+        }
+    }
+    if (ok && probe) {
+        ok = safefile::canWriteIn(dir, QLatin1String(kProbeFile), kProbeBytes, &why);
+    } else if (ok && ::access(QFile::encodeName(dir).constData(), W_OK | X_OK) != 0) {
+        ok = false;
+        why = safefile::reason(errno);
+    }
+    if (ok == dataDirOk_ && why == dataDirWhy_) {
+        return ok;
+    }
+    dataDirOk_ = ok;
+    dataDirWhy_ = why;
+    if (!ok) {
+        emit logLine(QStringLiteral("cartella dati %1 non scrivibile (%2): nessun lavoro preso "
+                                    "finché Velmar non può scriverci; nuovo controllo a ogni ciclo")
+                         .arg(dir, why));
+        e_.panel.Text2.setText(QLatin1String(kDataDirStatus));
+    } else {
+        emit logLine(QStringLiteral("cartella dati %1 di nuovo scrivibile: Velmar riprende i lavori").arg(dir));
+        if (e_.panel.Text2.text() == QLatin1String(kDataDirStatus)) {
+            e_.panel.Text2.setText(QString());
+        }
+    }
+    return ok;
+}
+
+QStringList JobCycle::registrationFiles() const {
+    QStringList files;
+    for (int n = 1; n <= 4; ++n) {
+        files << e_.files.path("SR_MATR", n);
+    }
+    return files;
+}
+
+void JobCycle::removeRegistrationFiles() {
+    if (!dataLock_.held()) {
+        return; // another Velmar's, or none
+    }
+    for (int n = 1; n <= 4; ++n) {
+        e_.files.VerifyExistenceAndKill(ChannelFiles::name("SR_MATR", n));
+    }
+}
+
+QString JobCycle::answerBlocked(int n) const {
+    // SR_OUT in the way is no bar: the job is answered E503 without a byte sent.
+    for (const char* base : {"SR_ERR", "FINESCO"}) {
+        if (safefile::isRealFolder(e_.files.path(base, n))) {
+            return ChannelFiles::name(base, n) + QStringLiteral(" è una cartella");
+        }
+    }
+    if (safefile::isRealFolder(e_.files.path(JobRecord::fileName(n)))) {
+        return JobRecord::fileName(n) + QStringLiteral(" è una cartella");
+    }
+    return {};
+}
+
+void JobCycle::answerOutOfService(int n) {
+    const auto i = static_cast<std::size_t>(n);
+    if (!e_.files.exists("SR_START", n) || record(n).needsAnswer()) {
+        return;
+    }
+    const FileIdentity start = FileIdentity::of(e_.files.path("SR_START", n));
+    if (start == outOfServiceAnswered_[i]) {
+        return; // answered already; its start file could not be deleted
+    }
+    outOfServiceAnswered_[i] = start;
+    if (!dataDirectoryUsable(true) || !answerBlocked(n).isEmpty()) {
+        outOfServiceAnswered_[i] = {};
+        return;
+    }
+    const std::int16_t current = e_.job.iCurrentCom;
+    e_.job.iCurrentCom = static_cast<std::int16_t>(n);
+    if (e_.files.WriteErrFile(kE512, n)) {
+        e_.files.SubKillStartFile();
+    }
+    e_.job.iCurrentCom = current;
+    emit logLine(QStringLiteral("COM%1: canale non in servizio (%2): lavoro respinto con E512")
+                     .arg(n)
+                     .arg(e_.panel.check(n).value() != 1 ? QStringLiteral("non spuntato")
+                                                         : QStringLiteral("porta non disponibile")));
 }
 
 void JobCycle::loadRecords() {
@@ -162,17 +283,28 @@ void JobCycle::Timer21_Timer() {
 
 std::int16_t JobCycle::iVerifyStartVelmar() {
     JobState& job = e_.job;
+    // Nothing is taken that could not be answered: while the data directory
+    // takes no file, it is probed again on every scan.
+    if (!dataDirectoryUsable(!dataDirOk_)) {
+        return 0;
+    }
     bool anyPort = false;
+    for (int n = 1; n <= 4; ++n) {
+        const auto i = static_cast<std::size_t>(n);
+        anyPort = anyPort || job.bPortAvailable[i];
+        if (e_.panel.check(n).value() != 1 || !job.bPortAvailable[i]) {
+            answerOutOfService(n); // a host waiting there is told at once
+        }
+    }
     for (std::int16_t n = 1; n <= 4; ++n) {
         const auto i = static_cast<std::size_t>(n);
         const bool available = job.bPortAvailable[i];
-        anyPort = anyPort || available;
         if (e_.panel.check(n).value() != 1 || !available) {
             continue;
         }
         if (!e_.files.exists("SR_MATR", n)) {
             // A register that does not answer is asked again, less and less often.
-            if (e_.runtime.nowMs() >= nextDumpAtMs_[i]) {
+            if (e_.runtime.nowMs() >= nextDumpAtMs_[i] && dataDirectoryUsable(true)) {
                 e_.dump.RunDumpRequest(n);
                 if (e_.files.exists("SR_MATR", n)) {
                     dumpFailures_[i] = 0;
@@ -187,9 +319,28 @@ std::int16_t JobCycle::iVerifyStartVelmar() {
         }
         job.iCurrentCom = n;
         if (e_.files.exists("SR_START", n) || record(n).needsAnswer()) {
+            // Taken only when its answer can be written and the job cleared.
+            const QString blocked = answerBlocked(n);
+            if (blocked != blockedTold_[i]) {
+                blockedTold_[i] = blocked;
+                if (!blocked.isEmpty()) {
+                    emit logLine(QStringLiteral("COM%1: %2: impossibile rispondere all'host, "
+                                                "il lavoro aspetta")
+                                     .arg(n)
+                                     .arg(blocked));
+                }
+            }
+            if (!blocked.isEmpty()) {
+                continue; // the other channels are served
+            }
+            if (!dataDirectoryUsable(true)) {
+                return 0;
+            }
             if (!record(n).needsAnswer() && !isReplay(n)) {
                 e_.files.VerifyExistenceAndKill(ChannelFiles::name("FINESCO", n));
-                e_.files.SubKillFileOut();
+                if (!safefile::isRealFolder(e_.files.path("SR_OUT", n))) {
+                    e_.files.SubKillFileOut();
+                }
             }
             job.bDumpConf[i] = false;
             return n; // a lower channel always wins
@@ -225,8 +376,9 @@ void JobCycle::txtTimer_Change() {
             step([&] { answerReplay(n); });
         } else if (!QFileInfo::exists(dati)) {
             step([&] {
-                e_.files.WriteErrFile(kE506, n);
-                e_.files.SubKillStartFile();
+                if (e_.files.WriteErrFile(kE506, n)) { // never a FINESCO for it
+                    e_.files.SubKillStartFile();
+                }
             });
         } else {
             job.InputFilePath = dati;
@@ -405,6 +557,26 @@ void JobCycle::writeAnswer(int n) {
     } else {
         e_.files.SubKillStartFile(); // writes FINESCO when no SR_ERR is left
     }
+    // An answer the data directory did not take (full, read-only) is written
+    // at the next scan that finds it writable; the job is not taken again.
+    if (printedCode(rec.code) && !e_.files.hasFile("FINESCO", n) && !e_.files.present("SR_ERR", n) &&
+        answerBlocked(n).isEmpty()) {
+        e_.files.writeFinesco(n);
+    }
+    const bool answered = printedCode(rec.code)
+                              ? e_.files.hasFile("FINESCO", n)
+                              : e_.files.hasFile("SR_ERR", n) || e_.files.hasFile("FINESCO", n);
+    answerOwed_[static_cast<std::size_t>(n)] = !answered;
+    if (!answered) {
+        emit logLine(QStringLiteral("COM%1: risposta all'host non scritta (%2): sarà scritta appena "
+                                    "la cartella dati lo permette")
+                         .arg(n)
+                         .arg(statusText(rec.code)));
+        dataDirOk_ = false; // probed at the next scan
+        saveRecord(n);
+        emit jobEnded(n, statusText(rec.code), text);
+        return;
+    }
     rec.startLeft = !replaced && FileIdentity::of(start) == rec.start && rec.start.exists();
     if (rec.startLeft) {
         emit logLine(QStringLiteral("COM%1: impossibile cancellare SR_START: il lavoro non "
@@ -456,9 +628,13 @@ void JobCycle::answerInterrupted(int n) {
         rec.state = JobRecord::State::Answering;
         saveRecord(n);
     }
-    emit logLine(QStringLiteral("COM%1: lavoro interrotto all'arresto precedente: %2")
-                     .arg(n)
-                     .arg(statusText(rec.code)));
+    if (answerOwed_[static_cast<std::size_t>(n)]) {
+        emit logLine(QStringLiteral("COM%1: risposta all'host scritta ora: %2").arg(n).arg(statusText(rec.code)));
+    } else {
+        emit logLine(QStringLiteral("COM%1: lavoro interrotto all'arresto precedente: %2")
+                         .arg(n)
+                         .arg(statusText(rec.code)));
+    }
     writeAnswer(n);
     if (e_.job.bShowStatus) {
         e_.panel.Text2.setText(QStringLiteral("VELMAR TERMINATO : ") + statusText(rec.code));
@@ -473,8 +649,9 @@ void JobCycle::registerSilent(int n) {
     }
     const std::int16_t current = e_.job.iCurrentCom;
     e_.job.iCurrentCom = static_cast<std::int16_t>(n);
-    e_.files.WriteErrFile(kE504, n);
-    e_.files.SubKillStartFile();
+    if (e_.files.WriteErrFile(kE504, n)) { // never a FINESCO for it
+        e_.files.SubKillStartFile();
+    }
     e_.job.iCurrentCom = current;
     emit logLine(QStringLiteral("COM%1: l'Ecr non risponde: lavoro in attesa respinto con E504").arg(n));
 }
@@ -506,6 +683,7 @@ bool JobCycle::requestClose() {
         e_.link.ReplyTimedOut = true;
         e_.runtime.serveEvents(false);
         e_.runtime.sleepServing(2000);
+        removeRegistrationFiles(); // nothing tells the host that a driver still serves
         finish();
         return true;
     }
@@ -516,14 +694,10 @@ bool JobCycle::requestClose() {
         job.iCurrentCom = n;
         e_.ecr.CloseSerialPort();
         e_.runtime.sleepServing(1000);
-        // A job still to be answered keeps its start file for the next run.
-        for (const char* base : {"SR_MATR", "SR_START", "SR_ERR", "SR_OUT", "FINESCO"}) {
-            if (record(n).needsAnswer() && QByteArray(base) == "SR_START") {
-                continue;
-            }
-            e_.files.VerifyExistenceAndKill(ChannelFiles::name(base, n));
-        }
     }
+    // Only SR_MATR goes: the answers of finished jobs stay until the host
+    // collects them, and a job not taken keeps its files.
+    removeRegistrationFiles();
     finish();
     return true;
 }

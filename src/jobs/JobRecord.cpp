@@ -1,5 +1,7 @@
 #include "jobs/JobRecord.h"
 
+#include "common/SafeFile.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -35,24 +37,6 @@ constexpr StageName kStages[] = {{JobRecord::Stage::Sending, "sending"},
 
 qint64 nanoseconds(const struct timespec& t) {
     return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-// Writes all of `bytes` to `fd`.
-bool writeAll(int fd, const QByteArray& bytes) {
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
 }
 
 } // namespace
@@ -91,8 +75,8 @@ FileIdentity FileIdentity::fromText(const QByteArray& text) {
 }
 
 QByteArray contentHash(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
+    QFile f;
+    if (!safefile::openForReading(f, path)) {
         return {};
     }
     QCryptographicHash hash(QCryptographicHash::Sha256);
@@ -111,10 +95,10 @@ JobRecord JobRecord::load(const QString& path, bool* ok) {
     if (ok) {
         *ok = true;
     }
-    QFile f(path);
-    if (!QFileInfo(path).isFile() || !f.open(QIODevice::ReadOnly)) {
+    QFile f;
+    if (!safefile::openForReading(f, path)) {
         if (ok) {
-            *ok = !QFileInfo::exists(path);
+            *ok = !safefile::exists(path);
         }
         return r;
     }
@@ -200,25 +184,8 @@ bool JobRecord::save(const QString& path) const {
     put("last-receipt", QByteArray::number(lastReceipt));
     put("pending-void", pendingVoid ? "1" : "0");
 
-    const QByteArray target = QFile::encodeName(path);
-    const QByteArray temp = target + ".tmp";
-    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0640);
-    if (fd < 0) {
-        return false;
-    }
-    const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!written || ::rename(temp.constData(), target.constData()) != 0) {
-        ::unlink(temp.constData());
-        return false;
-    }
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir); // the rename itself reaches the disk
-        ::close(dir);
-    }
-    return true;
+    // Only Velmar's user and group read it: it names the receipt it played.
+    return safefile::replaceFile(path, text, safefile::kPrivateMode, true);
 }
 
 } // namespace velmar

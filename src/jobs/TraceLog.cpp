@@ -1,6 +1,7 @@
 #include "jobs/TraceLog.h"
 
 #include "common/Cp1252.h"
+#include "common/SafeFile.h"
 
 #include <QDir>
 #include <QLocale>
@@ -13,13 +14,16 @@ void TraceLog::openTrace() {
     QDir data(job_.DataDir);
     const QString folderName = QStringLiteral("TRACE_") + now.toString(QStringLiteral("yyyyMM"));
     QString folder = data.filePath(folderName);
-    if (!QDir(folder).exists() && !data.mkdir(folderName)) {
+    // A trace folder that is a link (or a file) is not Velmar's: the trace
+    // goes into the data directory itself, as when the folder cannot be made.
+    if (!safefile::makeFolder(folder, 0750)) {
         folder = job_.DataDir;
     }
-    file_.setFileName(QDir(folder).filePath(QStringLiteral("TRACE_") +
-                                            now.toString(QStringLiteral("yyyyMMdd_HHmmss")) +
-                                            QStringLiteral(".TXT")));
-    file_.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    // Traces hold receipts: only Velmar's user and group read them.
+    fileName_ = QDir(folder).filePath(QStringLiteral("TRACE_") +
+                                      now.toString(QStringLiteral("yyyyMMdd_HHmmss")) +
+                                      QStringLiteral(".TXT"));
+    safefile::openForWriting(file_, fileName_, safefile::Write::Truncate, safefile::kPrivateMode);
 }
 
 void TraceLog::closeTrace() {
@@ -43,8 +47,9 @@ void TraceLog::line(const QByteArray& payload) {
 }
 
 void TraceLog::logLine(const QString& message) {
-    QFile log(QDir(job_.DataDir).filePath(QStringLiteral("LOGFILE.TXT")));
-    if (!log.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    QFile log;
+    if (!safefile::openForWriting(log, QDir(job_.DataDir).filePath(QStringLiteral("LOGFILE.TXT")),
+                                  safefile::Write::Append, safefile::kPrivateMode)) {
         return;
     }
     const QDateTime now = runtime_.currentDateTime().toLocalTime();

@@ -24,7 +24,7 @@ public:
     void openTrace();
     void closeTrace();
     bool isOpen() const { return file_.isOpen(); }
-    QString fileName() const { return file_.fileName(); }
+    QString fileName() const { return fileName_; }
 
     // "YYYYMMDD_hhmmss.mmm <--> " in UTC: the prefix of every trace line.
     QByteArray CurrDateTime() const;
@@ -40,6 +40,7 @@ private:
     const OperatorPanel& panel_;
     const JobState& job_;
     QFile file_;
+    QString fileName_; // of the trace file last opened
 };
 
 } // namespace velmar

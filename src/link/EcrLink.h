@@ -68,8 +68,10 @@ public:
 signals:
     // A receipt the converter refused (-11): which line and why, for the log.
     void conversionRefused(const QString& reason);
-    // A file of the job could not be written or read (kDataDirFault): which, why.
+    // A file of the job could not be written or read: what happened, which, why.
     void jobFileFault(const QString& what);
+    // The serial port is held by another program (who, where it can be told).
+    void portInUse(const QString& what);
 
 public:
 

@@ -1,10 +1,13 @@
 #include "link/QtSerialControl.h"
 
 #include "common/Fault.h"
+#include "common/SafeFile.h"
 #include "support/SettingStore.h"
 
 #include <QFileInfo>
 #include <QStringList>
+
+#include <sys/file.h>
 
 namespace velmar {
 
@@ -77,6 +80,16 @@ void QtSerialControl::setPortOpen(bool open) {
         case QSerialPort::PermissionError: throw Fault(faultno::PortAlreadyOpen);
         default: throw Fault(faultno::PortUnavailable);
         }
+    }
+    // One program at a time on the register: a device another process holds
+    // (another Velmar too) is in use, whoever holds it.
+    const int fd = static_cast<int>(serial_.handle());
+    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const QString holder = safefile::lockHolder(fd);
+        serial_.close();
+        throw Fault(faultno::PortAlreadyOpen,
+                    "porta " + SettingStore::serialDevice(port_).toStdString() + " in uso da un altro programma" +
+                        (holder.isEmpty() ? std::string() : " (" + holder.toStdString() + ")"));
     }
     serial_.setBaudRate(baud_);
     serial_.setDataBits(QSerialPort::Data8);

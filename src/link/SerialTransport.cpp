@@ -31,6 +31,9 @@ void EcrLink::OpenSerialPort() {
             fn();
             return true;
         } catch (const Fault& f) {
+            if (f.number() == faultno::PortAlreadyOpen && !ctx_.serial.portOpen()) {
+                emit portInUse(QString::fromUtf8(f.description())); // held by another program
+            }
             if (f.number() == faultno::PortAlreadyOpen || f.number() == faultno::InvalidPort) {
                 return true;
             }

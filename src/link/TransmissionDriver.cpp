@@ -11,10 +11,13 @@ namespace velmar {
 
 namespace {
 
-// The lines of the file to play; false when it cannot be read.
-bool readLines(const QString& path, std::vector<QByteArray>& lines) {
+// The lines of the file to play; false, with why, when it cannot be read.
+// `ownOnly`: a file Velmar wrote itself (XON.txt), never one put in its
+// place by someone else.
+bool readLines(const QString& path, std::vector<QByteArray>& lines, bool ownOnly, QString& why) {
     LineReader in;
-    if (!in.open(path)) {
+    if (!in.open(path, ownOnly)) {
+        why = in.why();
         return false;
     }
     try {
@@ -96,12 +99,14 @@ std::int16_t EcrLink::TransmitFile() {
     try {
         out.create(job.OutputFilePath);
     } catch (const Fault& f) {
-        emit jobFileFault(QStringLiteral("SR_OUT: ") + QString::fromUtf8(f.description()));
+        emit jobFileFault(QStringLiteral("lavoro non inviato, SR_OUT non scrivibile: ") +
+                          QString::fromUtf8(f.description()));
         return stop(kDataDirFault);
     }
     const QString file = raw ? job.InputFilePath : l.ConvertedFilePath;
-    if (!readLines(file, lines)) {
-        emit jobFileFault(QFileInfo(file).fileName() + QStringLiteral(": non leggibile"));
+    QString why;
+    if (!readLines(file, lines, !raw, why)) {
+        emit jobFileFault(QStringLiteral("lavoro non inviato, file non leggibile: ") + why);
         return stop(kDataDirFault);
     }
     plan_ = ReceiptPlan(lines);
@@ -123,7 +128,14 @@ std::int16_t EcrLink::TransmitFile() {
         }
         step([this] {
             if (!ctx_.serial.portOpen()) {
-                ctx_.serial.setPortOpen(true);
+                try {
+                    ctx_.serial.setPortOpen(true);
+                } catch (const Fault& f) {
+                    if (f.number() == faultno::PortAlreadyOpen) {
+                        emit portInUse(QString::fromUtf8(f.description()));
+                    }
+                    throw;
+                }
             }
         });
         l.XoffHeld = false; // a pause asked on an earlier opening is over
@@ -151,7 +163,10 @@ std::int16_t EcrLink::TransmitFile() {
         try {
             out.close();
         } catch (const Fault& f) {
-            emit jobFileFault(QStringLiteral("SR_OUT: ") + QString::fromUtf8(f.description()));
+            // The receipt went to the register: its outcome stands, the
+            // host's SR_OUT lacks what could not be written.
+            emit jobFileFault(QStringLiteral("SR_OUT non scritto per intero: ") +
+                              QString::fromUtf8(f.description()));
         }
     }
     // The test print's file is sent unchanged once, whatever happened to it.

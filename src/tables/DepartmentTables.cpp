@@ -1,6 +1,7 @@
 #include "tables/DepartmentTables.h"
 
 #include "common/Fault.h"
+#include "common/SafeFile.h"
 #include "common/TextRules.h"
 
 #include <QDomElement>
@@ -9,8 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
 #include <QStringList>
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <vector>
@@ -101,19 +102,10 @@ QByteArray serialize(const QDomDocument& doc) {
 }
 
 // Replaces `path` with `bytes`; a Fault (70 or 75) when the write is refused.
+// A link in the table's place is replaced, never written through.
 void writeFile(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    bool ok = file.open(QIODevice::WriteOnly);
-    if (ok) {
-        if (file.write(bytes) != bytes.size()) {
-            file.cancelWriting();
-        }
-        ok = file.commit();
-    }
-    if (!ok) {
-        const int number = file.error() == QFileDevice::PermissionsError ? faultno::PermissionDenied
-                                                                         : faultno::FileAccess;
-        throw Fault(number);
+    if (!safefile::replaceFile(path, bytes)) {
+        throw Fault(errno == EACCES || errno == EPERM ? faultno::PermissionDenied : faultno::FileAccess);
     }
 }
 
@@ -278,8 +270,8 @@ std::int16_t DepartmentTables::load(QDomDocument& doc, bool& parseFailed, const 
     currentFilePath_ = filePath(name);
     doc = QDomDocument();
     parseFailed = true;
-    QFile file(currentFilePath_);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file; // a regular file only: never a link, a pipe or a device
+    if (!safefile::openForReading(file, currentFilePath_)) {
         return -1;
     }
     const QByteArray bytes = file.readAll();
@@ -313,9 +305,8 @@ void DepartmentTables::store(QDomDocument& doc, bool parseFailed, const char* na
         }
         // The file as it was stays beside the new one, as NAME.bak.
         const QString backup = currentFilePath_ + QStringLiteral(".bak");
-        if (QFileInfo(currentFilePath_).isFile()) {
-            QFile::remove(backup);
-            if (!QFile::copy(currentFilePath_, backup)) {
+        if (safefile::exists(currentFilePath_)) {
+            if (!safefile::copyFile(currentFilePath_, backup)) {
                 throw Fault(faultno::FileAccess);
             }
         }

@@ -129,7 +129,8 @@ private slots:
     // What the load leaves, for several channel set-ups. Ticks come from the
     // file and stay as the operator chose them; a missing port keeps its tick
     // and its files, its lamp is red, the log says so, and the port is probed
-    // again every 30 s; elsewhere only the host's receipt file stays. Any tick
+    // again every 30 s; elsewhere the start file goes. Every registration
+    // file goes, every answer and receipt file stays. Any tick
     // set is service mode (polling), none is configuration (no polling).
     void afterLoad_data() {
         QTest::addColumn<QByteArray>("ticksFile");
@@ -167,7 +168,9 @@ private slots:
             QVERIFY(job.bDumpConf[static_cast<std::size_t>(n)]);
             for (const char* base : kChannelBases) {
                 const QString file = ChannelFiles::name(base, n);
-                const bool kept = !port || QLatin1String(base) == QLatin1String("SR_DATI");
+                const QLatin1String b(base);
+                const bool kept = b != QLatin1String("SR_MATR") &&
+                                  (!port || b != QLatin1String("SR_START"));
                 QVERIFY2(QFile::exists(f.data(file)) == kept, qPrintable(file));
             }
             if (!port) {
@@ -190,6 +193,19 @@ private slots:
         QCOMPARE(polls, 0);
         f.rt.runUntilUs(1'000'000);
         QCOMPARE(polls, service ? 1 : 0);
+        // The first poll answers a host waiting on a missing port: the
+        // channel is not in service (with no port at all, every scan says so).
+        for (int n : missing) {
+            const QString start = f.data(ChannelFiles::name("SR_START", n));
+            QCOMPARE(QFile::exists(start), !service);
+            if (service) {
+                QCOMPARE(readFile(f.data(ChannelFiles::name("SR_ERR", n))),
+                         missing.size() == 4
+                             ? "E502: Nessuna porta di comunicazione disponibile\r\n"_ba
+                             : "E512: Trasmissione non avvenuta: canale non in servizio\r\n"_ba);
+                told << u"COM%1: canale non in servizio"_s.arg(n);
+            }
+        }
         QStringList lines;
         for (const QList<QVariant>& note : notes) {
             lines << note.first().toString().section(u" ("_s, 0, 0);

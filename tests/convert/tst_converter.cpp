@@ -491,6 +491,11 @@ private slots:
             << "READ,:cartella.txt;\r\nCASH;\r\n"_ba << u"folder"_s << u"errore 75"_s;
         QTest::newRow("receipt that is a folder")
             << QByteArray() << u"input folder"_s << u"errore 75"_s;
+        // Only a regular file is read: never through a link, never waiting on a pipe.
+        QTest::newRow("receipt that is a link")
+            << QByteArray() << u"input link"_s << u"SR_DATI.001 è un collegamento simbolico"_s;
+        QTest::newRow("receipt that is a pipe")
+            << QByteArray() << u"input pipe"_s << u"SR_DATI.001 non è un file normale"_s;
     }
     void faultRefusesTheReceipt() {
         QFETCH(QByteArray, receipt);
@@ -503,10 +508,17 @@ private slots:
         } else if (setup == u"folder"_s) {
             QVERIFY(QDir(fx.dataDir).mkdir(u"cartella.txt"_s));
         }
-        if (setup == u"input folder"_s) {
-            QVERIFY(QDir(fx.dataDir).mkdir(u"SR_DATI.001"_s));
-            QCOMPARE(fx.converter.ConvertSlFile(fx.dir.filePath(u"SR_DATI.001"_s)),
-                     std::int16_t(1));
+        const QString input = fx.dir.filePath(u"SR_DATI.001"_s);
+        if (setup == u"input link"_s) {
+            QVERIFY(QFile::link(fx.writeFile(u"elsewhere.txt"_s, "CASH;\r\n"), input));
+        } else if (setup == u"input pipe"_s) {
+            QCOMPARE(::mkfifo(QFile::encodeName(input).constData(), 0666), 0);
+        }
+        if (setup.startsWith(u"input "_s)) {
+            if (setup == u"input folder"_s) {
+                QVERIFY(QDir(fx.dataDir).mkdir(u"SR_DATI.001"_s));
+            }
+            QCOMPARE(fx.converter.ConvertSlFile(input), std::int16_t(1));
         } else {
             QCOMPARE(fx.convert(receipt), std::int16_t(1));
         }

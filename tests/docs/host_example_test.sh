@@ -48,8 +48,8 @@ for _ in $(seq 300); do [ -e "$data/SR_MATR.001" ] && break; sleep 0.1; done
 
 printf 'FUNC,N25;\nPLUD,:Pane casereccio,P150,Q2,N1;\nCASH,V500;\n' > "$work/sale.txt"
 printf 'FUNC,N25;\nSCON,%%10;\nCASH;\n' > "$work/unknown.txt"
-# Channels 3 and 4 are answered by a stand-in for Velmar (velmard serves
-# channel 1 only): the answers a host must not take for "not printed".
+# The last rows run in a folder no velmard serves, where a stand-in for
+# Velmar answers: the answers a host must not take for "not printed".
 printf "E510: Esito sconosciuto: controllare sull'Ecr se lo scontrino e' stato stampato\r\n" > "$work/e510.txt"
 answer_with() { # channel, then what to do once its SR_START is there
     (while [ ! -e "SR_START.00$1" ]; do sleep 0.1; done; eval "$2") &
@@ -57,7 +57,8 @@ answer_with() { # channel, then what to do once its SR_START is there
 
 # name | setup (bash, in the data folder) | channel | receipt | time-out |
 # exit status | a whole line expected on stdout or stderr ("out:" / "err:") |
-# files that must be there | files that must not | documents in the journal
+# files that must be there | files that must not | documents in the journal |
+# the folder, when not the data directory velmard serves
 cases=(
     "usage error|:|5|sale.txt||2|err:usage: host-send.sh DATA_DIR CHANNEL RECEIPT_FILE [TIMEOUT_SECONDS]||SR_DATI.001 SR_START.001|0"
     "channel not identified|:|2|sale.txt||2|err:host-send.sh: channel 2 is not identified yet (no SR_MATR.002): is Velmar running?||SR_DATI.002 SR_START.002|0"
@@ -65,27 +66,30 @@ cases=(
     "refused by the driver|:|1|unknown.txt||1|err:host-send.sh: not printed: ERRORE DI CONVERSIONE |SR_DATI.001|SR_START.001 FINESCO.001 SR_OUT.001 SR_ERR.001|1"
     "receipt of a failed job kept|:|1|sale.txt||2|err:host-send.sh: SR_DATI.001 of a job that did not print is still there; check the register, then delete it to send again|SR_DATI.001|SR_START.001|1"
     "answer not collected|rm SR_DATI.001; printf finesco > FINESCO.001|1|sale.txt||2|err:host-send.sh: FINESCO.001 of an earlier job is still there; collect it first|FINESCO.001|SR_DATI.001 SR_START.001|1"
-    "no answer in time|rm FINESCO.001; cp SR_MATR.001 SR_MATR.002|2|sale.txt|2|2|err:host-send.sh: no answer on channel 2 within 2 s; the job stays pending (SR_START.002 is left)|SR_DATI.002 SR_START.002|FINESCO.002 SR_ERR.002|1"
-    "outcome not known|cp SR_MATR.001 SR_MATR.003; answer_with 3 'cp \$work/e510.txt SR_ERR.003; rm SR_START.003'|3|sale.txt|10|3|err:host-send.sh: not known: E510: Esito sconosciuto: controllare sull'Ecr se lo scontrino e' stato stampato|SR_DATI.003|SR_START.003 SR_ERR.003|1"
-    "start file gone without an answer|cp SR_MATR.001 SR_MATR.004; answer_with 4 'rm SR_START.004'|4|sale.txt|10|3|err:host-send.sh: not known: SR_START.004 vanished without an answer; check the register before sending SR_DATI.004 again|SR_DATI.004|SR_START.004|1"
+    "channel not in service|rm FINESCO.001; cp SR_MATR.001 SR_MATR.002|2|sale.txt|10|1|err:host-send.sh: not printed: E512: Trasmissione non avvenuta: canale non in servizio|SR_DATI.002|SR_START.002 FINESCO.002 SR_ERR.002|1"
+    "no answer in time|rm VMJOB.001; mkdir VMJOB.001|1|sale.txt|2|2|err:host-send.sh: no answer on channel 1 within 2 s; the job stays pending (SR_START.001 is left)|SR_DATI.001 SR_START.001|FINESCO.001 SR_ERR.001|1"
+    "outcome not known|cp \$data/SR_MATR.001 .; answer_with 1 'cp \$work/e510.txt SR_ERR.001; rm SR_START.001'|1|sale.txt|10|3|err:host-send.sh: not known: E510: Esito sconosciuto: controllare sull'Ecr se lo scontrino e' stato stampato|SR_DATI.001|SR_START.001 SR_ERR.001|1|standin"
+    "start file gone without an answer|rm SR_DATI.001; answer_with 1 'rm SR_START.001'|1|sale.txt|10|3|err:host-send.sh: not known: SR_START.001 vanished without an answer; check the register before sending SR_DATI.001 again|SR_DATI.001|SR_START.001|1|standin"
 )
 
 failures=0
 passed=0
 for row in "${cases[@]}"; do
-    IFS='|' read -r name setup channel receipt timeout want_status want_line present absent docs <<< "$row"
+    IFS='|' read -r name setup channel receipt timeout want_status want_line present absent docs folder <<< "$row"
+    dir=$data
+    [ -n "$folder" ] && dir=$work/$folder && mkdir -p "$dir"
     problems=()
-    (cd "$data" && eval "$setup") || problems+=("its setup failed: $setup")
+    (cd "$dir" && eval "$setup") || problems+=("its setup failed: $setup")
     status=0
-    args=("$data" "$channel" "$work/$receipt")
+    args=("$dir" "$channel" "$work/$receipt")
     [ -n "$timeout" ] && args+=("$timeout")
     sh "$send" "${args[@]}" > "$work/out" 2> "$work/err" || status=$?
     [ "$status" = "$want_status" ] || problems+=("exit status $status, expected $want_status")
     stream=${want_line%%:*}
     line=${want_line#*:}
     grep -qxF -- "$line" "$work/$stream" || problems+=("no line \"$line\" on std$stream")
-    for f in $present; do [ -e "$data/$f" ] || problems+=("$f missing"); done
-    for f in $absent; do [ ! -e "$data/$f" ] || problems+=("$f left in the data directory"); done
+    for f in $present; do [ -e "$dir/$f" ] || problems+=("$f missing"); done
+    for f in $absent; do [ ! -e "$dir/$f" ] || problems+=("$f left in the data directory"); done
     got=$(grep -c '"kind":"\(receipt\|nonfiscal\|void\)"' "$journal" || true)
     [ "$got" = "$docs" ] || problems+=("$got documents in ecrsim's journal, expected $docs")
     case $name in

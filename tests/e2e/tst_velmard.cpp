@@ -19,8 +19,11 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 using namespace velmar::test;
@@ -245,6 +248,35 @@ public:
     QProcess velmard;
 };
 
+// The cases of the hostile host that need the real velmard.
+enum Hostile { PipeReceipt, LogLink, StraySignals, StderrClosed, SecondDriver, ReadOnlyFolder, DiskFull };
+
+// A memory file system mounted for one case, unmounted when the case ends
+// (after its velmard).
+struct SmallDisk {
+    QString path;
+    bool mount(const QString& where, int kib) {
+        const QByteArray options = "size=" + QByteArray::number(kib) + "k,mode=0777";
+        if (::mount("tmpfs", QFile::encodeName(where).constData(), "tmpfs", 0, options.constData()) != 0) {
+            return false;
+        }
+        path = where;
+        return true;
+    }
+    ~SmallDisk() {
+        if (!path.isEmpty()) {
+            ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
+        }
+    }
+};
+
+// The setting store of `rig` with a custom data directory.
+bool useDataDirectory(Rig& rig, const QString& folder) {
+    return writeFile(QDir(rig.dir.path()).filePath(u"config/Qarnwerk/QARNVELMAR.conf"_s),
+                     "[General]\nCustomPathDataDir=" + folder.toLocal8Bit() + "\n[SerialPorts]\nCOM1=" +
+                         rig.link.toLocal8Bit() + "\n");
+}
+
 } // namespace
 
 class TestVelmard : public QObject {
@@ -446,6 +478,185 @@ private slots:
         QCOMPARE(rig.documents(u"receipt"_s).size(), 1);
     }
 
+    // The hostile host with the real velmard, for what needs a real process:
+    // a pipe that would block open() for good, a log that is a link, stray
+    // signals, a closed standard error, a second velmard on the same data
+    // directory, a data directory velmard may not write, a full disk.
+    // Afterwards nothing outside the data directory changed, the register
+    // printed what the host meant or nothing, the host got an answer (once
+    // velmard can write one), and velmard serves the next receipt and stops
+    // cleanly.
+    void hostileHost_data() {
+        QTest::addColumn<int>("what");
+        QTest::newRow("SR_DATI a pipe") << int(PipeReceipt);
+        QTest::newRow("VELMARD.LOG a link to a file outside") << int(LogLink);
+        QTest::newRow("SIGUSR1, SIGUSR2, SIGQUIT, SIGALRM") << int(StraySignals);
+        QTest::newRow("standard error closed") << int(StderrClosed);
+        QTest::newRow("a second velmard on the same data directory") << int(SecondDriver);
+        QTest::newRow("a data directory velmard may not write") << int(ReadOnlyFolder);
+        QTest::newRow("a full disk") << int(DiskFull);
+    }
+    void hostileHost() {
+        QFETCH(int, what);
+        SmallDisk disk; // outlives the rig's velmard
+        Rig rig;
+        QVERIFY(rig.installed);
+        QTemporaryDir outside;
+        const QString target = QDir(outside.path()).filePath(u"target.txt"_s);
+        QVERIFY(writeFile(target, "OUTSIDE\n"));
+        QString data = rig.prog; // the portable copy's own folder
+        const auto file = [&data](const char* base) {
+            return QDir(data).filePath(QLatin1String(base) + u".001"_s);
+        };
+        const auto answered = [&] {
+            return !QFileInfo::exists(file("SR_START")) &&
+                   (QFileInfo::exists(file("FINESCO")) || QFileInfo::exists(file("SR_ERR")));
+        };
+        const auto dropJob = [&](const QByteArray& receipt) {
+            for (const char* base : {"SR_ERR", "FINESCO", "SR_OUT"}) {
+                QFile::remove(file(base));
+            }
+            return writeFile(file("SR_DATI"), receipt) && writeFile(file("SR_START"), "1\r\n");
+        };
+        QString logFile = QDir(rig.dir.path()).filePath(u"velmard.err"_s);
+        const auto log = [&logFile] { return readFile(logFile); };
+        int printed = 0; // receipts before the next one
+
+        switch (what) {
+        case PipeReceipt:
+            QVERIFY(rig.up());
+            QCOMPARE(::mkfifo(QFile::encodeName(file("SR_DATI")).constData(), 0666), 0);
+            QVERIFY(writeFile(file("SR_START"), "1\r\n"));
+            QVERIFY(waitUntil(answered, 10000));
+            QCOMPARE(readFile(file("SR_ERR")), "ERRORE DI CONVERSIONE \r\n"_ba);
+            QVERIFY(log().contains("SR_DATI.001 non è un file normale"));
+            QVERIFY(QFile::remove(file("SR_DATI")));
+            break;
+        case LogLink:
+            QVERIFY(QFile::link(target, QDir(rig.prog).filePath(u"VELMARD.LOG"_s)));
+            QVERIFY(rig.up());
+            break;
+        case StraySignals:
+            QVERIFY(rig.up());
+            for (int signal : {SIGUSR1, SIGUSR2, SIGQUIT, SIGALRM}) {
+                QCOMPARE(::kill(pid_t(rig.velmard.processId()), signal), 0);
+                QVERIFY(waitUntil([&] { return log().contains(u"signal %1 ignored"_s.arg(signal).toUtf8()); },
+                                  5000));
+            }
+            break;
+        case StderrClosed:
+            QVERIFY(rig.startEcrsim());
+            rig.velmard.setProcessEnvironment(rig.env);
+            rig.velmard.setStandardOutputFile(QProcess::nullDevice());
+            rig.velmard.start(QDir(rig.prog).filePath(u"velmard"_s), {});
+            QVERIFY(rig.velmard.waitForStarted(5000));
+            rig.velmard.closeReadChannel(QProcess::StandardError); // every log line meets a broken pipe
+            logFile = QDir(rig.prog).filePath(u"VELMARD.LOG"_s);
+            QVERIFY(waitUntil([&] { return rig.exists("SR_MATR"); }, 15000));
+            break;
+        case SecondDriver: {
+            QVERIFY(rig.up());
+            // Another copy, runtime folder and setting store, the same data
+            // directory and register.
+            QTemporaryDir other;
+            QVERIFY(Rig::install(other.path(), kSerialOptions));
+            QDir(other.path()).mkpath(u"config/Qarnwerk"_s);
+            QDir(other.path()).mkpath(u"run"_s);
+            QVERIFY(writeFile(QDir(other.path()).filePath(u"config/Qarnwerk/QARNVELMAR.conf"_s),
+                              "[General]\nCustomPathDataDir=" + rig.prog.toLocal8Bit() +
+                                  "\n[SerialPorts]\nCOM1=" + rig.link.toLocal8Bit() + "\n"));
+            QProcessEnvironment env = rig.env;
+            env.insert(u"XDG_CONFIG_HOME"_s, QDir(other.path()).filePath(u"config"_s));
+            env.insert(u"XDG_RUNTIME_DIR"_s, QDir(other.path()).filePath(u"run"_s));
+            QProcess second;
+            second.setProcessEnvironment(env);
+            second.start(QDir(other.path()).filePath(u"velmard"_s), {});
+            QVERIFY(second.waitForFinished(10000));
+            QCOMPARE(second.exitCode(), 3);
+            const QByteArray said = second.readAllStandardError();
+            QVERIFY2(said.contains("è già servita da un altro Velmar (velmard pid " +
+                                   QByteArray::number(rig.velmard.processId())),
+                     said.constData());
+            QVERIFY(rig.exists("SR_MATR")); // the first one's files are left alone
+            break;
+        }
+        case ReadOnlyFolder: {
+            data = QDir(rig.dir.path()).filePath(u"data"_s);
+            QVERIFY(QDir().mkpath(data));
+            QVERIFY(useDataDirectory(rig, data));
+            QVERIFY(rig.startEcrsim());
+            if (::geteuid() == 0) { // root writes anywhere: velmard runs as nobody
+                rig.asNobody = true;
+                QVERIFY(rig.openToNobody());
+            }
+            QVERIFY(dropJob(kReceipt)); // the host's job waits from the start
+            QCOMPARE(::chmod(QFile::encodeName(data).constData(), 0555), 0);
+            QVERIFY(rig.startVelmard());
+            QVERIFY(waitUntil([&] { return log().contains("non scrivibile (permesso negato)"); }, 10000));
+            QTest::qWait(1500); // several scans: told once, nothing taken
+            QCOMPARE(log().count("non scrivibile (permesso negato)"), 1);
+            QVERIFY(log().contains("Text2: CARTELLA DATI NON SCRIVIBILE"));
+            QVERIFY(QFileInfo::exists(file("SR_START")) && !QFileInfo::exists(file("SR_MATR")));
+            QCOMPARE(::chmod(QFile::encodeName(data).constData(), 0777), 0);
+            QVERIFY(waitUntil(answered, 20000));
+            QCOMPARE(readFile(file("FINESCO")), "finesco"_ba);
+            QVERIFY(log().contains("di nuovo scrivibile"));
+            printed = 1;
+            break;
+        }
+        case DiskFull: {
+            data = QDir(rig.dir.path()).filePath(u"disk"_s);
+            QVERIFY(QDir().mkpath(data));
+            if (!disk.mount(data, 512)) {
+                QSKIP("mounting a small file system needs root");
+            }
+            QVERIFY(useDataDirectory(rig, data));
+            QVERIFY(rig.startEcrsim());
+            QVERIFY(rig.startVelmard());
+            QVERIFY(waitUntil([&] { return QFileInfo::exists(file("SR_MATR")); }, 15000));
+            // The disk fills up to 12 KiB; the host's job takes 8 of them.
+            struct statvfs fs {};
+            QCOMPARE(::statvfs(QFile::encodeName(data).constData(), &fs), 0);
+            const qint64 room = qint64(fs.f_bavail) * qint64(fs.f_bsize) - 12 * 1024;
+            const QString filler = QDir(data).filePath(u"filler"_s);
+            QVERIFY(room > 0 && writeFile(filler, QByteArray(room, 'x')));
+            QVERIFY(dropJob(kReceipt));
+            QVERIFY(waitUntil([&] { return log().contains("non scrivibile (disco pieno)"); }, 10000));
+            QTest::qWait(1000);
+            QVERIFY(QFileInfo::exists(file("SR_START")));
+            QVERIFY(rig.documents(u"receipt"_s).isEmpty()); // not taken: nothing printed
+            QVERIFY(QFile::remove(filler));
+            QVERIFY(waitUntil(answered, 20000));
+            QCOMPARE(readFile(file("FINESCO")), "finesco"_ba);
+            QCOMPARE(readFile(file("SR_OUT")), "TIME,CASS. 1 09:15 CASSA   1 ,E,A1;\r\n"
+                                               "DATE,06/12/26  SCONTR. N.0042 ,E,A1;\r\n"_ba);
+            printed = 1;
+            break;
+        }
+        }
+        QTest::qWait(500); // anything sent would reach the journal by now
+        QCOMPARE(rig.documents(u"receipt"_s).size(), printed);
+
+        // velmard goes on: the next receipt prints, and it stops cleanly.
+        QVERIFY(dropJob(kReceipt));
+        QVERIFY(waitUntil(answered, 20000));
+        QCOMPARE(readFile(file("FINESCO")), "finesco"_ba);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.documents(u"receipt"_s).size(), printed + 1, 5000);
+        QCOMPARE(readFile(target), "OUTSIDE\n"_ba);
+        QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{u"target.txt"_s});
+        rig.velmard.terminate();
+        QVERIFY(rig.velmard.waitForFinished(10000));
+        QCOMPARE(rig.velmard.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(rig.velmard.exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(file("SR_MATR")));
+        if (what == LogLink) {
+            const QFileInfo own(QDir(rig.prog).filePath(u"VELMARD.LOG"_s));
+            QVERIFY(!own.isSymLink() && own.size() > 0);
+            QCOMPARE(own.permissions() & (QFile::ReadOther | QFile::WriteOther), QFile::Permissions());
+        }
+    }
+
     // The command line: help and version only, which start nothing; anything
     // else is a usage error.
     void commandLine_data() {
@@ -514,9 +725,18 @@ private slots:
         QVERIFY2(rig.log().contains(" " + told + ": data directory "), told.constData());
     }
 
-    // SIGTERM while idle: a clean exit that deletes the channel files the
-    // host has not collected and the registration file, keeps the host's
-    // receipt file, and writes the settings files back whole.
+    // SIGTERM (or SIGHUP) while idle: a clean exit that removes the
+    // registration file, keeps the answers the host has not collected and
+    // the host's receipt file, and writes the settings files back whole.
+    // A fatal fault ends it where it stands, but SR_MATR goes first.
+    void sigtermWhileIdle_data() {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("fatal");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+        QTest::newRow("a fault: SIGSEGV") << int(SIGSEGV) << true;
+        QTest::newRow("an abort: SIGABRT") << int(SIGABRT) << true;
+    }
     void sigtermWhileIdle() {
         Rig rig(" 5 \r\n"); // only the family: the rest from the defaults
         QVERIFY(rig.up());
@@ -530,13 +750,22 @@ private slots:
         QVERIFY(writeFile(rig.file("SR_DATI"), kReceipt));
         QTest::qWait(300); // a few idle scans: none of these starts anything
 
-        rig.velmard.terminate();
+        QFETCH(int, signal);
+        QFETCH(bool, fatal);
+        ::kill(pid_t(rig.velmard.processId()), signal);
         QVERIFY(rig.velmard.waitForFinished(10000));
+        QVERIFY(!rig.exists("SR_MATR") && !rig.exists("SR_START"));
+        if (fatal) {
+            QCOMPARE(rig.velmard.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(rig.read("FINESCO"), "finesco"_ba);
+            QCOMPARE(rig.read("SR_DATI"), kReceipt);
+            return;
+        }
         QCOMPARE(rig.velmard.exitStatus(), QProcess::NormalExit);
         QCOMPARE(rig.velmard.exitCode(), 0);
-        for (const char* base : {"SR_MATR", "SR_START", "SR_ERR", "SR_OUT", "FINESCO"}) {
-            QVERIFY2(!rig.exists(base), base);
-        }
+        QCOMPARE(rig.read("SR_OUT"), "TIME,CASS. 1 09:00 CASSA   1 ,E,A1;\r\n"_ba);
+        QCOMPARE(rig.read("FINESCO"), "finesco"_ba);
+        QCOMPARE(rig.read("SR_ERR"), kE504);
         QCOMPARE(rig.read("SR_DATI"), kReceipt);
         QCOMPARE(rig.setting("VMCHKSCO.TXT"),
                  " 5 \r\n30\r\n0\r\n0\r\n\r\n\r\n" + matricola + "\r\n3500\r\n");
@@ -546,8 +775,7 @@ private slots:
     }
 
     // SIGTERM while a receipt is being printed: velmard finishes the job, the
-    // host gets its FINESCO, and then it shuts down (which deletes the
-    // channel's answers like any shut-down).
+    // host gets its FINESCO, and then it shuts down (which keeps the answers).
     void sigtermDuringJob() {
         Rig rig;
         QVERIFY(rig.up());
@@ -579,6 +807,9 @@ private slots:
         QCOMPARE(rig.velmard.exitStatus(), QProcess::NormalExit);
         QCOMPARE(rig.velmard.exitCode(), 0);
         QVERIFY(!rig.exists("SR_DATI")); // printed: the host's receipt was taken
+        QCOMPARE(rig.read("FINESCO"), "finesco"_ba); // the answer outlives velmard
+        QVERIFY(rig.read("SR_OUT").startsWith("TIME,"));
+        QVERIFY(!rig.exists("SR_MATR"));
         const QList<QJsonObject> printed = rig.documents(u"receipt"_s);
         QCOMPARE(printed.size(), 1);
         QStringList items; // every item whole and in order: nothing cut or paused mid-line

@@ -6,7 +6,10 @@
 
 #include "ident/WorkstationId.h"
 
+#include <QDirIterator>
 #include <QSignalSpy>
+
+#include <sys/stat.h>
 
 using namespace velmar;
 using namespace velmar::test;
@@ -35,6 +38,25 @@ QByteArray infoLines(const QJsonObject& receipt) {
         QByteArray::number(receipt.value(u"number"_s).toInt()).rightJustified(4, '0');
     return "TIME,CASS. 1 " + at.toString(u"HH:mm"_s).toLatin1() + " CASSA   1 ,E,A1;\r\nDATE," +
            at.toString(u"dd/MM/yy"_s).toLatin1() + "  SCONTR. N." + n + " ,E,A1;\r\n";
+}
+
+// Every file under `folder` with its bytes, and every folder: to tell that
+// nothing there changed.
+QMap<QString, QByteArray> snapshot(const QString& folder) {
+    QMap<QString, QByteArray> seen;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        seen.insert(path, QFileInfo(path).isDir() ? "<folder>"_ba : readFile(path));
+    }
+    return seen;
+}
+
+// The permission bits of a file (not of what a link points to).
+mode_t modeOf(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
 int receiptsWith(CycleFixture& fx, const QString& marker) {
@@ -78,7 +100,8 @@ private slots:
         QVERIFY(printedLines(receipts.at(1)).contains(u"JOB 3"_s));
     }
 
-    // Start-up clears a previous run's channel files but the receipt; the first
+    // Start-up clears a previous run's registration and start files; its
+    // answers stay for the host to collect, and the receipt stays. The first
     // scan identifies the register, and only a later scan runs the job.
     void firstScanIdentifiesTheRegister() {
         CycleFixture fx;
@@ -90,8 +113,12 @@ private slots:
         fx.put("SR_OUT", 1, "vecchio\r\n");
         fx.put("FINESCO", 1, "finesco");
         QVERIFY(fx.start());
-        QCOMPARE(fx.present(1), QStringList{"SR_DATI"});
+        QCOMPARE(fx.present(1), (QStringList{"SR_DATI", "SR_OUT", "SR_ERR", "FINESCO"}));
         QCOMPARE(fx.read("SR_DATI", 1), receipt);
+        QCOMPARE(fx.read("SR_ERR", 1), kStaleErr);
+        for (const char* answer : {"SR_OUT", "SR_ERR", "FINESCO"}) {
+            fx.remove(answer, 1); // the host collects them
+        }
 
         std::int64_t identifiedAt = -1;
         QObject::connect(&fx.panel().Text8, &TextControl::changed, &fx.panel().Text8,
@@ -541,8 +568,9 @@ private slots:
         QVERIFY(fx.ended);
     }
 
-    // Closing while idle: every channel file of the available ports goes but
-    // the receipts; the settings are written.
+    // Closing while idle: the registration files go, nothing else. The
+    // answers of finished jobs stay until the host collects them, and a job
+    // not taken yet keeps its files; the settings are written.
     void closeWhenIdle() {
         CycleFixture fx({.ticks = "1100"});
         fx.serial.existingPorts.remove(4);
@@ -550,28 +578,31 @@ private slots:
         QVERIFY(fx.bringIntoService({1, 2}));
         fx.writeJob(1, CycleFixture::receipt("JOB 1"));
         QVERIFY(fx.runUntil([&] { return fx.exists("FINESCO", 1); }, 30000));
-        const QByteArray refused = "BOGUS;\r\n";
-        fx.writeJob(2, refused);
+        const QByteArray sr_out = fx.read("SR_OUT", 1);
+        QVERIFY(sr_out.startsWith("TIME,") || sr_out.isEmpty());
+        fx.writeJob(2, "BOGUS;\r\n");
         QVERIFY(fx.runUntil([&] { return fx.exists("SR_ERR", 2); }, 30000));
-        fx.writeJob(3, CycleFixture::receipt("JOB 3")); // channel 3 is not ticked
-        fx.put("SR_START", 4, "1\r\n");                 // port 4 does not exist
-        fx.put("SR_ERR", 4, kStaleErr);
+        QCOMPARE(fx.read("SR_ERR", 2), kConversion + "\r\n");
+        fx.put("SR_ERR", 3, kStaleErr);
         for (const char* name : {"VMCHKCOM.TXT", "VMChkBd.txt", "VMCHKSCO.TXT"}) {
             QFile::remove(fx.settingPath(name)); // the shut-down writes them anew
         }
         QSignalSpy notice(&fx.panel().Form1, &PanelControl::visibleChanged);
+        fx.runFor(3000);
+        fx.remove("SR_ERR", 2);                          // collected
+        fx.writeJob(2, CycleFixture::receipt("JOB 2")); // not taken before the close
 
         const std::int64_t closeAt = fx.rt.nowMs();
         QVERIFY(fx.close());
         QVERIFY(fx.ended);
         QCOMPARE(fx.endedAtMs - closeAt, std::int64_t(1000 + 3 * 1000)); // three ports to close
-        QCOMPARE(fx.present(1), QStringList{}); // its receipt printed, so deleted by the job
-        QCOMPARE(fx.present(2), QStringList{"SR_DATI"});
-        QCOMPARE(fx.present(3), QStringList{"SR_DATI"});
-        QCOMPARE(fx.read("SR_DATI", 2), refused);
-        QCOMPARE(fx.read("SR_DATI", 3), CycleFixture::receipt("JOB 3"));
-        QVERIFY(fx.exists("SR_START", 4));
-        QCOMPARE(fx.read("SR_ERR", 4), kStaleErr);
+        QCOMPARE(fx.present(1), (QStringList{"SR_OUT", "FINESCO"}));
+        QCOMPARE(fx.read("SR_OUT", 1), sr_out);
+        QCOMPARE(fx.present(2), (QStringList{"SR_START", "SR_DATI"}));
+        QCOMPARE(fx.read("SR_DATI", 2), CycleFixture::receipt("JOB 2"));
+        QCOMPARE(fx.read("SR_ERR", 3), kStaleErr);
+        QCOMPARE(receiptsWith(fx, "JOB 1"), 1);
+        QCOMPARE(receiptsWith(fx, "JOB 2"), 0);
         QCOMPARE(fx.readSetting("VMCHKCOM.TXT"), "1100\r\n"_ba);
         QCOMPARE(fx.readSetting("VMChkBd.txt"), "9600\r\n"_ba);
         QVERIFY(fx.readSetting("VMCHKSCO.TXT").startsWith(" 0 \r\n30\r\n0\r\n0\r\n"));
@@ -584,7 +615,7 @@ private slots:
     void closeDuringWork_data() {
         QTest::addColumn<QStringList>("faults");
         QTest::addColumn<int>("moment");
-        QTest::addColumn<bool>("filesKept");
+        QTest::addColumn<bool>("cutShort");
         QTest::addColumn<int>("closeMs");
         // Outside the dump exchange: the waits are cut short, the files stay.
         QTest::newRow("dump request waiting for the reset")
@@ -599,7 +630,7 @@ private slots:
     void closeDuringWork() {
         QFETCH(QStringList, faults);
         QFETCH(int, moment);
-        QFETCH(bool, filesKept);
+        QFETCH(bool, cutShort);
         QFETCH(int, closeMs);
         CycleFixture fx({.faults = faults});
         QVERIFY(fx.start());
@@ -613,7 +644,6 @@ private slots:
         for (const char* name : {"VMCHKCOM.TXT", "VMChkBd.txt", "VMCHKSCO.TXT"}) {
             QFile::remove(fx.settingPath(name)); // the shut-down writes them anew
         }
-        const bool matrBefore = fx.exists("SR_MATR", 1);
 
         std::int64_t closeAt = -1;
         bool waitsCut = false;
@@ -642,13 +672,12 @@ private slots:
         QCOMPARE(fx.readSetting("VMChkBd.txt"), "9600\r\n"_ba);
         QVERIFY(!fx.exists("FINESCO", 1));
         QCOMPARE(fx.read("SR_DATI", 1), receipt);
-        if (filesKept) {
+        // Whatever the moment, nothing tells the host that a driver still serves.
+        QVERIFY(!fx.exists("SR_MATR", 1));
+        QVERIFY(fx.exists("SR_START", 1));
+        QCOMPARE(fx.read("SR_ERR", 1), kStaleErr);
+        if (cutShort) {
             QVERIFY(waitsCut);
-            QVERIFY(fx.exists("SR_START", 1));
-            QCOMPARE(fx.read("SR_ERR", 1), kStaleErr);
-            QCOMPARE(fx.exists("SR_MATR", 1), matrBefore);
-        } else {
-            QCOMPARE(fx.present(1), QStringList{"SR_DATI"});
         }
         QVERIFY(fx.documents("receipt").isEmpty());
     }
@@ -758,6 +787,164 @@ private slots:
         QVERIFY(!fx.exists("FINESCO", 1));
         // An unanswered payment may have run: family 0 cannot be asked.
         QCOMPARE(fx.read("SR_ERR", 1), kE510 + "\r\n");
+    }
+
+    // A hostile host (or anyone who can write the data directory): links,
+    // pipes and folders in the places of Velmar's files, and jobs on a
+    // channel not in service. Afterwards nothing outside the data directory
+    // changed, the register printed what the host meant or nothing, the host
+    // got its answer (or, where none can be written, the job waits and the
+    // log says why), the files with receipt contents are for Velmar's user
+    // and group only, and the next receipt prints.
+    void hostileHost_data() {
+        QTest::addColumn<QString>("name");       // what the host puts in Velmar's way
+        QTest::addColumn<QString>("kind");       // link (to a file outside), pipe, folder, none
+        QTest::addColumn<int>("channel");        // of the job
+        QTest::addColumn<QByteArray>("receipt"); // what the host meant
+        QTest::addColumn<QByteArray>("answer");  // SR_ERR's line, "finesco", or empty: none
+        QTest::addColumn<int>("printed");        // receipts with the job's marker
+        const QByteArray meant = CycleFixture::receipt("MEANT");
+        const QByteArray e512 = "E512: Trasmissione non avvenuta: canale non in servizio";
+        QTest::newRow("SR_DATI a link") << u"SR_DATI.001"_s << u"link"_s << 1 << QByteArray()
+                                        << kConversion << 0;
+        QTest::newRow("SR_DATI a pipe") << u"SR_DATI.001"_s << u"pipe"_s << 1 << QByteArray()
+                                        << kConversion << 0;
+        QTest::newRow("SR_ERR a link") << u"SR_ERR.001"_s << u"link"_s << 1 << "BOGUS;\r\n"_ba
+                                       << kConversion << 0;
+        QTest::newRow("FINESCO a link")
+            << u"FINESCO.001"_s << u"link"_s << 1 << meant << "finesco"_ba << 1;
+        QTest::newRow("SR_OUT a link") << u"SR_OUT.001"_s << u"link"_s << 1 << meant << "finesco"_ba << 1;
+        QTest::newRow("SR_OUT a pipe") << u"SR_OUT.001"_s << u"pipe"_s << 1 << meant << "finesco"_ba << 1;
+        QTest::newRow("XON.txt a link") << u"XON.txt"_s << u"link"_s << 1 << meant << "finesco"_ba << 1;
+        QTest::newRow("VMJOB a link") << u"VMJOB.001"_s << u"link"_s << 1 << meant << "finesco"_ba << 1;
+        QTest::newRow("trace folder a link")
+            << u"TRACE_"_s << u"link"_s << 1 << meant << "finesco"_ba << 1;
+        QTest::newRow("FINESCO a folder: channel 1 waits, channel 2 is served")
+            << u"FINESCO.001"_s << u"folder"_s << 1 << meant << QByteArray() << 0;
+        // SR_OUT cannot be written: nothing is sent, the host is told.
+        QTest::newRow("SR_OUT a folder")
+            << u"SR_OUT.001"_s << u"folder"_s << 1 << meant << kE503 << 0;
+        // The receipt printed, then FINESCO could not be written: it is
+        // written once it can be, and the job is not sent again.
+        QTest::newRow("FINESCO a folder made during the job")
+            << u"FINESCO.001"_s << u"late folder"_s << 1 << meant << "finesco"_ba << 1;
+        QTest::newRow("a job on a channel not in service")
+            << QString() << u"none"_s << 3 << meant << e512 << 0;
+    }
+    void hostileHost() {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(int, channel);
+        QFETCH(QByteArray, receipt);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, printed);
+        const mode_t umaskBefore = ::umask(022); // others could read everything without the rule
+        CycleFixture fx({.ticks = "1100", .family = 5});
+        QVERIFY(fx.start());
+        QVERIFY(fx.bringIntoService({1, 2}));
+        QSignalSpy log(&fx.program->cycle, &JobCycle::logLine);
+        fx.panel().chbTrace.setValue(1);
+
+        QTemporaryDir outside;
+        const QString target = QDir(outside.path()).filePath(u"target.txt"_s);
+        QVERIFY(writeFile(target, CycleFixture::receipt("OUTSIDE")));
+        QVERIFY(QDir(outside.path()).mkdir(u"folder"_s));
+        if (name == u"TRACE_"_s) {
+            name += fx.rt.currentDateTime().toLocalTime().toString(u"yyyyMM"_s);
+        }
+        const QString placed = QDir(fx.dataDir.path()).filePath(name);
+        if (kind == u"link"_s) {
+            const bool folder = name.startsWith(u"TRACE_"_s);
+            QVERIFY(QFile::link(folder ? QDir(outside.path()).filePath(u"folder"_s) : target, placed));
+        } else if (kind == u"pipe"_s) {
+            QCOMPARE(::mkfifo(QFile::encodeName(placed).constData(), 0666), 0);
+        } else if (kind == u"folder"_s) {
+            QVERIFY(QDir().mkdir(placed));
+        }
+        const QMap<QString, QByteArray> before = snapshot(outside.path());
+        if (name.startsWith(u"SR_DATI"_s)) {
+            fx.put("SR_START", channel, "1\r\n"); // the receipt is what was put there
+        } else {
+            fx.writeJob(channel, receipt);
+        }
+        if (kind == u"folder"_s) {
+            fx.writeJob(2, CycleFixture::receipt("CHANNEL 2"));
+        }
+        if (kind == u"late folder"_s) {
+            fx.every(10, [&] { return !fx.engine().link.TransmitBusy || !QDir().mkdir(placed); });
+            const auto told = [&] {
+                for (const QList<QVariant>& l : log) {
+                    if (l.first().toString().contains(u"risposta all'host non scritta"_s)) {
+                        return true;
+                    }
+                }
+                return false;
+            };
+            QVERIFY(fx.runUntil(told, 30000));
+            fx.runFor(5000); // more scans: the job waits, it is not sent again
+            QVERIFY(QFileInfo(placed).isDir() && !fx.exists("SR_ERR", channel));
+            QCOMPARE(receiptsWith(fx, u"MEANT"_s), 1);
+            QVERIFY(QDir().rmdir(placed));
+        }
+        const bool answered = fx.runUntil(
+            [&] {
+                return !fx.exists("SR_START", channel) &&
+                       (fx.exists("FINESCO", channel) || fx.exists("SR_ERR", channel));
+            },
+            answer.isEmpty() ? 20000 : 30000);
+        QCOMPARE(answered, !answer.isEmpty());
+        fx.runFor(3000); // the register's last answers
+        QCOMPARE(snapshot(outside.path()), before);
+        QCOMPARE(receiptsWith(fx, u"OUTSIDE"_s), 0);
+        QCOMPARE(receiptsWith(fx, u"MEANT"_s), printed);
+        if (answer == "finesco") {
+            QCOMPARE(fx.read("FINESCO", channel), answer);
+            QVERIFY(!fx.exists("SR_ERR", channel));
+        } else if (!answer.isEmpty()) {
+            QCOMPARE(fx.read("SR_ERR", channel), answer + "\r\n");
+            QVERIFY(!fx.exists("FINESCO", channel));
+        } else {
+            // No answer can be written: the job waits, the log says why, and
+            // the other channel is served.
+            QVERIFY(fx.exists("SR_START", channel));
+            QCOMPARE(fx.read("FINESCO", 2), "finesco"_ba);
+            QCOMPARE(receiptsWith(fx, u"CHANNEL 2"_s), 1);
+            bool told = false;
+            for (const QList<QVariant>& l : log) {
+                told = told || l.first().toString().contains(name + u" è una cartella"_s);
+            }
+            QVERIFY(told);
+            QVERIFY(QDir().rmdir(placed)); // the host mends it: the job is served
+            QVERIFY(fx.runUntil([&] { return fx.exists("FINESCO", channel); }, 30000));
+            QCOMPARE(receiptsWith(fx, u"MEANT"_s), 1);
+        }
+        // Velmar's own files are files of its own, not links, and what holds
+        // receipt contents is not for others.
+        for (const char* own : {"XON.txt", "VMJOB.001", "SR_OUT.001", "SR_ERR.001", "FINESCO.001"}) {
+            QVERIFY2(!QFileInfo(fx.dataDir.filePath(QLatin1String(own))).isSymLink(), own);
+        }
+        QCOMPARE(modeOf(fx.dataDir.filePath(u"VMJOB.001"_s)) & 0007, mode_t(0));
+        if (QFileInfo::exists(fx.dataDir.filePath(u"XON.txt"_s))) {
+            QCOMPARE(modeOf(fx.dataDir.filePath(u"XON.txt"_s)), mode_t(0640));
+        }
+
+        // The next receipt prints, once the host has mended the folder.
+        if (kind == u"folder"_s && QFileInfo(placed).isDir()) {
+            QVERIFY(QDir().rmdir(placed));
+        }
+        for (const char* base : {"SR_DATI", "SR_ERR", "FINESCO", "SR_OUT"}) {
+            fx.remove(base, 1);
+        }
+        fx.writeJob(1, CycleFixture::receipt("NEXT"));
+        QVERIFY(fx.runUntil([&] { return fx.exists("FINESCO", 1); }, 30000));
+        QCOMPARE(receiptsWith(fx, u"NEXT"_s), 1);
+        QCOMPARE(snapshot(outside.path()), before);
+        QDirIterator traces(fx.dataDir.path(), {u"TRACE_*.TXT"_s}, QDir::Files, QDirIterator::Subdirectories);
+        QVERIFY(traces.hasNext());
+        while (traces.hasNext()) {
+            QCOMPARE(modeOf(traces.next()), mode_t(0640));
+        }
+        ::umask(umaskBefore);
     }
 
     // The same cycle over a serial line and over TCP: dump, then two jobs.
