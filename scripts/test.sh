@@ -12,12 +12,13 @@ export QT_QPA_PLATFORM=offscreen
 
 echo "== build and test (build/)"
 "$root/scripts/build.sh" build -DVELMAR_WERROR=ON
-ctest --test-dir "$root/build" --output-on-failure -j 2
+# The slow tests wait on real time far more than they compute: four at once.
+ctest --test-dir "$root/build" --output-on-failure -j 4
 
 echo "== build and test with ASan + UBSan (build-asan/)"
 "$root/scripts/build.sh" build-asan -DVELMAR_WERROR=ON -DVELMAR_SANITIZE=ON -DVELMAR_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-    ctest --test-dir "$root/build-asan" --output-on-failure -j 2
+    ctest --test-dir "$root/build-asan" --output-on-failure -j 4
 
 echo "== fuzz targets"
 "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}"
