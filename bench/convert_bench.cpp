@@ -22,10 +22,9 @@
 // --no-lookups leaves the two gift and voucher lines (S3, S2) out of the
 // cycle, to show what the department table lookups cost.
 
-#include "app/OperatorPanel.h"
 #include "common/OperatorUi.h"
 #include "convert/Mod_SLParser.h"
-#include "link/LinkState.h"
+#include "panel/OperatorPanel.h"
 #include "tables/DepartmentTables.h"
 
 #include <algorithm>
@@ -251,14 +250,13 @@ int main(int argc, char** argv) {
         if (onlyFamily >= 0 && family != onlyFamily) {
             continue;
         }
-        OperatorPanel panel;
-        panel.cboAddedFunctions.setListIndex(family);
-        panel.ConfiguredMatricola = "99MEX012345";
+        ConverterSettings settings;
+        settings.family = family;
+        settings.registrationNumber = "99MEX012345";
         DepartmentTables tables(ui);
         tables.setDataDirectory(dataDir);
-        LinkState link;
         const std::int16_t channel = 1;
-        SlConverter converter({panel, tables, library, link, ui, dataDir, channel});
+        SlConverter converter({tables, library, ui, dataDir, channel});
 
         std::array<double, 3> seconds{};
         for (std::size_t s = 0; s < receipts.size(); ++s) {
@@ -267,7 +265,7 @@ int main(int argc, char** argv) {
                 QElapsedTimer timer;
                 timer.start();
                 for (long k = 0; k < receipts[s]; ++k) {
-                    const std::int16_t result = converter.ConvertSlFile(file);
+                    const std::int16_t result = converter.ConvertSlFile(file, settings).code;
                     if (result != 0 || converter.lastOutcome() != ConversionOutcome::Converted) {
                         fail(QStringLiteral("family %1: not converted: %2")
                                  .arg(family)

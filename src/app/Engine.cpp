@@ -8,7 +8,7 @@ Engine::Engine(EngineServices s, QObject* parent)
     : QObject(parent), runtime(s.runtime), serial(s.serial), socket(s.socket), ui(s.ui),
       exit(s.exit), programFolder(s.programFolder),
       Timer21(runtime.createTimer([this] { emit pollTick(); })),
-      converter(ConverterContext{panel, tables, library, link, ui, job.DataDir, job.iCurrentCom}),
+      converter(ConverterContext{tables, library, ui, job.DataDir, job.iCurrentCom}),
       ecr(LinkContext{runtime, panel, job, link, trace, serial, socket, converter, ui, exit, *Timer21}),
       dump(DumpContext{panel, job, link, ecr, files, trace, ui, *Timer21, workstationIdentifier}) {
     Timer21->setInterval(job.nPollInterval);

@@ -4,15 +4,15 @@
 // runtime and ports; the tests build one on the virtual runtime and the
 // in-process register.
 
-#include "app/OperatorPanel.h"
+#include "channel/ChannelFiles.h"
+#include "channel/JobState.h"
+#include "channel/TraceLog.h"
 #include "common/OperatorUi.h"
 #include "common/Runtime.h"
 #include "convert/Mod_SLParser.h"
 #include "ident/ConfigDump.h"
-#include "jobs/ChannelFiles.h"
-#include "jobs/JobState.h"
-#include "jobs/TraceLog.h"
 #include "link/Module1.h"
+#include "panel/OperatorPanel.h"
 #include "tables/DepartmentTables.h"
 
 #include <QObject>

@@ -3,7 +3,7 @@
 // programma Velmar in corso ...", shown while the program shuts down. It
 // follows the panel's Form1 control.
 
-#include "app/PanelControls.h"
+#include "panel/PanelControls.h"
 
 #include <QWidget>
 

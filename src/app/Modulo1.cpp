@@ -15,7 +15,10 @@ VelmarProgram::VelmarProgram(EngineServices services, const QString& settingsFol
     : QObject(parent), engine(std::move(services)),
       settings(engine, settingsFolder.isEmpty() ? Folders::settingsFolder(engine.programFolder)
                                                 : settingsFolder),
-      cycle(engine), startup(engine, cycle, settings), handlers(engine, settings), monitor(engine, cycle) {
+      cycle(JobCycleContext{engine.runtime, engine.panel, engine.job, engine.link, engine.files,
+                            engine.trace, engine.dump, engine.ecr, *engine.Timer21}),
+      cycleTick_(connect(&engine, &Engine::pollTick, &cycle, &JobCycle::Timer21_Timer)),
+      startup(engine, cycle, settings), handlers(engine, settings), monitor(engine, cycle) {
     engine.ecr.setProgramFolder(settings.folder()); // VMChkBd.txt lives with the other settings
     cycle.saveSettings = [this] { settings.SaveSettings(); };
     cycle.endProgram = [this] { emit ended(); };

@@ -26,6 +26,8 @@ public:
     Engine engine;
     SettingsFiles settings;
     JobCycle cycle;
+    // The poll tick reaches the job cycle first, the channel monitor after it.
+    QMetaObject::Connection cycleTick_;
     StartUp startup;
     OperatorHandlers handlers;
     ChannelMonitor monitor;

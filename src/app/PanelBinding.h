@@ -3,7 +3,7 @@
 // state and hands the operator's changes back to it. Windows hold no state
 // and no logic of their own; everything they show lives in the model.
 
-#include "app/PanelControls.h"
+#include "panel/PanelControls.h"
 
 #include <QColor>
 #include <QWidget>

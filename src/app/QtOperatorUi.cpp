@@ -1,6 +1,6 @@
 #include "app/QtOperatorUi.h"
 
-#include "app/ProgramIdentity.h"
+#include "common/ProgramIdentity.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

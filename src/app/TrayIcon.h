@@ -8,7 +8,7 @@
 // The program's pictures are drawn here too: the window and tray icon, the
 // busy picture, and the logo of the splash window.
 
-#include "app/PanelControls.h"
+#include "panel/PanelControls.h"
 
 #include <QIcon>
 #include <QObject>

@@ -3,12 +3,10 @@
 #include "app/Form1.h"
 #include "app/Modulo1.h"
 #include "app/PanelBinding.h"
-#include "app/ProgramIdentity.h"
 #include "app/TrayIcon.h"
+#include "common/ProgramIdentity.h"
 #include "support/frmAbout.h"
-#ifdef VELMAR_TABLE_EDITOR
 #include "tables/FrmConfigurazioneReparti.h"
-#endif
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -417,11 +415,9 @@ void fVelmar::openManual() {
 }
 
 void fVelmar::openTableEditor() {
-#ifdef VELMAR_TABLE_EDITOR
     FrmConfigurazioneReparti editor(program_.engine.tables, program_.engine.ui, [this] { openManual(); },
                                     this);
     editor.exec();
-#endif
 }
 
 void fVelmar::openAbout() {

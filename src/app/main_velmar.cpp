@@ -5,11 +5,11 @@
 // the data directory).
 
 #include "app/Modulo1.h"
-#include "app/ProgramIdentity.h"
 #include "app/ProgramLog.h"
 #include "app/QtOperatorUi.h"
 #include "app/TrayIcon.h"
 #include "app/fVelmar.h"
+#include "common/ProgramIdentity.h"
 #include "common/QtRuntime.h"
 #include "common/SignalWatcher.h"
 #include "link/QtSerialControl.h"

@@ -8,13 +8,13 @@
 // serves the data directory, 2 for a usage error.
 
 #include "app/Modulo1.h"
-#include "app/ProgramIdentity.h"
 #include "app/ProgramLog.h"
+#include "common/ProgramIdentity.h"
 #include "common/QtRuntime.h"
 #include "common/SignalWatcher.h"
+#include "jobs/JobCycle.h"
 #include "link/QtSerialControl.h"
 #include "link/QtSocketControl.h"
-#include "jobs/JobCycle.h"
 
 #include <QCoreApplication>
 #include <QTimer>

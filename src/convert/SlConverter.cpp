@@ -231,8 +231,15 @@ void SlConverter::documentStartRule() {
     }
 }
 
-std::int16_t SlConverter::ConvertSlFile(const QString& InputFilePath) {
-    ctx_.link.TotalLinesLeft = 0;
+ConversionResult SlConverter::ConvertSlFile(const QString& InputFilePath,
+                                             const ConverterSettings& settings) {
+    settings_ = settings;
+    result_ = {};
+    result_.code = convertFile(InputFilePath);
+    return result_;
+}
+
+std::int16_t SlConverter::convertFile(const QString& InputFilePath) {
     FirstSalePending_ = true;
     DocumentStartSent_ = false;
     PendingComment_.clear();
@@ -310,7 +317,7 @@ std::int16_t SlConverter::ConvertSlFile(const QString& InputFilePath) {
         }
         writer_ = nullptr;
         out.close();
-        ctx_.link.ConvertedFilePath = output;
+        result_.outputPath = output;
         outcome_ = ConversionOutcome::Converted;
         return 0;
     } catch (const Fault& fault) {
@@ -337,13 +344,13 @@ bool SlConverter::convertLine(const std::string& raw) {
         return createReadFile(raw);
     }
 
-    line_ = NormalizeSlLine(raw, ctx_.panel.maxDescrLen());
+    line_ = NormalizeSlLine(raw, settings_.descriptionLength());
     out_.clear();
     SalePrefix_.clear();
     const std::size_t percentAt = text::findNoCase(line_, ",%");
     percentLine_ = percentAt != 0;
     nPayment_ = static_cast<int>(percentAt);
-    variant_ = ctx_.panel.ecrVariant();
+    variant_ = settings_.family;
 
     const bool deld = text::startsWithNoCase(line_, "DELD");
     Next next = dispatch();
@@ -377,7 +384,7 @@ bool SlConverter::convertLine(const std::string& raw) {
     if (!out_.empty()) {
         writeNow(out_);
         if (!tooManyCommands_ && isPaymentLine(out_)) {
-            ++ctx_.link.TotalLinesLeft;
+            ++result_.paymentLines;
         }
     }
     return true;
@@ -488,7 +495,7 @@ SlConverter::Next SlConverter::handleOpnf() {
         DocumentStartSent_ = true;
     }
     out_ = "j";
-    ctx_.link.NonFiscalOpen = true;
+    result_.nonFiscalOpen = true;
     return Next::Deposit;
 }
 
@@ -827,7 +834,7 @@ SlConverter::Next SlConverter::handleReferenceDocument(bool cancelling) {
         const std::string code = cancelling ? "103M" : "102M";
         if (issuer.size() == 11) {
             // A document of this very register leaves the serial number out.
-            if (issuer != ctx_.panel.ConfiguredMatricola) {
+            if (issuer != settings_.registrationNumber) {
                 out_ += hostText(issuer);
             }
             out_ += "\"" + code;

@@ -4,11 +4,10 @@
 // family. About twenty keywords are translated here; every other line goes to
 // the conversion library.
 
-#include "app/OperatorPanel.h"
 #include "common/LineFile.h"
 #include "common/OperatorUi.h"
 #include "convert/ConversionLibrary.h"
-#include "link/LinkState.h"
+#include "convert/ConverterSettings.h"
 #include "tables/DepartmentTables.h"
 
 #include <QString>
@@ -21,10 +20,8 @@ namespace velmar {
 // and the channel are read at every use: start-up and the job step own them.
 // A receipt never ends the program: whatever goes wrong refuses that receipt.
 struct ConverterContext {
-    const OperatorPanel& panel;
     DepartmentTables& tables;
     ConversionLibrary& library;
-    LinkState& link;
     OperatorUi& ui;
     const QString& dataDir;
     const std::int16_t& iCurrentCom;
@@ -38,6 +35,14 @@ enum class ConversionOutcome {
     Refused,      // 1: the receipt breaks a rule of the receipt language; lastReason() says why
     Failed,       // 1: a fault while converting (a number beyond its type, a file that cannot
                   //    be read or created); the receipt is refused all the same
+};
+
+// What a conversion hands to the link.
+struct ConversionResult {
+    std::int16_t code = 0;         // 0 converted (or the input is missing or empty), 1 refused
+    QString outputPath;            // XON.txt; set only by a conversion that reached its end
+    bool nonFiscalOpen = false;    // the receipt opened a non-fiscal document
+    std::int16_t paymentLines = 0; // payment lines ("<digit>T") written
 };
 
 class SlConverter {
@@ -54,8 +59,8 @@ public:
 
     explicit SlConverter(ConverterContext context) : ctx_(context) {}
 
-    // 0 when converted (or when the input is missing or empty), 1 when refused.
-    std::int16_t ConvertSlFile(const QString& InputFilePath);
+    // Converts the receipt with the operator's `settings` of the moment.
+    ConversionResult ConvertSlFile(const QString& InputFilePath, const ConverterSettings& settings);
 
     // Path of the data file named by a READ line: always a file of the data
     // directory. Empty, with the reason in `why`, when the line names a
@@ -83,6 +88,7 @@ private:
         Refuse,    // the whole receipt is refused
     };
 
+    std::int16_t convertFile(const QString& InputFilePath);
     bool convertLine(const std::string& raw);
     bool createReadFile(const std::string& raw);
     Next dispatch();
@@ -115,6 +121,8 @@ private:
     int paymentNumber(std::string_view keyword) const;
 
     ConverterContext ctx_;
+    ConverterSettings settings_;   // of the conversion that runs
+    ConversionResult result_;      // of the conversion that runs
     LineWriter* writer_ = nullptr; // XON.txt, while a conversion runs
     QString inputPath_;            // the receipt being converted
     std::size_t written_ = 0;      // commands written to XON.txt

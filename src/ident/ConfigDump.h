@@ -5,14 +5,14 @@
 // host the channel is in service, and the other channels are taken out of
 // service.
 
-#include "app/OperatorPanel.h"
-#include "app/ProgramIdentity.h"
+#include "channel/ChannelFiles.h"
+#include "channel/JobState.h"
+#include "channel/TraceLog.h"
 #include "common/OperatorUi.h"
+#include "common/ProgramIdentity.h"
 #include "common/Runtime.h"
-#include "jobs/ChannelFiles.h"
-#include "jobs/JobState.h"
-#include "jobs/TraceLog.h"
 #include "link/EcrLink.h"
+#include "panel/OperatorPanel.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,7 +1,13 @@
 #include "jobs/JobCycle.h"
 
-#include "app/Engine.h"
+#include "channel/ChannelFiles.h"
+#include "channel/JobState.h"
+#include "channel/TraceLog.h"
 #include "common/Fault.h"
+#include "common/Runtime.h"
+#include "ident/ConfigDump.h"
+#include "link/EcrLink.h"
+#include "panel/OperatorPanel.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -69,8 +75,7 @@ QString JobCycle::statusText(std::int16_t code) {
     }
 }
 
-JobCycle::JobCycle(Engine& engine, QObject* parent) : QObject(parent), e_(engine) {
-    connect(&e_, &Engine::pollTick, this, &JobCycle::Timer21_Timer);
+JobCycle::JobCycle(JobCycleContext context, QObject* parent) : QObject(parent), e_(context) {
     e_.dump.onRegisterSilent = [this](int channel) { registerSilent(channel); };
     e_.dump.onReceiptNumber = [this](int channel, int number) {
         // Not while a job of the channel waits for its answer: its receipt
@@ -265,11 +270,11 @@ void JobCycle::Timer21_Timer() {
     if (job.bDumpInProgress) {
         return; // the timer stays armed; nothing else happens
     }
-    e_.Timer21->stop();
+    e_.Timer21.stop();
     if (job.iSettleTicks != 0) {
         job.iSettleTicks = 0;
-        e_.Timer21->setInterval(job.nPollInterval);
-        e_.Timer21->start();
+        e_.Timer21.setInterval(job.nPollInterval);
+        e_.Timer21.start();
         return;
     }
     if (job.bShowStatus) {
@@ -363,7 +368,7 @@ void JobCycle::txtTimer_Change() {
         } catch (const Fault&) {
         }
     };
-    e_.Timer21->stop();
+    e_.Timer21.stop();
     std::int16_t n = 0;
     step([&] { n = iVerifyStartVelmar(); });
     bool ready = false;
@@ -390,7 +395,7 @@ void JobCycle::txtTimer_Change() {
         if (n == 0 && !job.bDumpInProgress) {
             step([&] { deliverPendingVoids(); });
         }
-        e_.Timer21->start();
+        e_.Timer21.start();
         return;
     }
     runJob(n);
@@ -517,8 +522,8 @@ void JobCycle::FinishJob(std::int16_t code) {
         job.bJobRunning = false;
     }
     job.iSettleTicks = 2;
-    e_.Timer21->setInterval(kAfterJobMs);
-    e_.Timer21->start();
+    e_.Timer21.setInterval(kAfterJobMs);
+    e_.Timer21.start();
     p.CMBFile.setEnabled(true);
     p.tray.show(TrayControl::Icon::Window, QStringLiteral("Velmar in attesa esecuzione..."));
 }
@@ -661,7 +666,7 @@ bool JobCycle::requestClose() {
     if (e_.link.TransmitBusy) {
         return false;
     }
-    e_.Timer21->stop();
+    e_.Timer21.stop();
     job.bClosing = true;
     e_.panel.tray.remove();
     e_.panel.Form1.setVisible(true); // "Chiusura programma Velmar in corso ..."

@@ -32,7 +32,27 @@
 
 namespace velmar {
 
-class Engine;
+class ChannelFiles;
+class ConfigDump;
+class EcrLink;
+class OperatorPanel;
+class Runtime;
+class RuntimeTimer;
+class TraceLog;
+struct JobState;
+
+// The parts of the engine the job cycle works with.
+struct JobCycleContext {
+    Runtime& runtime;
+    OperatorPanel& panel;
+    JobState& job;
+    LinkState& link;
+    ChannelFiles& files;
+    TraceLog& trace;
+    ConfigDump& dump;
+    EcrLink& ecr;
+    RuntimeTimer& Timer21; // the poll timer: Timer21_Timer is its handler
+};
 
 class JobCycle : public QObject, public TransmitObserver {
     Q_OBJECT
@@ -60,7 +80,7 @@ public:
     // After the text of a job whose open receipt Velmar voided.
     static constexpr const char* kVoidedNote = " (scontrino annullato)";
 
-    explicit JobCycle(Engine& engine, QObject* parent = nullptr);
+    explicit JobCycle(JobCycleContext context, QObject* parent = nullptr);
 
     void Timer21_Timer();    // one poll tick
     void txtTimer_Change();  // one job step
@@ -135,7 +155,7 @@ private:
     bool cancelOwed(int channel) const;
     void noteCancelOwed(int channel, bool owed);
 
-    Engine& e_;
+    JobCycleContext e_;
     bool heartbeat_ = false;
     std::array<JobRecord, 5> records_{};
     JobRecord claim_;     // the job being taken, before it reaches its record

@@ -6,18 +6,18 @@
 // events through the runtime, so the reply timer, the socket events and the
 // operator's clicks are handled while the link waits.
 
-#include "app/OperatorPanel.h"
-#include "common/LineFile.h"
+#include "channel/JobState.h"
+#include "channel/TraceLog.h"
 #include "common/Fault.h"
+#include "common/LineFile.h"
 #include "common/OperatorUi.h"
 #include "common/Runtime.h"
 #include "convert/SlConverter.h"
-#include "jobs/JobState.h"
-#include "jobs/TraceLog.h"
 #include "link/LinkState.h"
 #include "link/ReceiptPlan.h"
 #include "link/SerialControl.h"
 #include "link/SocketControl.h"
+#include "panel/OperatorPanel.h"
 
 #include <QObject>
 #include <functional>

@@ -2,6 +2,7 @@
 
 #include "link/EcrLink.h"
 
+#include "common/Cp1252.h"
 #include "common/Fault.h"
 
 #include <QFile>
@@ -29,6 +30,12 @@ bool readLines(const QString& path, std::vector<QByteArray>& lines, bool ownOnly
         return false;
     }
     return true;
+}
+
+// The operator's choices the converter reads, as they are now.
+ConverterSettings converterSettings(const OperatorPanel& panel) {
+    return {panel.ecrVariant(), cp1252::encode(panel.cboMaxLenDescr.text()).toStdString(),
+            panel.ConfiguredMatricola};
 }
 
 } // namespace
@@ -73,7 +80,12 @@ std::int16_t EcrLink::TransmitFile() {
             // Forget the previous job's XON.txt: only this conversion may name
             // the file to play, or a stale receipt could print twice.
             l.ConvertedFilePath.clear();
-            converted = ctx_.converter.ConvertSlFile(job.InputFilePath);
+            const ConversionResult conversion =
+                ctx_.converter.ConvertSlFile(job.InputFilePath, converterSettings(ctx_.panel));
+            converted = conversion.code;
+            l.ConvertedFilePath = conversion.outputPath;
+            l.NonFiscalOpen = conversion.nonFiscalOpen;
+            l.TotalLinesLeft = conversion.paymentLines;
             if (converted != 0 || !l.ConvertedFilePath.isEmpty()) {
                 break;
             }

@@ -1,7 +1,7 @@
 #include "support/frmAbout.h"
 
-#include "app/ProgramIdentity.h"
 #include "app/TrayIcon.h"
+#include "common/ProgramIdentity.h"
 
 #include <QFrame>
 #include <QGridLayout>

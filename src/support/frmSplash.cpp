@@ -1,8 +1,8 @@
 #include "support/frmSplash.h"
 
 #include "app/PanelBinding.h"
-#include "app/ProgramIdentity.h"
 #include "app/TrayIcon.h"
+#include "common/ProgramIdentity.h"
 
 #include <QFrame>
 #include <QGridLayout>

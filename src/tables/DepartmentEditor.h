@@ -3,8 +3,8 @@
 // Reparti Iva"), on the table object: the window binds its controls to these
 // and calls the handlers; everything it shows or changes is here.
 
-#include "app/PanelControls.h"
 #include "common/OperatorUi.h"
+#include "panel/PanelControls.h"
 #include "tables/DepartmentTables.h"
 
 #include <QObject>

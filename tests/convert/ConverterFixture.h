@@ -2,9 +2,7 @@
 // A converter wired as the driver wires it, on a temporary data directory,
 // with the real conversion library from the build.
 
-#include "app/OperatorPanel.h"
 #include "convert/Mod_SLParser.h"
-#include "link/LinkState.h"
 #include "support/TestSupport.h"
 #include "tables/DepartmentTables.h"
 
@@ -34,23 +32,27 @@ struct ConverterFixture {
     }
     QByteArray xon() const { return readFile(converter.outputPath()); }
 
-    void setFamily(int family) { panel.cboAddedFunctions.setListIndex(family); }
+    void setFamily(int family) { settings.family = family; }
 
+    // Converts the file at `path`, keeping what it hands to the link in `result`.
+    std::int16_t convertFile(const QString& path) {
+        result = converter.ConvertSlFile(path, settings);
+        return result.code;
+    }
     // Converts `receipt` written as SR_DATI.00<channel>.
     std::int16_t convert(const QByteArray& receipt) {
-        return converter.ConvertSlFile(
-            writeFile(QStringLiteral("SR_DATI.00%1").arg(iCurrentCom), receipt));
+        return convertFile(writeFile(QStringLiteral("SR_DATI.00%1").arg(iCurrentCom), receipt));
     }
 
     QTemporaryDir dir;
     QString dataDir;
     std::int16_t iCurrentCom = 1;
-    OperatorPanel panel;
+    ConverterSettings settings;
+    ConversionResult result; // of the last conversion
     ScriptedOperatorUi ui;
     ConversionLibrary library;
     DepartmentTables tables{ui};
-    LinkState link;
-    SlConverter converter{ConverterContext{panel, tables, library, link, ui, dataDir, iCurrentCom}};
+    SlConverter converter{ConverterContext{tables, library, ui, dataDir, iCurrentCom}};
 };
 
 } // namespace velmar::test

@@ -152,28 +152,25 @@ private slots:
     void missingInputShowsMessageAndLeavesEverything() {
         ConverterFixture fx;
         fx.writeFile(u"XON.txt"_s, "old\r\n");
-        fx.link.ConvertedFilePath = u"previous"_s;
         const QString missing = fx.dir.filePath(u"SR_DATI.001"_s);
 
-        QCOMPARE(fx.converter.ConvertSlFile(missing), std::int16_t(0));
+        QCOMPARE(fx.convertFile(missing), std::int16_t(0));
         QCOMPARE(fx.converter.lastOutcome(), ConversionOutcome::MissingInput);
         QCOMPARE(fx.ui.texts(), QStringList{u"Il file "_s + missing + u" non esiste"_s});
         QCOMPARE(fx.ui.boxes.first().buttons, MsgButtons::Ok);
         QCOMPARE(fx.xon(), "old\r\n"_ba);
-        QCOMPARE(fx.link.ConvertedFilePath, u"previous"_s);
+        QVERIFY(fx.result.outputPath.isEmpty());
     }
 
     void emptyInputRemovesOldOutputAndWritesNothing() {
         ConverterFixture fx;
         fx.writeFile(u"XON.txt"_s, "old\r\n");
-        fx.link.ConvertedFilePath = u"previous"_s;
-        fx.link.TotalLinesLeft = 5;
 
         QCOMPARE(fx.convert(QByteArray()), std::int16_t(0));
         QCOMPARE(fx.converter.lastOutcome(), ConversionOutcome::Empty);
         QVERIFY(!QFileInfo::exists(fx.converter.outputPath()));
-        QCOMPARE(fx.link.ConvertedFilePath, u"previous"_s);
-        QCOMPARE(fx.link.TotalLinesLeft, std::int16_t(0));
+        QVERIFY(fx.result.outputPath.isEmpty());
+        QCOMPARE(fx.result.paymentLines, std::int16_t(0));
         QVERIFY(fx.ui.boxes.isEmpty());
         QVERIFY2(fx.converter.lastReason().contains(u"vuoto"_s),
                  qPrintable(fx.converter.lastReason()));
@@ -184,7 +181,7 @@ private slots:
         fx.writeFile(u"XON.txt"_s, QByteArray(5000, 'x'));
         QCOMPARE(fx.convert("SALE,N1,P1000;\r\n"), std::int16_t(0));
         QCOMPARE(fx.xon(), "1000H1R\r\n"_ba);
-        QCOMPARE(fx.link.ConvertedFilePath, QDir(fx.dataDir).filePath(u"XON.txt"_s));
+        QCOMPARE(fx.result.outputPath, QDir(fx.dataDir).filePath(u"XON.txt"_s));
     }
 
     void lineEndsOfEveryKindAreAccepted_data() {
@@ -226,17 +223,16 @@ private slots:
         QFETCH(int, expected);
         ConverterFixture fx;
         fx.setFamily(family);
-        fx.link.TotalLinesLeft = 9;
         QCOMPARE(fx.convert(receipt), std::int16_t(0));
-        QCOMPARE(int(fx.link.TotalLinesLeft), expected);
+        QCOMPARE(int(fx.result.paymentLines), expected);
     }
 
     void nonFiscalDocumentIsReportedToTheLink() {
         ConverterFixture fx;
         QCOMPARE(fx.convert("SALE,N1,P100;\r\nCASH;\r\n"), std::int16_t(0));
-        QVERIFY(!fx.link.NonFiscalOpen);
+        QVERIFY(!fx.result.nonFiscalOpen);
         QCOMPARE(fx.convert("OPNF;\r\nPRNT,:X;\r\nCLNF;\r\n"), std::int16_t(0));
-        QVERIFY(fx.link.NonFiscalOpen);
+        QVERIFY(fx.result.nonFiscalOpen);
     }
 
     // On lines that are not percent lines, a ",%" field still moves the
@@ -281,7 +277,7 @@ private slots:
         QFETCH(QString, maxLen);
         QFETCH(QByteArray, expected);
         ConverterFixture fx;
-        fx.panel.cboMaxLenDescr.setText(maxLen);
+        fx.settings.maxDescrLen = maxLen.toStdString();
         QCOMPARE(fx.convert("PRNT,:abcdefghijklmnopqrstuvwxyz0123456789;"), std::int16_t(0));
         QCOMPARE(fx.xon(), expected);
     }
@@ -455,11 +451,10 @@ private slots:
         QFETCH(QByteArray, written);
         QFETCH(QString, reasonPart);
         ConverterFixture fx;
-        fx.link.ConvertedFilePath = u"previous"_s;
         QCOMPARE(fx.convert(receipt), std::int16_t(1));
         QCOMPARE(fx.converter.lastOutcome(), ConversionOutcome::Refused);
         QCOMPARE(fx.xon(), written);
-        QCOMPARE(fx.link.ConvertedFilePath, u"previous"_s);
+        QVERIFY(fx.result.outputPath.isEmpty());
         QVERIFY2(fx.converter.lastReason().contains(reasonPart),
                  qPrintable(fx.converter.lastReason()));
         QVERIFY(fx.ui.boxes.isEmpty());
@@ -502,7 +497,6 @@ private slots:
         QFETCH(QString, setup);
         QFETCH(QString, reasonPart);
         ConverterFixture fx;
-        fx.link.ConvertedFilePath = u"previous"_s;
         if (setup == u"tables"_s) {
             QVERIFY(copyGoldenTables(fx.dir.path()));
         } else if (setup == u"folder"_s) {
@@ -518,7 +512,7 @@ private slots:
             if (setup == u"input folder"_s) {
                 QVERIFY(QDir(fx.dataDir).mkdir(u"SR_DATI.001"_s));
             }
-            QCOMPARE(fx.converter.ConvertSlFile(input), std::int16_t(1));
+            QCOMPARE(fx.convertFile(input), std::int16_t(1));
         } else {
             QCOMPARE(fx.convert(receipt), std::int16_t(1));
         }
@@ -526,20 +520,19 @@ private slots:
         QVERIFY2(fx.converter.lastReason().contains(reasonPart),
                  qPrintable(fx.converter.lastReason()));
         QVERIFY(fx.ui.boxes.isEmpty());
-        QCOMPARE(fx.link.ConvertedFilePath, u"previous"_s);
+        QVERIFY(fx.result.outputPath.isEmpty());
 
         const QString next = fx.writeFile(u"SR_DATI.002"_s, "CASH;\r\n");
-        QCOMPARE(fx.converter.ConvertSlFile(next), std::int16_t(0));
+        QCOMPARE(fx.convertFile(next), std::int16_t(0));
         QCOMPARE(fx.xon(), "1T\r\n"_ba);
     }
 
     void libraryMissingDuringConversionRefusesTheReceipt() {
         ConverterFixture fx;
         ConversionLibrary none; // never loaded
-        SlConverter converter{ConverterContext{fx.panel, fx.tables, none, fx.link, fx.ui,
-                                               fx.dataDir, fx.iCurrentCom}};
+        SlConverter converter{ConverterContext{fx.tables, none, fx.ui, fx.dataDir, fx.iCurrentCom}};
         const QString input = fx.writeFile(u"SR_DATI.001"_s, "PLUD,P1,N1;\r\nCASH;\r\n");
-        QCOMPARE(converter.ConvertSlFile(input), std::int16_t(1));
+        QCOMPARE(converter.ConvertSlFile(input, fx.settings).code, std::int16_t(1));
         QCOMPARE(converter.lastOutcome(), ConversionOutcome::Failed);
         QVERIFY(fx.ui.boxes.isEmpty());
         QVERIFY2(converter.lastReason().contains(
@@ -589,8 +582,8 @@ private slots:
         ConverterFixture fx;
         QVERIFY(copyGoldenTables(fx.dir.path()));
         fx.setFamily(family);
-        fx.panel.cboMaxLenDescr.setText(g.maxLen);
-        fx.panel.ConfiguredMatricola = g.matricola.toStdString();
+        fx.settings.maxDescrLen = g.maxLen.toStdString();
+        fx.settings.registrationNumber = g.matricola.toStdString();
 
         const std::int16_t result = fx.convert(readFile(base + u".sl"_s));
 
@@ -600,7 +593,7 @@ private slots:
         QVERIFY2(fx.ui.boxes.isEmpty(), qPrintable(fx.ui.texts().join(QLatin1Char('|'))));
         QCOMPARE(fx.xon(), asXon(want.commands));
         // Only a conversion that reached the end names XON.txt for the link.
-        QCOMPARE(fx.link.ConvertedFilePath, want.refused ? QString() : fx.converter.outputPath());
+        QCOMPARE(fx.result.outputPath, want.refused ? QString() : fx.converter.outputPath());
     }
 
     void normalize_data() {

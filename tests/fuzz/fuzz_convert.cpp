@@ -5,7 +5,7 @@
 //   - the result is 0 or 1 and matches the outcome;
 //   - Converted: XON.txt exists, holds 1 to kMaxCommands lines, every line ends
 //     with CR LF and holds no other CR or LF and is not empty, and
-//     TotalLinesLeft equals the number of written lines that end in "T" and
+//     the payment line count equals the number of written lines that end in "T" and
 //     have a digit right before a "T" (counted here, independently of the
 //     converter); the receipt is within kMaxReceiptBytes and holds no control
 //     byte but tabs and line ends;
@@ -41,11 +41,10 @@
 // fault of that rule can never empty a file outside the data directory of
 // the machine running the fuzzer.
 
-#include "app/OperatorPanel.h"
+#include "common/Cp1252.h"
 #include "common/OperatorUi.h"
 #include "common/TextRules.h"
 #include "convert/Mod_SLParser.h"
-#include "link/LinkState.h"
 #include "tables/DepartmentTables.h"
 
 #include <algorithm>
@@ -372,22 +371,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         removeFile(QString::fromLatin1(DepartmentTables::kVatFile));
     }
 
-    OperatorPanel panel;
-    panel.cboAddedFunctions.setListIndex(family);
-    panel.cboMaxLenDescr.setText(maxLen);
-    panel.ConfiguredMatricola = "99MEX012345";
+    const ConverterSettings settings{family, cp1252::encode(maxLen).toStdString(), "99MEX012345"};
     LoggingOperatorUi ui(nullptr);
     DepartmentTables tables(ui);
     tables.setDataDirectory(setup->dataDir);
-    LinkState link;
     const std::int16_t channel = 1;
-    SlConverter converter({panel, tables, setup->library, link, ui, setup->dataDir, channel});
+    SlConverter converter({tables, setup->library, ui, setup->dataDir, channel});
     const QString departmentFile = QString::fromLatin1(DepartmentTables::kDepartmentFile);
     const QString vatFile = QString::fromLatin1(DepartmentTables::kVatFile);
     const qint64 departmentSize = withDepartments ? departments.size() : 0;
     const qint64 vatSize = withVat ? vat.size() : 0;
 
-    const std::int16_t result = converter.ConvertSlFile(QDir(setup->dataDir).filePath(input));
+    const ConversionResult link = converter.ConvertSlFile(QDir(setup->dataDir).filePath(input), settings);
+    const std::int16_t result = link.code;
     const ConversionOutcome outcome = converter.lastOutcome();
     const QString output = converter.outputPath();
 
@@ -404,24 +400,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     switch (outcome) {
     case ConversionOutcome::Converted:
         CHECK(QFileInfo::exists(output));
-        CHECK(link.ConvertedFilePath == output);
+        CHECK(link.outputPath == output);
         CHECK(receipt.size() <= SlConverter::kMaxReceiptBytes);
         CHECK(!hasControlByte(receipt));
         written = checkOutputFile(output);
         CHECK(written.commands >= 1);
-        CHECK(written.payments == link.TotalLinesLeft);
+        CHECK(written.payments == link.paymentLines);
         break;
     case ConversionOutcome::Refused:
         CHECK(QFileInfo::exists(output));
-        CHECK(link.ConvertedFilePath.isEmpty());
+        CHECK(link.outputPath.isEmpty());
         written = checkOutputFile(output);
         break;
     case ConversionOutcome::Empty:
         CHECK(!QFileInfo::exists(output));
-        CHECK(link.ConvertedFilePath.isEmpty());
+        CHECK(link.outputPath.isEmpty());
         break;
     case ConversionOutcome::Failed:
-        CHECK(link.ConvertedFilePath.isEmpty());
+        CHECK(link.outputPath.isEmpty());
         break;
     case ConversionOutcome::MissingInput:
         break;
@@ -432,9 +428,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray plain = withoutHostQuotes(receipt);
     if (plain != receipt) {
         writeFile(input, plain);
-        LinkState link2;
-        SlConverter again({panel, tables, setup->library, link2, ui, setup->dataDir, channel});
-        CHECK(again.ConvertSlFile(QDir(setup->dataDir).filePath(input)) == result);
+        SlConverter again({tables, setup->library, ui, setup->dataDir, channel});
+        CHECK(again.ConvertSlFile(QDir(setup->dataDir).filePath(input), settings).code == result);
         CHECK(again.lastOutcome() == outcome);
         if (outcome == ConversionOutcome::Converted || outcome == ConversionOutcome::Refused) {
             CHECK(checkOutputFile(output).bytes == written.bytes);

@@ -7,9 +7,9 @@
 // where the file should be.
 
 #include "app/ProgramFixture.h"
+#include "channel/ChannelFiles.h"
+#include "channel/TraceLog.h"
 #include "common/VirtualRuntime.h"
-#include "jobs/ChannelFiles.h"
-#include "jobs/TraceLog.h"
 
 #include <ctime>
 #include <QFileInfo>

@@ -1,11 +1,9 @@
 // velmar-convert: converts a host receipt file into the register commands the
 // driver would send (the bytes of XON.txt), for integrators and for tests.
 
-#include "app/OperatorPanel.h"
 #include "common/Cp1252.h"
 #include "common/OperatorUi.h"
 #include "convert/Mod_SLParser.h"
-#include "link/LinkState.h"
 #include "tables/DepartmentTables.h"
 
 #include <QCoreApplication>
@@ -15,6 +13,7 @@
 #include <QTemporaryDir>
 #include <cstdio>
 #include <optional>
+#include <string>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -203,19 +202,14 @@ int main(int argc, char** argv) {
         dataDir = scratch.path();
     }
 
-    OperatorPanel panel;
-    panel.cboAddedFunctions.setListIndex(options->family);
-    panel.cboMaxLenDescr.setText(QString::number(options->maxLen));
-    panel.ConfiguredMatricola = options->matricola.toStdString();
-    panel.Text8.setText(cp1252::decode(options->matricola));
-
+    const ConverterSettings settings{options->family, std::to_string(options->maxLen),
+                                     options->matricola.toStdString()};
     DepartmentTables tables(ui);
     tables.setDataDirectory(dataDir);
-    LinkState link;
     const std::int16_t channel = static_cast<std::int16_t>(options->channel);
-    SlConverter converter({panel, tables, library, link, ui, dataDir, channel});
+    SlConverter converter({tables, library, ui, dataDir, channel});
 
-    converter.ConvertSlFile(options->file);
+    converter.ConvertSlFile(options->file, settings);
     switch (converter.lastOutcome()) {
     case ConversionOutcome::MissingInput:
         return Usage;

@@ -4,7 +4,7 @@
 // to it; `velmard` logs its changes; engine code reads and writes it and never
 // a widget.
 
-#include "app/PanelControls.h"
+#include "panel/PanelControls.h"
 
 #include <QObject>
 #include <string>
@@ -107,9 +107,6 @@ public:
     bool serialMode() const { return OptionRS232.value(); }
     // The selected register family, 0 to 6 (0 when nothing is selected).
     int ecrVariant() const;
-    // The numeric text of cboMaxLenDescr, 30 when it is not numeric.
-    // Throws Fault 6 when the number does not fit 16 bits.
-    std::int16_t maxDescrLen() const;
 
     static const QStringList& familyNames();
     static const QStringList& lineSpeeds();

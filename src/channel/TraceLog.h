@@ -3,9 +3,9 @@
 // every answer, with a UTC millisecond stamp), and LOGFILE.TXT for the rare
 // failures to delete a channel file.
 
-#include "app/OperatorPanel.h"
+#include "channel/JobState.h"
 #include "common/Runtime.h"
-#include "jobs/JobState.h"
+#include "panel/OperatorPanel.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,7 +1,4 @@
-#include "app/OperatorPanel.h"
-
-#include "common/Cp1252.h"
-#include "common/TextRules.h"
+#include "panel/OperatorPanel.h"
 
 namespace velmar {
 
@@ -87,14 +84,6 @@ TextControl& OperatorPanel::lastJob(int channel) {
 int OperatorPanel::ecrVariant() const {
     const int index = cboAddedFunctions.listIndex();
     return index < 0 ? 0 : index;
-}
-
-std::int16_t OperatorPanel::maxDescrLen() const {
-    const std::string text = cp1252::encode(cboMaxLenDescr.text()).toStdString();
-    if (!text::isNumeric(text)) {
-        return 30;
-    }
-    return text::toInt16(text::leadingNumber(text));
 }
 
 } // namespace velmar

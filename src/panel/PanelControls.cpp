@@ -1,4 +1,4 @@
-#include "app/PanelControls.h"
+#include "panel/PanelControls.h"
 
 namespace velmar {
 

@@ -1,4 +1,4 @@
-#include "jobs/TraceLog.h"
+#include "channel/TraceLog.h"
 
 #include "common/Cp1252.h"
 #include "common/SafeFile.h"

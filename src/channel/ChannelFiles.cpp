@@ -1,4 +1,4 @@
-#include "jobs/ChannelFiles.h"
+#include "channel/ChannelFiles.h"
 
 #include "common/SafeFile.h"
 

@@ -3,9 +3,9 @@
 // SR_START, SR_DATI, SR_OUT, SR_ERR, SR_MATR and FINESCO with the suffix
 // .001 to .004, and the deletions with retry that every job ending uses.
 
+#include "channel/JobState.h"
+#include "channel/TraceLog.h"
 #include "common/Runtime.h"
-#include "jobs/JobState.h"
-#include "jobs/TraceLog.h"
 
 #include <QByteArray>
 #include <QString>
