@@ -1,6 +1,6 @@
 // daemon_bench: the real velmard, as a shop runs it, against ecrsim on a
 // pseudo-terminal: what it costs while idle, how much memory it holds, and how
-// close a job's SR_START-to-FINESCO time comes to the floor the rules set.
+// close a job's SR_START-to-FINESCO time comes to the floor Velmar's poll schedule sets.
 //
 //   daemon_bench [--idle-seconds S] [--jobs N] [--family N] [--baud N] [--seed N]
 //
@@ -8,7 +8,7 @@
 // beside it: channel 1, the default 1 s poll, trace off) in a temporary
 // folder, with its own setting store and runtime folder, and starts ecrsim on
 // a pseudo-terminal (print buffer 65536 bytes, so the register never asks for
-// XOFF: flow-control waits are the register's, not the rules').
+// XOFF: flow-control waits are the register's choice, not Velmar's schedule).
 //
 // Idle (default 60 s, after the register is identified): velmard's user +
 // system time from /proc/<pid>/stat (clock ticks) and its time on the
@@ -25,7 +25,7 @@
 // each job it prints:
 //   raw    SR_START written -> FinishJob done (what the host waits)
 //   wait   SR_START written -> the job step picked the job up
-//   sched  SR_START written -> the scan tick the rules schedule: the previous
+//   sched  SR_START written -> the scan tick the poll timer schedules: the previous
 //          job's end + 1000 ms (settle tick) + k x the poll interval, the
 //          first such tick not before SR_START
 //   job    picked up -> FinishJob done
