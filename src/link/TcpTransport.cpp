@@ -98,7 +98,8 @@ bool EcrLink::CloseSocketConnection() {
             }
         }
         ctx_.panel.ShapeConn.setColor(LampControl::kRed);
-    } catch (const Fault&) {
+    } catch (const Fault& f) {
+        traceFault(f, "CloseSocketConnection");
     }
     return true;
 }
@@ -140,7 +141,8 @@ void EcrLink::ConnectSocket(bool showProgress) {
         } else if (sock.state() != SocketControl::Closed) {
             ctx_.trace.line(" -> SOCKET CONNECTION FAILURE");
         }
-    } catch (const Fault&) {
+    } catch (const Fault& f) {
+        traceFault(f, "ConnectSocket");
     }
 }
 
