@@ -23,6 +23,7 @@
 // cycle, to show what the department table lookups cost.
 
 #include "app/OperatorPanel.h"
+#include "BenchOptions.h"
 #include "common/OperatorUi.h"
 #include "convert/Mod_SLParser.h"
 #include "link/LinkState.h"
@@ -179,27 +180,28 @@ double median3(std::array<double, 3> t) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
 
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("LINES"),
+                                 QStringLiteral("lines converted, at least 8 (default 1000000)."),
+                                 QStringLiteral("[LINES]"));
+    const QCommandLineOption familyOption(QStringLiteral("family"),
+                                          QStringLiteral("Only register family N (default all)."),
+                                          QStringLiteral("N"));
+    const QCommandLineOption noLookups(QStringLiteral("no-lookups"),
+                                       QStringLiteral("Leave the gift and voucher lines out."));
+    parser.addOptions({familyOption, noLookups});
+    parser.process(app);
+    const int onlyFamily =
+        parser.isSet(familyOption) ? int(bench::numberValue(parser, familyOption, 0, 6)) : -1;
+    const bool lookups = !parser.isSet(noLookups);
     long lines = 1000000;
-    int onlyFamily = -1;
-    bool lookups = true;
-    const QStringList args = QCoreApplication::arguments();
-    for (int i = 1; i < args.size(); ++i) {
+    if (const QStringList given = parser.positionalArguments(); !given.isEmpty()) {
         bool ok = false;
-        if (args[i] == QLatin1String("--family") && i + 1 < args.size()) {
-            onlyFamily = args[++i].toInt(&ok);
-            if (!ok || onlyFamily < 0 || onlyFamily > 6) {
-                fail(QStringLiteral("--family takes 0 to 6"));
-            }
-        } else if (args[i] == QLatin1String("--no-lookups")) {
-            lookups = false;
-        } else if (args[i] == QLatin1String("-h") || args[i] == QLatin1String("--help")) {
-            std::puts("usage: convert_bench [LINES] [--family N] [--no-lookups]");
-            return 0;
-        } else {
-            lines = args[i].toLong(&ok);
-            if (!ok || lines < 8) {
-                fail(QStringLiteral("LINES must be a number of at least 8, not '%1'").arg(args[i]));
-            }
+        lines = given.first().toLong(&ok);
+        if (!ok || lines < 8 || given.size() > 1) {
+            fail(QStringLiteral("LINES must be one number of at least 8, not '%1'")
+                     .arg(given.join(QLatin1Char(' '))));
         }
     }
 

@@ -39,10 +39,12 @@
 //   over   raw / floor - 1
 // and the medians.
 
+#include "BenchOptions.h"
 #include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <optional>
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -176,26 +178,23 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    int idleSeconds = 60;
-    int jobs = 11;
-    int family = 5;
-    int baud = 9600;
-    unsigned seed = 1;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        const int v = args[i + 1].toInt();
-        if (args[i] == QLatin1String("--idle-seconds")) {
-            idleSeconds = v;
-        } else if (args[i] == QLatin1String("--jobs")) {
-            jobs = v;
-        } else if (args[i] == QLatin1String("--family")) {
-            family = v;
-        } else if (args[i] == QLatin1String("--baud")) {
-            baud = v;
-        } else if (args[i] == QLatin1String("--seed")) {
-            seed = unsigned(v);
-        }
-    }
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption idleOption =
+        velmar::bench::numberOption("idle-seconds", "idle time measured", 60);
+    const QCommandLineOption jobsOption = velmar::bench::numberOption("jobs", "jobs measured", 11);
+    const QCommandLineOption familyOption =
+        velmar::bench::numberOption("family", "register family", 5);
+    const QCommandLineOption baudOption = velmar::bench::numberOption("baud", "line speed", 9600);
+    const QCommandLineOption seedOption =
+        velmar::bench::numberOption("seed", "seed of the host's timing", 1);
+    parser.addOptions({idleOption, jobsOption, familyOption, baudOption, seedOption});
+    parser.process(app);
+    const int idleSeconds = int(velmar::bench::numberValue(parser, idleOption, 1, 86400));
+    const int jobs = int(velmar::bench::numberValue(parser, jobsOption, 1, 100000));
+    const int family = int(velmar::bench::numberValue(parser, familyOption, 0, 6));
+    const int baud = int(velmar::bench::numberValue(parser, baudOption, 9600, 115200));
+    const auto seed = unsigned(velmar::bench::numberValue(parser, seedOption, 0, 2147483647));
     const int pollMs = 1000;
 
     QTemporaryDir dir;
