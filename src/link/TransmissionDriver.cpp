@@ -26,7 +26,8 @@ bool readLines(const QString& path, std::vector<QByteArray>& lines, bool ownOnly
             lines.emplace_back(raw.data(), static_cast<qsizetype>(raw.size()));
         }
     } catch (const Fault& f) {
-        why = QString::fromUtf8(f.description()) + QStringLiteral(" - ") + QString::number(f.number());
+        why = QString::fromUtf8(f.description()) + QStringLiteral(" - ") +
+              QString::number(f.number());
         return false;
     }
     return true;

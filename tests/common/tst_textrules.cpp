@@ -474,7 +474,7 @@ private slots:
         QVERIFY(!reader.isOpen());
         QVERIFY(!reader.next(line));
         QVERIFY(readLines(path("absent folder/absent.txt")).missing());
-        const LinesRead folder = readLines(path(""));   // there, but not a file to read
+        const LinesRead folder = readLines(path("")); // there, but not a file to read
         QVERIFY(folder.lines.empty() && folder.fault != 0 && !folder.missing());
 
         // A reader opened on a second file forgets what it had buffered from the first.

@@ -62,7 +62,8 @@ std::optional<Options> parseOptions(const QStringList& args, QString* error, boo
         return std::nullopt;
     }
     if (!parser.positionalArguments().isEmpty()) {
-        return fail(QStringLiteral("unknown argument %1").arg(parser.positionalArguments().first()));
+        return fail(
+            QStringLiteral("unknown argument %1").arg(parser.positionalArguments().first()));
     }
     o.quiet = parser.isSet(quiet);
 
@@ -132,14 +133,14 @@ std::optional<Options> parseOptions(const QStringList& args, QString* error, boo
         int* out;
         const char* takes;
     };
-    for (const Ranged& r : {
-             Ranged{buffer, 16, 65536, &o.config.bufferSize, "--buffer takes 16 to 65536 bytes"},
-             Ranged{printSpeed, 1, 1000000, &o.config.printBytesPerSecond,
-                    "--print-speed takes bytes a second from 1"},
-             Ranged{firstReceipt, 1, 9999, &o.config.firstReceiptNumber,
-                    "--first-receipt takes 1 to 9999"},
-             Ranged{closingPrint, 0, 60000, &o.config.closingPrintMs,
-                    "--closing-print takes 0 to 60000 ms"}}) {
+    for (const Ranged& r :
+         {Ranged{buffer, 16, 65536, &o.config.bufferSize, "--buffer takes 16 to 65536 bytes"},
+          Ranged{printSpeed, 1, 1000000, &o.config.printBytesPerSecond,
+                 "--print-speed takes bytes a second from 1"},
+          Ranged{firstReceipt, 1, 9999, &o.config.firstReceiptNumber,
+                 "--first-receipt takes 1 to 9999"},
+          Ranged{closingPrint, 0, 60000, &o.config.closingPrintMs,
+                 "--closing-print takes 0 to 60000 ms"}}) {
         if (parser.isSet(r.option)) {
             value = parser.value(r.option);
             if (!readInt(value, r.low, r.high, r.out)) {

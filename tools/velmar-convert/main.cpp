@@ -8,14 +8,14 @@
 #include "link/LinkState.h"
 #include "tables/DepartmentTables.h"
 
+#include <cstdio>
+#include <optional>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <cstdio>
-#include <optional>
 
 #ifdef _WIN32
 #include <fcntl.h>
