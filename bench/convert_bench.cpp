@@ -3,8 +3,9 @@
 //
 //   convert_bench [LINES] [--family N] [--no-lookups]
 //
-// Converts LINES lines (default 1,000,000) as receipts of 4,000 lines each
-// (the converter refuses a receipt beyond 5,000 register commands or 1 MB),
+// Converts LINES lines (default 1,000,000) as receipts of 4,000 lines each,
+// as a host can send them (the converter refuses a receipt beyond 5,000
+// register commands or 1 MB, and so one beyond the 16-bit payment count),
 // one receipt file that cycles through every keyword path of every register
 // family: item sales by department with
 // whole and decimal prices and the S1/S2/S3 sale types (the department tables
