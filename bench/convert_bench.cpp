@@ -3,8 +3,9 @@
 //
 //   convert_bench [LINES] [--family N] [--no-lookups]
 //
-// Converts LINES lines (default 1,000,000) as receipts of 4,000 lines each
-// (the converter refuses a receipt beyond 5,000 register commands or 1 MB),
+// Converts LINES lines (default 1,000,000) as receipts of 4,000 lines each,
+// as a host can send them (the converter refuses a receipt beyond 5,000
+// register commands or 1 MB, and so one beyond the 16-bit payment count),
 // one receipt file that cycles through every keyword path of every register
 // family: item sales by department with
 // whole and decimal prices and the S1/S2/S3 sale types (the department tables
@@ -22,6 +23,7 @@
 // --no-lookups leaves the two gift and voucher lines (S3, S2) out of the
 // cycle, to show what the department table lookups cost.
 
+#include "BenchOptions.h"
 #include "common/OperatorUi.h"
 #include "convert/Mod_SLParser.h"
 #include "panel/OperatorPanel.h"
@@ -178,27 +180,28 @@ double median3(std::array<double, 3> t) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
 
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("LINES"),
+                                 QStringLiteral("lines converted, at least 8 (default 1000000)."),
+                                 QStringLiteral("[LINES]"));
+    const QCommandLineOption familyOption(QStringLiteral("family"),
+                                          QStringLiteral("Only register family N (default all)."),
+                                          QStringLiteral("N"));
+    const QCommandLineOption noLookups(QStringLiteral("no-lookups"),
+                                       QStringLiteral("Leave the gift and voucher lines out."));
+    parser.addOptions({familyOption, noLookups});
+    parser.process(app);
+    const int onlyFamily =
+        parser.isSet(familyOption) ? int(bench::numberValue(parser, familyOption, 0, 6)) : -1;
+    const bool lookups = !parser.isSet(noLookups);
     long lines = 1000000;
-    int onlyFamily = -1;
-    bool lookups = true;
-    const QStringList args = QCoreApplication::arguments();
-    for (int i = 1; i < args.size(); ++i) {
+    if (const QStringList given = parser.positionalArguments(); !given.isEmpty()) {
         bool ok = false;
-        if (args[i] == QLatin1String("--family") && i + 1 < args.size()) {
-            onlyFamily = args[++i].toInt(&ok);
-            if (!ok || onlyFamily < 0 || onlyFamily > 6) {
-                fail(QStringLiteral("--family takes 0 to 6"));
-            }
-        } else if (args[i] == QLatin1String("--no-lookups")) {
-            lookups = false;
-        } else if (args[i] == QLatin1String("-h") || args[i] == QLatin1String("--help")) {
-            std::puts("usage: convert_bench [LINES] [--family N] [--no-lookups]");
-            return 0;
-        } else {
-            lines = args[i].toLong(&ok);
-            if (!ok || lines < 8) {
-                fail(QStringLiteral("LINES must be a number of at least 8, not '%1'").arg(args[i]));
-            }
+        lines = given.first().toLong(&ok);
+        if (!ok || lines < 8 || given.size() > 1) {
+            fail(QStringLiteral("LINES must be one number of at least 8, not '%1'")
+                     .arg(given.join(QLatin1Char(' '))));
         }
     }
 

@@ -1,6 +1,6 @@
 // daemon_bench: the real velmard, as a shop runs it, against ecrsim on a
 // pseudo-terminal: what it costs while idle, how much memory it holds, and how
-// close a job's SR_START-to-FINESCO time comes to the floor the rules set.
+// close a job's SR_START-to-FINESCO time comes to the floor Velmar's poll schedule sets.
 //
 //   daemon_bench [--idle-seconds S] [--jobs N] [--family N] [--baud N] [--seed N]
 //
@@ -8,7 +8,7 @@
 // beside it: channel 1, the default 1 s poll, trace off) in a temporary
 // folder, with its own setting store and runtime folder, and starts ecrsim on
 // a pseudo-terminal (print buffer 65536 bytes, so the register never asks for
-// XOFF: flow-control waits are the register's, not the rules').
+// XOFF: flow-control waits are the register's choice, not Velmar's schedule).
 //
 // Idle (default 60 s, after the register is identified): velmard's user +
 // system time from /proc/<pid>/stat (clock ticks) and its time on the
@@ -25,7 +25,7 @@
 // each job it prints:
 //   raw    SR_START written -> FinishJob done (what the host waits)
 //   wait   SR_START written -> the job step picked the job up
-//   sched  SR_START written -> the scan tick the rules schedule: the previous
+//   sched  SR_START written -> the scan tick the poll timer schedules: the previous
 //          job's end + 1000 ms (settle tick) + k x the poll interval, the
 //          first such tick not before SR_START
 //   job    picked up -> FinishJob done
@@ -39,10 +39,12 @@
 //   over   raw / floor - 1
 // and the medians.
 
+#include "BenchOptions.h"
 #include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <optional>
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -176,26 +178,23 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    int idleSeconds = 60;
-    int jobs = 11;
-    int family = 5;
-    int baud = 9600;
-    unsigned seed = 1;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        const int v = args[i + 1].toInt();
-        if (args[i] == QLatin1String("--idle-seconds")) {
-            idleSeconds = v;
-        } else if (args[i] == QLatin1String("--jobs")) {
-            jobs = v;
-        } else if (args[i] == QLatin1String("--family")) {
-            family = v;
-        } else if (args[i] == QLatin1String("--baud")) {
-            baud = v;
-        } else if (args[i] == QLatin1String("--seed")) {
-            seed = unsigned(v);
-        }
-    }
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption idleOption =
+        velmar::bench::numberOption("idle-seconds", "idle time measured", 60);
+    const QCommandLineOption jobsOption = velmar::bench::numberOption("jobs", "jobs measured", 11);
+    const QCommandLineOption familyOption =
+        velmar::bench::numberOption("family", "register family", 5);
+    const QCommandLineOption baudOption = velmar::bench::numberOption("baud", "line speed", 9600);
+    const QCommandLineOption seedOption =
+        velmar::bench::numberOption("seed", "seed of the host's timing", 1);
+    parser.addOptions({idleOption, jobsOption, familyOption, baudOption, seedOption});
+    parser.process(app);
+    const int idleSeconds = int(velmar::bench::numberValue(parser, idleOption, 1, 86400));
+    const int jobs = int(velmar::bench::numberValue(parser, jobsOption, 1, 100000));
+    const int family = int(velmar::bench::numberValue(parser, familyOption, 0, 6));
+    const int baud = int(velmar::bench::numberValue(parser, baudOption, 9600, 115200));
+    const auto seed = unsigned(velmar::bench::numberValue(parser, seedOption, 0, 2147483647));
     const int pollMs = 1000;
 
     QTemporaryDir dir;

@@ -19,6 +19,7 @@
 // and the medians.
 
 #include "app/Engine.h"
+#include "BenchOptions.h"
 #include "common/QtRuntime.h"
 #include "link/QtSerialControl.h"
 #include "link/QtSocketControl.h"
@@ -66,19 +67,16 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    int runs = 5;
-    int family = 0;
-    int baud = 9600;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--runs")) {
-            runs = args[i + 1].toInt();
-        } else if (args[i] == QLatin1String("--family")) {
-            family = args[i + 1].toInt();
-        } else if (args[i] == QLatin1String("--baud")) {
-            baud = args[i + 1].toInt();
-        }
-    }
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption runsOption = bench::numberOption("runs", "jobs measured", 5);
+    const QCommandLineOption familyOption = bench::numberOption("family", "register family", 0);
+    const QCommandLineOption baudOption = bench::numberOption("baud", "line speed", 9600);
+    parser.addOptions({runsOption, familyOption, baudOption});
+    parser.process(app);
+    const int runs = int(bench::numberValue(parser, runsOption, 1, 100000));
+    const int family = int(bench::numberValue(parser, familyOption, 0, 6));
+    const int baud = int(bench::numberValue(parser, baudOption, 9600, 115200));
 
     QTemporaryDir dir;
     qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Quick start (2): installs what is missing, builds, and runs every test:
-#   - the whole suite in a normal build, warnings as errors;
+#   - the whole suite in a normal build, warnings as errors, and every
+#     benchmark once at a tiny size (bench/smoke.sh);
 #   - the whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer;
 #   - every fuzz target for a bounded time (FUZZ_SECONDS each, default 60);
 #   - the Debian package: built, installed, one receipt printed with the
@@ -14,6 +15,8 @@ echo "== build and test (build/)"
 "$root/scripts/build.sh" build -DVELMAR_WERROR=ON
 # The slow tests wait on real time far more than they compute: four at once.
 ctest --test-dir "$root/build" --output-on-failure -j 4
+echo "== every benchmark at a tiny size (build/)"
+"$root/bench/smoke.sh" "$root/build"
 
 echo "== build and test with ASan + UBSan (build-asan/)"
 "$root/scripts/build.sh" build-asan -DVELMAR_WERROR=ON -DVELMAR_SANITIZE=ON -DVELMAR_BENCH=OFF

@@ -113,8 +113,7 @@ void ChannelMonitor::refresh() {
         const QDateTime stamp = matr.exists() ? matr.lastModified() : QDateTime();
         if (stamp != matrSeen_[at(n)] || !matr.exists()) {
             matrSeen_[at(n)] = stamp;
-            const std::vector<std::string> lines = matr.exists() ? readLines(matr.filePath())
-                                                                 : std::vector<std::string>();
+            const std::vector<std::string> lines = readLines(matr.filePath()).lines;
             p.registration(n).setText(lines.empty() ? QString() : cp1252::decode(lines.front()));
         }
     }

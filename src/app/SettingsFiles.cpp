@@ -40,11 +40,13 @@ QString SettingsFiles::path(const char* name) const {
 }
 
 std::optional<std::vector<std::string>> SettingsFiles::readValues(const char* name) const {
-    if (!QFileInfo::exists(path(name))) {
+    // A file that cannot be read gives no values; only a missing one is "not set".
+    const LinesRead read = readLines(path(name));
+    if (read.missing()) {
         return std::nullopt;
     }
     std::vector<std::string> values;
-    for (const std::string& line : readLines(path(name))) {
+    for (const std::string& line : read.lines) {
         std::size_t from = 0;
         for (;;) {
             const std::size_t comma = line.find(',', from);

@@ -46,6 +46,12 @@ void TraceLog::line(const QByteArray& payload) {
     file_.flush();
 }
 
+void TraceLog::fault(const Fault& fault, const char* procedure) {
+    line(" <-- Error " + QByteArray::number(fault.number()) + " (" +
+         cp1252::encode(QString::fromUtf8(fault.description())) + ") in procedure " + procedure +
+         " of Modulo Module1");
+}
+
 void TraceLog::logLine(const QString& message) {
     QFile log;
     if (!safefile::openForWriting(log, QDir(job_.DataDir).filePath(QStringLiteral("LOGFILE.TXT")),

@@ -4,6 +4,7 @@
 // failures to delete a channel file.
 
 #include "channel/JobState.h"
+#include "common/Fault.h"
 #include "common/Runtime.h"
 #include "panel/OperatorPanel.h"
 
@@ -30,6 +31,9 @@ public:
     QByteArray CurrDateTime() const;
     // Writes prefix + payload when tracing is ticked and a trace file is open.
     void line(const QByteArray& payload);
+    // A fault caught in `procedure`: its number and description, so a fault
+    // that is passed over still leaves its number for the technician.
+    void fault(const Fault& fault, const char* procedure);
     bool active() const { return panel_.chbTrace.value() == 1 && file_.isOpen(); }
 
     // Appends "date time message" to LOGFILE.TXT (local regional formats).

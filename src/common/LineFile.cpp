@@ -139,21 +139,26 @@ void LineWriter::close() {
     }
 }
 
-std::vector<std::string> readLines(const QString& path) {
-    std::vector<std::string> lines;
+LinesRead readLines(const QString& path) {
+    LinesRead read;
     try {
         LineReader reader;
         if (!reader.open(path)) {
-            return lines;
+            const int number =
+                QFileInfo::exists(path) ? faultno::FileAccess : faultno::FileNotFound;
+            throw Fault(number, std::string(standardFaultDescription(number)) + " (" +
+                                    reader.why().toStdString() + ")");
         }
         std::string line;
         while (reader.next(line)) {
-            lines.push_back(line);
+            read.lines.push_back(line);
         }
-    } catch (const Fault&) {
-        lines.clear();
+    } catch (const Fault& fault) {
+        read.lines.clear();
+        read.fault = fault.number();
+        read.description = fault.description();
     }
-    return lines;
+    return read;
 }
 
 bool writeLines(const QString& path, const std::vector<std::string>& lines) {

@@ -6,6 +6,7 @@
 // Reading streams through a fixed buffer, so a large file costs time in
 // proportion to its size and memory in proportion to its longest line.
 
+#include "common/Fault.h"
 #include "common/SafeFile.h"
 
 #include <QByteArray>
@@ -73,8 +74,16 @@ private:
 };
 
 // Whole-file helpers for small files (settings, channel files).
-// readLines: empty list when the file is missing or unreadable.
-std::vector<std::string> readLines(const QString& path);
+// What readLines found: every line, or no line and the fault that stopped it,
+// so a caller can tell a missing file from one it could not read.
+struct LinesRead {
+    std::vector<std::string> lines;
+    int fault = 0;           // 0: read whole; faultno::FileNotFound: missing; else unreadable
+    std::string description; // the fault's description, for a log or a message
+
+    bool missing() const { return fault == faultno::FileNotFound; }
+};
+LinesRead readLines(const QString& path);
 // writeLines: true when the whole file was written (each line with CR LF).
 bool writeLines(const QString& path, const std::vector<std::string>& lines);
 

@@ -10,10 +10,11 @@ namespace velmar {
 void ConfigDump::RunDumpRequest(std::int16_t k) {
     JobState& job = ctx_.job;
     const bool serial = ctx_.panel.serialMode();
-    const auto ignoring = [](const std::function<void()>& fn) {
+    const auto ignoring = [this](const std::function<void()>& fn) {
         try {
             fn();
-        } catch (const Fault&) {
+        } catch (const Fault& f) {
+            ctx_.trace.fault(f, "RunDumpRequest");
         }
     };
     if (!job.bDumpInProgress && !job.bJobRunning && !job.bClosing) {

@@ -362,10 +362,11 @@ std::int16_t JobCycle::iVerifyStartVelmar() {
 void JobCycle::txtTimer_Change() {
     JobState& job = e_.job;
     // A fault in the step is passed over; the step goes on.
-    const auto step = [](const std::function<void()>& fn) {
+    const auto step = [this](const std::function<void()>& fn) {
         try {
             fn();
-        } catch (const Fault&) {
+        } catch (const Fault& f) {
+            e_.trace.fault(f, "txtTimer_Change");
         }
     };
     e_.Timer21.stop();
@@ -455,13 +456,15 @@ void JobCycle::runJob(int n) {
     std::int16_t code = EcrLink::kOutcomeUnknown;
     try {
         code = e_.ecr.TransmitFile();
-    } catch (const Fault&) {
+    } catch (const Fault& f) {
+        e_.trace.fault(f, "TransmitFile");
     }
     e_.link.Observer = nullptr;
     p.AnnullaSco.setEnabled(cancelWasEnabled);
     try {
         FinishJob(code);
-    } catch (const Fault&) {
+    } catch (const Fault& f) {
+        e_.trace.fault(f, "FinishJob");
     }
     if (e_.trace.isOpen() && p.chbTrace.value() == 1) {
         e_.trace.closeTrace();

@@ -126,7 +126,8 @@ bool EcrLink::SendStringByChar(const QByteArray& s) {
             l.LineStarted = true;
             l.LineFinished = i + 1 == s.size();
             ctx_.serial.output(one);
-        } catch (const Fault&) {
+        } catch (const Fault& f) {
+            traceFault(f, "SendStringByChar");
         }
         traceSent(one);
         try {
@@ -136,7 +137,8 @@ bool EcrLink::SendStringByChar(const QByteArray& s) {
             if (!answered() && paused()) {
                 collect(20000, [&] { return !paused() && answered(); }, true);
             }
-        } catch (const Fault&) {
+        } catch (const Fault& f) {
+            traceFault(f, "SendStringByChar");
         }
         if (!answered() && l.ReplyTimedOut) {
             noteFlow(l.ReplyBuffer);
@@ -176,7 +178,8 @@ bool EcrLink::SendStringByChar(const QByteArray& s) {
                     return true; // the register has closed: the rest is not sent
                 }
             }
-        } catch (const Fault&) {
+        } catch (const Fault& f) {
+            traceFault(f, "SendStringByChar");
         }
     }
     return true;
@@ -188,15 +191,18 @@ bool EcrLink::QueryReceiptNumber() {
         do { // empty the port first
             ctx_.runtime.serveEvents(false);
         } while (!ctx_.serial.input().isEmpty());
-    } catch (const Fault&) {
+    } catch (const Fault& f) {
+        traceFault(f, "QueryReceiptNumber");
     }
     try {
         ctx_.serial.output("89F");
-    } catch (const Fault&) {
+    } catch (const Fault& f) {
+        traceFault(f, "QueryReceiptNumber");
     }
     try {
         collect(3000, [&l] { return l.ReplyBuffer.size() >= 42; });
-    } catch (const Fault&) {
+    } catch (const Fault& f) {
+        traceFault(f, "QueryReceiptNumber");
     }
     traceReply(true);
 
@@ -239,7 +245,8 @@ bool EcrLink::RunEcrDialogue(const QString& path) {
     } catch (const Fault& f) {
         try {
             dialogueFault(f);
-        } catch (const Fault&) {
+        } catch (const Fault& fatal) {
+            traceFault(fatal, "RunEcrDialogue");
         }
         return false;
     }
@@ -249,7 +256,8 @@ bool EcrLink::RunEcrDialogue(const QString& path) {
     output_ = nullptr;
     try {
         out.close();
-    } catch (const Fault&) {
+    } catch (const Fault& f) {
+        traceFault(f, "RunEcrDialogue");
     }
     return played;
 }
@@ -330,7 +338,8 @@ bool EcrLink::playLines(const std::vector<QByteArray>& lines) {
     } catch (const Fault& f) {
         try {
             dialogueFault(f);
-        } catch (const Fault&) {
+        } catch (const Fault& fatal) {
+            traceFault(fatal, "playLines");
             return false;
         }
     }
@@ -358,7 +367,8 @@ bool EcrLink::playLines(const std::vector<QByteArray>& lines) {
             askingNumber_ = false;
             try {
                 dialogueFault(f);
-            } catch (const Fault&) {
+            } catch (const Fault& fatal) {
+                traceFault(fatal, "playLines");
                 return false;
             }
         }
@@ -389,7 +399,8 @@ bool EcrLink::listenForClosingAnswer(int ms) {
             }
             traceReply(true);
             closingAnswer(variant, true);
-        } catch (const Fault&) {
+        } catch (const Fault& f) {
+            traceFault(f, "listenForClosingAnswer");
             return false;
         }
         return l.ClosingAnswerSeen;

@@ -105,9 +105,7 @@ void EcrLink::traceReply(bool withLength) {
 }
 
 void EcrLink::traceFault(const Fault& fault, const char* procedure) {
-    ctx_.trace.line(" <-- Error " + QByteArray::number(fault.number()) + " (" +
-                    cp1252::encode(QString::fromUtf8(fault.description())) + ") in procedure " +
-                    procedure + " of Modulo Module1");
+    ctx_.trace.fault(fault, procedure);
 }
 
 } // namespace velmar

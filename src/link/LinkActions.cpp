@@ -22,7 +22,8 @@ void EcrLink::AnnullaSco_Click() {
             }
             try {
                 ctx_.serial.setPortOpen(true);
-            } catch (const Fault&) {
+            } catch (const Fault& f) {
+                traceFault(f, "AnnullaSco_Click");
             }
         }
     } else if (ctx_.socket.state() == SocketControl::Closed) {

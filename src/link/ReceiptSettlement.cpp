@@ -261,7 +261,8 @@ void EcrLink::releasePort() {
         if (ctx_.panel.serialMode() && ctx_.serial.portOpen()) {
             ctx_.serial.setPortOpen(false);
         }
-    } catch (const Fault&) {
+    } catch (const Fault& f) {
+        traceFault(f, "releasePort");
     }
     ctx_.link.TransmitBusy = false;
 }

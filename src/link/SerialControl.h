@@ -1,6 +1,6 @@
 #pragma once
-// The serial port as the link drives it: the operations of a classic serial
-// communications control. Faults are numbered as operators know them:
+// The serial port as the link drives it: open, settings, output, input and
+// the pending count. Faults are numbered as operators know them:
 // 8002 no such port, 8005 already open, 8018 the port is not open.
 
 #include <QByteArray>

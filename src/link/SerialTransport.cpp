@@ -15,7 +15,8 @@ bool EcrLink::OpenComPort(std::int16_t port) {
         ctx_.serial.setInputLen(0);
         ctx_.serial.setHandshaking(3);
         return true;
-    } catch (const Fault&) {
+    } catch (const Fault& f) {
+        traceFault(f, "OpenComPort");
         return false;
     }
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The TCP connection to the register as the link drives it: the operations
-// and events of a classic socket control, with its state numbers and the
+// and events the link needs of a socket, with its state numbers and the
 // Windows socket error numbers the link reacts to (10053 aborted, 10060 timed
 // out, 10061 refused).
 

@@ -2,8 +2,8 @@
 // its events, the sends that wait for the answer to a receipt's last payment
 // line, closing, reconnecting and the operator's two network buttons.
 //
-// Outside family 5 the rules leave two outcomes open; Velmar's bounded
-// choices (docs/PROTOCOL.md, "TCP outcomes"):
+// Velmar chose bounded outcomes for the cases a register outside family 5
+// gives no answer to (docs/PROTOCOL.md, "TCP outcomes"):
 //  - a line that is not a payment line is accepted once the socket took it;
 //  - a payment line beyond the receipt's count of payment lines is treated as
 //    the last one: it waits for the register's answer, never resends;
@@ -98,7 +98,8 @@ bool EcrLink::CloseSocketConnection() {
             }
         }
         ctx_.panel.ShapeConn.setColor(LampControl::kRed);
-    } catch (const Fault&) {
+    } catch (const Fault& f) {
+        traceFault(f, "CloseSocketConnection");
     }
     return true;
 }
@@ -140,7 +141,8 @@ void EcrLink::ConnectSocket(bool showProgress) {
         } else if (sock.state() != SocketControl::Closed) {
             ctx_.trace.line(" -> SOCKET CONNECTION FAILURE");
         }
-    } catch (const Fault&) {
+    } catch (const Fault& f) {
+        traceFault(f, "ConnectSocket");
     }
 }
 

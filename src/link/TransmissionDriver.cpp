@@ -26,7 +26,9 @@ bool readLines(const QString& path, std::vector<QByteArray>& lines, bool ownOnly
         while (in.next(raw)) {
             lines.emplace_back(raw.data(), static_cast<qsizetype>(raw.size()));
         }
-    } catch (const Fault&) {
+    } catch (const Fault& f) {
+        why = QString::fromUtf8(f.description()) + QStringLiteral(" - ") +
+              QString::number(f.number());
         return false;
     }
     return true;
@@ -59,10 +61,11 @@ std::int16_t EcrLink::TransmitFile() {
     const ExchangeGuard exchange(l.ExchangeDepth);
     const bool raw = l.RawFileMode;
     // A fault stops nothing: the flag is cleared and the next step runs.
-    const auto step = [&l](const std::function<void()>& fn) {
+    const auto step = [this, &l](const std::function<void()>& fn) {
         try {
             fn();
-        } catch (const Fault&) {
+        } catch (const Fault& f) {
+            traceFault(f, "TransmitFile");
             l.TransmitBusy = false;
         }
     };

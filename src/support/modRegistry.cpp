@@ -1,7 +1,5 @@
 #include "support/modRegistry.h"
 
-#include "common/Fault.h"
-
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -17,39 +15,31 @@ bool IsValidKeyName(const QString& keyPath) {
            !keyPath.contains(QLatin1String("\\\\"));
 }
 
-void RaiseOnRegError(std::int32_t status) {
-    if (status != 0) {
-        throw Fault(faultno::InvalidCall);
-    }
-}
-
 bool QueryRegValue(std::uint32_t root, const QString& keyPath, const QString& valueName,
                    QString& value) {
-    if (!IsValidKeyName(keyPath)) {
+    if (!IsValidKeyName(keyPath) || root != HKEY_CURRENT_USER_ROOT) {
         return false;
     }
-    try {
 #ifdef Q_OS_WIN
-        RaiseOnRegError(root == HKEY_CURRENT_USER_ROOT ? 0 : 2);
-        QSettings key(QStringLiteral("HKEY_CURRENT_USER\\") + keyPath, QSettings::NativeFormat);
+    QSettings key(QStringLiteral("HKEY_CURRENT_USER\\") + keyPath, QSettings::NativeFormat);
 #else
-        // One key only lives in the setting store: Velmar's own.
-        RaiseOnRegError(root == HKEY_CURRENT_USER_ROOT &&
-                                keyPath.compare(QLatin1String(kVelmarKey), Qt::CaseInsensitive) == 0
-                            ? 0
-                            : 2);
-        QSettings key(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Qarnwerk"),
-                      QStringLiteral("QARNVELMAR"));
-#endif
-        const QVariant stored = key.value(valueName);
-        RaiseOnRegError(stored.isValid() ? 0 : 2);
-        const QString text = stored.toString();
-        RaiseOnRegError(text.size() < kBufferSize ? 0 : 234); // more data than the buffer
-        value = text;
-        return true;
-    } catch (const Fault&) {
+    // One key only lives in the setting store: Velmar's own.
+    if (keyPath.compare(QLatin1String(kVelmarKey), Qt::CaseInsensitive) != 0) {
         return false;
     }
+    QSettings key(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Qarnwerk"),
+                  QStringLiteral("QARNVELMAR"));
+#endif
+    const QVariant stored = key.value(valueName);
+    if (!stored.isValid()) {
+        return false;
+    }
+    const QString text = stored.toString();
+    if (text.size() >= kBufferSize) { // more data than the buffer
+        return false;
+    }
+    value = text;
+    return true;
 }
 
 QString GetCustomDataDir() {

@@ -25,7 +25,4 @@ bool QueryRegValue(std::uint32_t root, const QString& keyPath, const QString& va
 // No leading or trailing backslash, no two backslashes in a row.
 bool IsValidKeyName(const QString& keyPath);
 
-// Fault 5 for a status other than 0.
-void RaiseOnRegError(std::int32_t status);
-
 } // namespace velmar

@@ -608,7 +608,7 @@ private slots:
         row("comma splits description", "PLUD,:BREAD, WHITE,P300,N1;", "PLUD,:BREAD,W1,P300,N1;");
         row("empty line", "", "");
 
-        // Keyword: cut to four, upper-cased, not trimmed; the cut keyword picks the rules.
+        // Keyword: cut to four, upper-cased, not trimmed; the cut keyword picks the conversion.
         row("keyword cut", "PLUDX,N1", "PLUD,N1;");
         row("keyword lower case", "opnf", "OPNF;");
         row("keyword with ;", "OPNF;", "OPNF;");

@@ -1,5 +1,5 @@
 // A thousand jobs in virtual time on several channels, against a register
-// that misbehaves at random (seeded), with a host that plays by the rules:
+// that misbehaves at random (seeded), with a well-behaved host:
 // writes SR_DATI then SR_START, starts every receipt by voiding whatever an
 // earlier failed job left open, waits for the answer, never resends a failed
 // job. Afterwards the accounting must balance: every job has exactly one

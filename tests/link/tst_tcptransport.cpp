@@ -1,6 +1,6 @@
 // The TCP half of the link in virtual time: the one-chunk receiver, the
 // sends that wait for the answer to the last payment line, reconnecting, and
-// Velmar's bounded choices where the rules leave the outcome open.
+// the bounded outcomes Velmar chose where a register gives no answer to wait for.
 
 #include "ScriptedFixture.h"
 
@@ -113,8 +113,8 @@ private slots:
     }
 
     // A line that is not a payment goes out once, without waiting (7 ms
-    // rounds to no pause). Outside family 5 the rules leave the rest open;
-    // Velmar's bounded choices.
+    // rounds to no pause). Outside family 5 this is Velmar's own bounded
+    // choice.
     void linesThatDoNotWait_data() {
         QTest::addColumn<int>("family");
         QTest::addColumn<QByteArray>("line");

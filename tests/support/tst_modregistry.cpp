@@ -1,7 +1,6 @@
 // The setting store read as a registry: key names, one value, and the custom
 // data directory an installation may set.
 
-#include "common/Fault.h"
 #include "support/modRegistry.h"
 #include "support/SettingStore.h"
 
@@ -73,18 +72,6 @@ private slots:
         QFETCH(QString, path);
         QFETCH(bool, valid);
         QCOMPARE(IsValidKeyName(path), valid);
-    }
-
-    void raiseOnRegError() {
-        for (const int status : {0, 2, -1}) {
-            int fault = 0;
-            try {
-                RaiseOnRegError(status);
-            } catch (const Fault& f) {
-                fault = f.number();
-            }
-            QCOMPARE(fault, status == 0 ? 0 : 5);
-        }
     }
 
     // A failed read leaves the out value untouched; only the current user's

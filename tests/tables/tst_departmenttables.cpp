@@ -612,7 +612,7 @@ private slots:
             "current=9,3,0,0", "");
         row("code 0: Salva Reparto stops silently", "", "dept 5;vat 3;CodiceReparto=0;salva",
             "d5.Scelto=False;current=0,0,0,0", "");
-        // Cases the rules leave open: a message, no crash, nothing changed.
+        // Cases Velmar settles for itself: a message, no crash, nothing changed.
         row("IdIva beyond the VAT table", "5.IdIva=15", "dept 5",
             "CodiceReparto=05;CodiceIva=;DescrizioneIva=;Aliquota=", "Exclamation Ok apptitle|~15");
         row("empty department table", "", "vat 3;salva;ripristina",

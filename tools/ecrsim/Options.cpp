@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <QCommandLineParser>
 #include <QSet>
 
 namespace velmar::ecrsim {
@@ -24,134 +25,138 @@ std::optional<Options> parseOptions(const QStringList& args, QString* error, boo
     Options o;
     o.config.clockAtZero = QDateTime::currentDateTime();
     *help = false;
-    bool familyGiven = false;
-    int modes = 0;
 
     auto fail = [error](const QString& why) -> std::optional<Options> {
         *error = why;
         return std::nullopt;
     };
 
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        QString name = args[i];
-        QString value;
-        bool inlineValue = false;
-        const qsizetype eq = name.indexOf(QLatin1Char('='));
-        if (name.startsWith(QLatin1String("--")) && eq > 0) {
-            value = name.mid(eq + 1);
-            name.truncate(eq);
-            inlineValue = true;
-        }
-        if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+    // Every option but --help, --quiet and --fault takes one value; the last
+    // one given counts. --help prints helpText(), not Qt's own text.
+    QCommandLineParser parser;
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption quiet(QStringLiteral("quiet"));
+    parser.addOption(helpOption);
+    parser.addOption(quiet);
+    const auto valued = [&parser](const char* name) {
+        const QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("v"));
+        parser.addOption(option);
+        return option;
+    };
+    const QCommandLineOption family = valued("family"), pty = valued("pty"),
+                             serial = valued("serial"), tcp = valued("tcp"), baud = valued("baud"),
+                             journal = valued("journal"), matricola = valued("matricola"),
+                             fault = valued("fault"), seed = valued("seed"),
+                             buffer = valued("buffer"), printSpeed = valued("print-speed"),
+                             firstReceipt = valued("first-receipt"),
+                             closingPrint = valued("closing-print"), clock = valued("clock");
+    if (!parser.parse(QStringList{QStringLiteral("ecrsim")} + args)) {
+        if (parser.isSet(helpOption)) {
             *help = true;
             return std::nullopt;
         }
-        if (name == QLatin1String("--quiet")) {
-            o.quiet = true;
-            continue;
-        }
-        static const QStringList withValue = {
-            QStringLiteral("--family"),        QStringLiteral("--pty"),
-            QStringLiteral("--serial"),        QStringLiteral("--tcp"),
-            QStringLiteral("--baud"),          QStringLiteral("--journal"),
-            QStringLiteral("--matricola"),     QStringLiteral("--fault"),
-            QStringLiteral("--seed"),          QStringLiteral("--buffer"),
-            QStringLiteral("--print-speed"),   QStringLiteral("--first-receipt"),
-            QStringLiteral("--closing-print"), QStringLiteral("--clock")};
-        if (!withValue.contains(name)) {
-            return fail(QStringLiteral("unknown option %1").arg(name));
-        }
-        if (!inlineValue) {
-            if (i + 1 >= args.size()) {
-                return fail(QStringLiteral("%1 needs a value").arg(name));
-            }
-            value = args[++i];
-        }
-
-        if (name == QLatin1String("--family")) {
-            if (!readInt(value, 0, 6, &o.config.family)) {
-                return fail(QStringLiteral("--family takes 0 to 6, not \"%1\"").arg(value));
-            }
-            familyGiven = true;
-        } else if (name == QLatin1String("--pty") || name == QLatin1String("--serial") ||
-                   name == QLatin1String("--tcp")) {
-            ++modes;
-            o.target = value;
-            if (name == QLatin1String("--tcp")) {
-                int port = 0;
-                if (!readInt(value, 0, 65535, &port)) {
-                    return fail(
-                        QStringLiteral("--tcp takes a port 0 to 65535, not \"%1\"").arg(value));
-                }
-                o.mode = Options::Mode::Tcp;
-                o.port = static_cast<quint16>(port);
-            } else {
-                o.mode =
-                    name == QLatin1String("--pty") ? Options::Mode::Pty : Options::Mode::Serial;
-            }
-        } else if (name == QLatin1String("--baud")) {
-            if (!readInt(value, 1, 1000000, &o.config.baud) || !baudRates.contains(o.config.baud)) {
-                return fail(
-                    QStringLiteral("--baud takes 9600, 19200, 38400, 57600 or 115200, not \"%1\"")
-                        .arg(value));
-            }
-        } else if (name == QLatin1String("--journal")) {
-            o.journalPath = value;
-        } else if (name == QLatin1String("--matricola")) {
-            const QByteArray m = value.toLatin1();
-            if (m.size() != 11) {
-                return fail(
-                    QStringLiteral("--matricola takes 11 characters, not \"%1\"").arg(value));
-            }
-            o.config.matricola = m;
-        } else if (name == QLatin1String("--fault")) {
-            QString why;
-            const auto rule = sim::FaultRule::parse(value, &why);
-            if (!rule) {
-                return fail(QStringLiteral("--fault %1").arg(why));
-            }
-            o.config.faults.append(*rule);
-        } else if (name == QLatin1String("--seed")) {
-            bool ok = false;
-            o.config.seed = value.toULongLong(&ok);
-            if (!ok) {
-                return fail(QStringLiteral("--seed takes a whole number, not \"%1\"").arg(value));
-            }
-        } else if (name == QLatin1String("--buffer")) {
-            if (!readInt(value, 16, 65536, &o.config.bufferSize)) {
-                return fail(
-                    QStringLiteral("--buffer takes 16 to 65536 bytes, not \"%1\"").arg(value));
-            }
-        } else if (name == QLatin1String("--print-speed")) {
-            if (!readInt(value, 1, 1000000, &o.config.printBytesPerSecond)) {
-                return fail(QStringLiteral("--print-speed takes bytes a second from 1, not \"%1\"")
-                                .arg(value));
-            }
-        } else if (name == QLatin1String("--first-receipt")) {
-            if (!readInt(value, 1, 9999, &o.config.firstReceiptNumber)) {
-                return fail(
-                    QStringLiteral("--first-receipt takes 1 to 9999, not \"%1\"").arg(value));
-            }
-        } else if (name == QLatin1String("--closing-print")) {
-            if (!readInt(value, 0, 60000, &o.config.closingPrintMs)) {
-                return fail(
-                    QStringLiteral("--closing-print takes 0 to 60000 ms, not \"%1\"").arg(value));
-            }
-        } else if (name == QLatin1String("--clock")) {
-            const QDateTime t = QDateTime::fromString(value, Qt::ISODate);
-            if (!t.isValid()) {
-                return fail(QStringLiteral(
-                                "--clock takes a date and time like 2026-12-06T09:15, not \"%1\"")
-                                .arg(value));
-            }
-            o.config.clockAtZero = t;
-        }
+        return fail(parser.errorText());
     }
-    if (!familyGiven) {
+    if (parser.isSet(helpOption)) {
+        *help = true;
+        return std::nullopt;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return fail(
+            QStringLiteral("unknown argument %1").arg(parser.positionalArguments().first()));
+    }
+    o.quiet = parser.isSet(quiet);
+
+    if (!parser.isSet(family)) {
         return fail(QStringLiteral("--family is required"));
     }
-    if (modes != 1) {
+    QString value = parser.value(family);
+    if (!readInt(value, 0, 6, &o.config.family)) {
+        return fail(QStringLiteral("--family takes 0 to 6, not \"%1\"").arg(value));
+    }
+
+    const QStringList ptys = parser.values(pty), serials = parser.values(serial),
+                      tcps = parser.values(tcp);
+    if (ptys.size() + serials.size() + tcps.size() != 1) {
         return fail(QStringLiteral("give exactly one of --pty, --serial and --tcp"));
+    }
+    if (!tcps.isEmpty()) {
+        o.target = tcps.first();
+        int port = 0;
+        if (!readInt(o.target, 0, 65535, &port)) {
+            return fail(QStringLiteral("--tcp takes a port 0 to 65535, not \"%1\"").arg(o.target));
+        }
+        o.mode = Options::Mode::Tcp;
+        o.port = static_cast<quint16>(port);
+    } else {
+        o.mode = ptys.isEmpty() ? Options::Mode::Serial : Options::Mode::Pty;
+        o.target = ptys.isEmpty() ? serials.first() : ptys.first();
+    }
+
+    if (parser.isSet(baud)) {
+        value = parser.value(baud);
+        if (!readInt(value, 1, 1000000, &o.config.baud) || !baudRates.contains(o.config.baud)) {
+            return fail(
+                QStringLiteral("--baud takes 9600, 19200, 38400, 57600 or 115200, not \"%1\"")
+                    .arg(value));
+        }
+    }
+    o.journalPath = parser.value(journal);
+    if (parser.isSet(matricola)) {
+        value = parser.value(matricola);
+        const QByteArray m = value.toLatin1();
+        if (m.size() != 11) {
+            return fail(QStringLiteral("--matricola takes 11 characters, not \"%1\"").arg(value));
+        }
+        o.config.matricola = m;
+    }
+    for (const QString& text : parser.values(fault)) {
+        QString why;
+        const auto rule = sim::FaultRule::parse(text, &why);
+        if (!rule) {
+            return fail(QStringLiteral("--fault %1").arg(why));
+        }
+        o.config.faults.append(*rule);
+    }
+    if (parser.isSet(seed)) {
+        bool ok = false;
+        value = parser.value(seed);
+        o.config.seed = value.toULongLong(&ok);
+        if (!ok) {
+            return fail(QStringLiteral("--seed takes a whole number, not \"%1\"").arg(value));
+        }
+    }
+    // The whole-number options: option, range, where it goes, what the error says.
+    struct Ranged {
+        const QCommandLineOption& option;
+        int low, high;
+        int* out;
+        const char* takes;
+    };
+    for (const Ranged& r :
+         {Ranged{buffer, 16, 65536, &o.config.bufferSize, "--buffer takes 16 to 65536 bytes"},
+          Ranged{printSpeed, 1, 1000000, &o.config.printBytesPerSecond,
+                 "--print-speed takes bytes a second from 1"},
+          Ranged{firstReceipt, 1, 9999, &o.config.firstReceiptNumber,
+                 "--first-receipt takes 1 to 9999"},
+          Ranged{closingPrint, 0, 60000, &o.config.closingPrintMs,
+                 "--closing-print takes 0 to 60000 ms"}}) {
+        if (parser.isSet(r.option)) {
+            value = parser.value(r.option);
+            if (!readInt(value, r.low, r.high, r.out)) {
+                return fail(QStringLiteral("%1, not \"%2\"").arg(QLatin1String(r.takes), value));
+            }
+        }
+    }
+    if (parser.isSet(clock)) {
+        value = parser.value(clock);
+        const QDateTime t = QDateTime::fromString(value, Qt::ISODate);
+        if (!t.isValid()) {
+            return fail(
+                QStringLiteral("--clock takes a date and time like 2026-12-06T09:15, not \"%1\"")
+                    .arg(value));
+        }
+        o.config.clockAtZero = t;
     }
     o.config.serial = o.mode != Options::Mode::Tcp;
     return o;

@@ -6,13 +6,14 @@
 #include "convert/Mod_SLParser.h"
 #include "tables/DepartmentTables.h"
 
+#include <cstdio>
+#include <optional>
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <cstdio>
-#include <optional>
 #include <string>
 
 #ifdef _WIN32
@@ -90,7 +91,8 @@ std::optional<int> number(const QString& text, int low, int high) {
     return n;
 }
 
-// Parses the command line; nullopt after printing a usage error.
+// Parses the command line; nullopt after printing a usage error. --help
+// prints kHelp, not Qt's own text.
 std::optional<Options> parse(const QStringList& args, bool& help) {
     Options o;
     const auto fail = [](const QString& why) {
@@ -98,66 +100,60 @@ std::optional<Options> parse(const QStringList& args, bool& help) {
         toStderr(QStringLiteral("Try 'velmar-convert --help'."));
         return std::nullopt;
     };
-    for (int i = 1; i < args.size(); ++i) {
-        QString arg = args.at(i);
-        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            help = true;
-            return o;
-        }
-        if (!arg.startsWith(QLatin1String("--")) || arg == QLatin1String("--")) {
-            if (arg == QLatin1String("--") && i + 1 < args.size()) {
-                arg = args.at(++i);
-            }
-            if (!o.file.isEmpty()) {
-                return fail(QStringLiteral("only one input file, please"));
-            }
-            o.file = arg;
+    QCommandLineParser parser;
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption family(QStringLiteral("family"), QString(), QStringLiteral("N"));
+    const QCommandLineOption maxLen(QStringLiteral("max-len"), QString(), QStringLiteral("N"));
+    const QCommandLineOption matricola(QStringLiteral("matricola"), QString(), QStringLiteral("T"));
+    const QCommandLineOption dataDir(QStringLiteral("data-dir"), QString(), QStringLiteral("DIR"));
+    const QCommandLineOption channel(QStringLiteral("channel"), QString(), QStringLiteral("N"));
+    parser.addOptions({helpOption, family, maxLen, matricola, dataDir, channel});
+    const bool parsed = parser.parse(args);
+    if (parser.isSet(helpOption)) {
+        help = true;
+        return o;
+    }
+    if (!parsed) {
+        return fail(parser.errorText());
+    }
+    // Each whole-number option: its range and where it goes.
+    struct Ranged {
+        const QCommandLineOption& option;
+        int low, high;
+        int* out;
+    };
+    for (const Ranged& r : {Ranged{family, 0, 6, &o.family}, Ranged{maxLen, 1, 200, &o.maxLen},
+                            Ranged{channel, 1, 4, &o.channel}}) {
+        if (!parser.isSet(r.option)) {
             continue;
         }
-        QString name = arg;
-        QString value;
-        const qsizetype eq = arg.indexOf(QLatin1Char('='));
-        if (eq > 0) {
-            name = arg.left(eq);
-            value = arg.mid(eq + 1);
-        } else {
-            if (i + 1 >= args.size()) {
-                return fail(QStringLiteral("%1 needs a value").arg(name));
-            }
-            value = args.at(++i);
+        const QString value = parser.value(r.option);
+        const auto n = number(value, r.low, r.high);
+        if (!n) {
+            return fail(QStringLiteral("--%1 takes %2 to %3, not '%4'")
+                            .arg(r.option.names().first())
+                            .arg(r.low)
+                            .arg(r.high)
+                            .arg(value));
         }
-        if (name == QLatin1String("--family")) {
-            auto n = number(value, 0, 6);
-            if (!n) {
-                return fail(QStringLiteral("--family takes 0 to 6, not '%1'").arg(value));
-            }
-            o.family = *n;
-        } else if (name == QLatin1String("--max-len")) {
-            auto n = number(value, 1, 200);
-            if (!n) {
-                return fail(QStringLiteral("--max-len takes 1 to 200, not '%1'").arg(value));
-            }
-            o.maxLen = *n;
-        } else if (name == QLatin1String("--matricola")) {
-            o.matricola = cp1252::encode(value);
-        } else if (name == QLatin1String("--data-dir")) {
-            if (!QFileInfo(value).isDir()) {
-                return fail(QStringLiteral("--data-dir: '%1' is not a folder").arg(value));
-            }
-            o.dataDir = QDir(value).absolutePath();
-        } else if (name == QLatin1String("--channel")) {
-            auto n = number(value, 1, 4);
-            if (!n) {
-                return fail(QStringLiteral("--channel takes 1 to 4, not '%1'").arg(value));
-            }
-            o.channel = *n;
-        } else {
-            return fail(QStringLiteral("unknown option %1").arg(name));
-        }
+        *r.out = *n;
     }
-    if (o.file.isEmpty()) {
+    o.matricola = cp1252::encode(parser.value(matricola));
+    if (parser.isSet(dataDir)) {
+        const QString value = parser.value(dataDir);
+        if (!QFileInfo(value).isDir()) {
+            return fail(QStringLiteral("--data-dir: '%1' is not a folder").arg(value));
+        }
+        o.dataDir = QDir(value).absolutePath();
+    }
+    const QStringList files = parser.positionalArguments();
+    if (files.isEmpty()) {
         return fail(QStringLiteral("no input file"));
     }
+    if (files.size() > 1) {
+        return fail(QStringLiteral("only one input file, please"));
+    }
+    o.file = files.first();
     return o;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The register's fiscal memory: which document is open, what it holds, the
-// receipt counter, and the rules that accept or refuse each command.
+// receipt counter, and the checks that accept or refuse each command.
 
 #include "CommandParser.h"
 #include "Document.h"

@@ -1,5 +1,7 @@
 #include "Journal.h"
 
+#include "common/Cp1252Table.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -88,17 +90,10 @@ QByteArray line(const QJsonObject& o) {
 } // namespace
 
 QString fromCp1252(const QByteArray& bytes) {
-    // 0x80-0x9F differ from Latin-1; 0 marks the five unassigned bytes.
-    static const char16_t high[32] = {
-        0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
     QString s;
     s.reserve(bytes.size());
     for (char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        const char16_t h = (u >= 0x80 && u < 0xA0) ? high[u - 0x80] : 0;
-        s.append(QChar(h ? h : char16_t(u)));
+        s.append(QChar(cp1252::toUnicode(static_cast<unsigned char>(c))));
     }
     return s;
 }
