@@ -7,8 +7,8 @@
 
 #include "link/EcrLink.h"
 
+#include "common/EcrFamily.h"
 #include "common/Fault.h"
-#include "link/EcrFamily.h"
 
 #include <QRegularExpression>
 
@@ -215,7 +215,8 @@ std::int16_t EcrLink::settleReceipt(bool played) {
         if (leftOpen) {
             return notPrinted(-2); // paid short, or not paid at all: the register keeps it open
         }
-        const bool answersEveryReceipt = !serial || family.footerAfterReceipt;
+        const bool answersEveryReceipt =
+            !serial || family.serialAnswer == EcrFamily::SerialAnswer::Footer;
         if (!answersEveryReceipt) {
             return printed(); // the register tells nothing: its sums are Velmar's
         }
