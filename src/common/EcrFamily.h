@@ -72,7 +72,7 @@ struct EcrFamily {
     CashMovement cashMovement = CashMovement::AsTranslated;
 
     // --- How the link talks to it --------------------------------------
-    int defaultTcpPort = 9100; // when the operator gave none
+    int defaultTcpPort = 9100; // when the port field is left empty
     Echo echo = Echo::PerByte;
     // What a host's "25F" (void the open receipt) is sent as; empty: as written.
     QByteArray receiptVoid{};

@@ -204,7 +204,8 @@ std::int16_t EcrLink::settleReceipt(bool played) {
         }
         const bool leftOpen = end.fiscalOpen && end.sumsKnown;
         if (l.QueriedNumber >= 0 && expectedNumber >= 0 && expected > 0) {
-            // The number the family tells after every receipt (family 3, family 1 asked with Y).
+            // The number the family tells after a receipt (its status request, or
+            // its number request after the closing key).
             if (l.QueriedNumber == expectedNumber) {
                 return notPrinted(-2);
             }
