@@ -3,6 +3,7 @@
 #include "app/Engine.h"
 #include "app/SettingsFiles.h"
 #include "common/Cp1252.h"
+#include "common/EcrFamily.h"
 #include "common/LineFile.h"
 #include "common/TextRules.h"
 
@@ -119,8 +120,9 @@ void OperatorHandlers::CMBFile_Click() {
         return;
     }
     std::vector<std::string> lines;
-    if (p.ecrVariant() == 4) {
-        lines.push_back("A");
+    const QByteArray& documentStart = ecrFamily(p.ecrVariant()).documentStart;
+    if (!documentStart.isEmpty()) {
+        lines.push_back(documentStart.toStdString());
     }
     lines.push_back("K\"PROVA\"10H1R0M10H1R1T");
     writeLines(e_.files.path("SR_DATI", channel), lines);

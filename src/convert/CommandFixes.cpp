@@ -1,5 +1,6 @@
 #include "convert/CommandFixes.h"
 
+#include "common/EcrFamily.h"
 #include "common/TextRules.h"
 
 namespace velmar {
@@ -23,7 +24,9 @@ void applyDepositFix(std::string& out, int ecrVariant) {
             out.pop_back();
         }
     };
-    if (ecrVariant == 1) {
+    using CashMovement = EcrFamily::CashMovement;
+    const CashMovement form = ecrFamily(ecrVariant).cashMovement;
+    if (form == CashMovement::Codes14And15InCash) {
         const bool in = out.starts_with("10M");
         const bool outOfDrawer = out.starts_with("11M");
         if (!in && !outOfDrawer) {
@@ -35,7 +38,7 @@ void applyDepositFix(std::string& out, int ecrVariant) {
             out[t - 1] = '1';
         }
         dropClosingSubtotal();
-    } else if (ecrVariant == 3) {
+    } else if (form == CashMovement::NoClosingSubtotal) {
         dropClosingSubtotal();
     }
 }

@@ -11,9 +11,9 @@ namespace velmar {
 // (the command is upper-cased too).
 void applyBarFix(std::string& out, bool percentLine);
 
-// Deposit and withdrawal commands of register families 1 and 3: family 1 takes
-// "14M"/"15M" for "10M"/"11M", pays them in cash and has no closing "=";
-// family 3 only drops the closing "=".
+// Deposit and withdrawal commands as the family's row wants them (its
+// cashMovement): "14M"/"15M" for "10M"/"11M", paid in cash, without the
+// closing "="; or only without the closing "=".
 void applyDepositFix(std::string& out, int ecrVariant);
 
 // A closing payment line: ends with "T" and has a digit right before a "T".

@@ -1,6 +1,7 @@
 #include "convert/SlConverter.h"
 
 #include "common/Cp1252.h"
+#include "common/EcrFamily.h"
 #include "common/Fault.h"
 #include "common/TextRules.h"
 #include "convert/CommandFixes.h"
@@ -225,8 +226,9 @@ SlConverter::Next SlConverter::refuse(std::string why) {
 }
 
 void SlConverter::documentStartRule() {
-    if (variant_ == 4 && !DocumentStartSent_ && FirstSalePending_) {
-        writeNow("A");
+    const QByteArray& start = ecrFamily(variant_).documentStart;
+    if (!start.isEmpty() && !DocumentStartSent_ && FirstSalePending_) {
+        writeNow(start.toStdString());
         DocumentStartSent_ = true;
     }
 }
@@ -468,15 +470,17 @@ SlConverter::Next SlConverter::handleOpen() {
 }
 
 SlConverter::Next SlConverter::handleDisp() {
-    if (variant_ != 1 && variant_ != 3) {
+    using Display = EcrFamily::Display;
+    const Display display = ecrFamily(variant_).display;
+    if (display == Display::None) {
         return Next::Drop;
     }
     std::string n;
     const bool hasN = field(",N", n);
-    if (variant_ == 3 && hasN) {
+    if (display == Display::NotSecondLine && hasN) {
         const std::string_view number = text::trimLeftBlanks(n);
         if (isNumeric(number) && leadingNumber(number) == 2) {
-            return Next::Drop; // family 3 shows nothing on the second display line
+            return Next::Drop; // nothing is shown for the second display line
         }
     }
     std::string shown;
@@ -490,8 +494,9 @@ SlConverter::Next SlConverter::handleDisp() {
 }
 
 SlConverter::Next SlConverter::handleOpnf() {
-    if (variant_ == 4 && !DocumentStartSent_) {
-        writeNow("A");
+    const QByteArray& start = ecrFamily(variant_).documentStart;
+    if (!start.isEmpty() && !DocumentStartSent_) {
+        writeNow(start.toStdString());
         DocumentStartSent_ = true;
     }
     out_ = "j";
@@ -614,17 +619,13 @@ SlConverter::Next SlConverter::handleAdds() {
 }
 
 int SlConverter::paymentNumber(std::string_view keyword) const {
-    // Payment numbers by register family: CHEQ, CARD, BANC, TICK.
-    switch (variant_) {
-    case 1:
-        return keyword == "CHEQ" ? 2 : keyword == "CARD" ? 3 : keyword == "BANC" ? 8 : 5;
-    case 2:
-        return keyword == "CHEQ" ? 3 : keyword == "CARD" ? 5 : 4;
-    case 5:
-        return keyword == "CHEQ" ? 5 : keyword == "CARD" ? 18 : keyword == "BANC" ? 6 : 3;
-    default:
-        return (keyword == "CHEQ" || keyword == "CARD") ? nPayment_ : 4;
-    }
+    // The family's payment number for CHEQ, CARD, BANC or TICK.
+    const EcrFamily::PaymentNumbers& forms = ecrFamily(variant_).payments;
+    const int number = keyword == "CHEQ"   ? forms.cheque
+                       : keyword == "CARD" ? forms.card
+                       : keyword == "BANC" ? forms.bankTransfer
+                                           : forms.mealTicket;
+    return number == EcrFamily::kChosenByLine ? nPayment_ : number;
 }
 
 SlConverter::Next SlConverter::handleChequeOrCard(bool cheque) {
@@ -639,8 +640,8 @@ SlConverter::Next SlConverter::handleChequeOrCard(bool cheque) {
 }
 
 SlConverter::Next SlConverter::handleCred() {
-    int number = 7;
-    if (variant_ != 1) {
+    int number = ecrFamily(variant_).payments.credit;
+    if (number == EcrFamily::kChosenByLine) {
         std::string type;
         const int t = field(",T", type) ? toInt16(leadingNumber(type)) : 0;
         switch (t) {
@@ -662,7 +663,7 @@ SlConverter::Next SlConverter::handleCred() {
 }
 
 SlConverter::Next SlConverter::handleReco() {
-    if (variant_ != 2) {
+    if (!ecrFamily(variant_).creditRecoveryByDriver) {
         return Next::Library;
     }
     std::string amount;
@@ -676,7 +677,7 @@ SlConverter::Next SlConverter::handleReco() {
 
 SlConverter::Next SlConverter::handleQrco() {
     std::string content;
-    if (variant_ == 1 && field(",:", content) && !text::trimBlanks(content).empty()) {
+    if (ecrFamily(variant_).qrCodes && field(",:", content) && !text::trimBlanks(content).empty()) {
         out_ = inQuotes(content) + "6Z";
         return Next::Count;
     }
@@ -684,7 +685,7 @@ SlConverter::Next SlConverter::handleQrco() {
 }
 
 SlConverter::Next SlConverter::handleBarc() {
-    if (variant_ != 1 && variant_ != 5) {
+    if (!ecrFamily(variant_).barCodes) {
         return Next::Drop;
     }
     std::string type;
@@ -705,7 +706,7 @@ SlConverter::Next SlConverter::handleBarc() {
 }
 
 SlConverter::Next SlConverter::handleExtl() {
-    if (variant_ != 1) {
+    if (!ecrFamily(variant_).extraLines) {
         return Next::Drop;
     }
     std::string extra;
@@ -786,7 +787,7 @@ SlConverter::Next SlConverter::handleTick() {
 }
 
 SlConverter::Next SlConverter::handleFunc() {
-    if (variant_ != 1 && variant_ != 5) {
+    if (!ecrFamily(variant_).swapsKeys3And8) {
         return Next::Library;
     }
     std::string number;

@@ -96,7 +96,7 @@ private:
     bool atStart(std::string_view keyword) const;
     Next refuse(std::string why);
     void writeNow(std::string_view command);
-    void documentStartRule(); // family 4: "A" before the first sale
+    void documentStartRule(); // the family's document start before the first sale
 
     Next handleOpen();
     Next handleDisp();

@@ -1,6 +1,7 @@
 #include "ident/ConfigDump.h"
 
 #include "common/Cp1252.h"
+#include "common/EcrFamily.h"
 #include "common/Fault.h"
 
 #include <QDir>
@@ -75,10 +76,11 @@ void ConfigDump::Qarnocx21_DoDumpConf() {
 
     step([&] { sResult = ctx_.ecr.SendString(ctx_.link.ResetString) ? 0 : -1; });
     bool identified = false;
-    if (ctx_.panel.ecrVariant() == 6) {
+    const QByteArray identityRequest = ecrFamily(ctx_.panel.ecrVariant()).identityRequest;
+    if (!identityRequest.isEmpty()) {
         step([&] {
             // Over TCP the answer itself is awaited, not the socket's taking it.
-            if (ctx_.ecr.SendRequest("89F")) {
+            if (ctx_.ecr.SendRequest(identityRequest)) {
                 sResult = 0;
                 identified = true;
                 // The number follows STX and three more characters.

@@ -6,9 +6,9 @@
 
 #include "link/EcrLink.h"
 
+#include "common/EcrFamily.h"
 #include "common/Fault.h"
 #include "common/TextRules.h"
-#include "link/EcrFamily.h"
 
 #include <QFileInfo>
 
@@ -266,6 +266,8 @@ bool EcrLink::playLines(const std::vector<QByteArray>& lines) {
     LinkState& l = ctx_.link;
     const bool serial = ctx_.panel.serialMode();
     const int variant = ctx_.panel.ecrVariant();
+    const EcrFamily& family = ecrFamily(variant);
+    using SerialAnswer = EcrFamily::SerialAnswer;
     l.InfoLinesWritten = false;
     l.LinesSent = 0;
     l.LinesAcknowledged = 0;
@@ -276,10 +278,12 @@ bool EcrLink::playLines(const std::vector<QByteArray>& lines) {
     l.QueriedNumber = -1;
 
     const auto sendLine = [&](const QByteArray& line) {
-        if (variant == 6) {
-            return SendString(line == "25F" ? QByteArray("k") : line);
+        const bool voidKey = line == "25F" && !family.receiptVoid.isEmpty();
+        const QByteArray& sent = voidKey ? family.receiptVoid : line;
+        if (family.echo == EcrFamily::Echo::WholeCommand) {
+            return SendString(sent);
         }
-        return serial ? SendStringByChar(line) : SendStringWinsock(line);
+        return serial ? SendStringByChar(sent) : SendStringWinsock(sent);
     };
 
     int count = 0;
@@ -306,13 +310,7 @@ bool EcrLink::playLines(const std::vector<QByteArray>& lines) {
             l.LinesSent = count;
             // A first line that voids a receipt left open: its answer does not count.
             if (!firstSent && text::findNoCase(std::string_view(line.constData(), static_cast<std::size_t>(line.size())), "25F") != 0) {
-                if (variant == 6) {
-                    SendString("k");
-                } else if (serial) {
-                    SendStringByChar(line);
-                } else {
-                    SendStringWinsock(line);
-                }
+                sendLine(family.receiptVoid.isEmpty() ? line : family.receiptVoid);
                 l.RegisterError = 0;
                 l.LinesAcknowledged = count;
                 firstSent = true;
@@ -330,7 +328,7 @@ bool EcrLink::playLines(const std::vector<QByteArray>& lines) {
             }
             l.LinesAcknowledged = count;
             firstSent = true;
-            if (variant == 4 && firstA && line == "A") {
+            if (firstA && !family.documentStart.isEmpty() && line == family.documentStart) {
                 WaitMs(ctx_.runtime, 500); // the register opens its document
                 firstA = false;
             }
@@ -348,9 +346,10 @@ bool EcrLink::playLines(const std::vector<QByteArray>& lines) {
     const bool closing = count > 1 || (last != "K" && last != "25F" && !last.isEmpty() && !first25F);
     if (closing && !(!last.isEmpty() && last.endsWith('%'))) {
         try {
-            if (variant == 1 && serial && last == "1F" && !l.NonFiscalOpen && !l.RawFileMode) {
+            if (serial && family.serialAnswer == SerialAnswer::AskedAfterClosingKey &&
+                last == "1F" && !l.NonFiscalOpen && !l.RawFileMode) {
                 askingNumber_ = true; // asks for the receipt's date, time and number
-                SendStringByChar("Y");
+                SendStringByChar(family.numberRequest);
                 askingNumber_ = false;
             }
             if (serial) {
@@ -359,7 +358,7 @@ bool EcrLink::playLines(const std::vector<QByteArray>& lines) {
             traceReply(true);
             closingAnswer(variant, serial);
             // A receipt still printing answers when it is done: keep listening.
-            if (serial && ecrFamily(variant).footerAfterReceipt && !l.ClosingAnswerSeen &&
+            if (serial && family.serialAnswer == SerialAnswer::Footer && !l.ClosingAnswerSeen &&
                 plan_.after(count).receiptsClosed > 0) {
                 listenForClosingAnswer(kLateFooterMs);
             }
@@ -389,7 +388,7 @@ bool EcrLink::listenForClosingAnswer(int ms) {
     }
     const int variant = ctx_.panel.ecrVariant();
     if (ctx_.panel.serialMode()) {
-        if (!ecrFamily(variant).footerAfterReceipt) {
+        if (ecrFamily(variant).serialAnswer != EcrFamily::SerialAnswer::Footer) {
             return false;
         }
         try {
@@ -423,7 +422,9 @@ bool EcrLink::listenForClosingAnswer(int ms) {
 
 void EcrLink::closingAnswer(int variant, bool serial) {
     LinkState& l = ctx_.link;
-    if (variant == 3 && serial) {
+    using SerialAnswer = EcrFamily::SerialAnswer;
+    const EcrFamily& family = ecrFamily(variant);
+    if (serial && family.serialAnswer == SerialAnswer::StatusAfterReceipt) {
         QueryReceiptNumber();
         return;
     }
@@ -439,35 +440,37 @@ void EcrLink::closingAnswer(int variant, bool serial) {
     if (etx == 0 || registerErrorCode(l.ReplyBuffer) != 0) {
         return;
     }
-    // The register closed a document: over serial families 5 and 6 say so
-    // after every receipt, over TCP every family does (family 1's frames
-    // over serial answer "Y").
-    if ((!serial || variant == 5 || variant == 6) && !l.ClosingAnswerSeen) {
+    // The register closed a document: over TCP every family says so, over
+    // serial the families that answer every receipt (a frame that answers
+    // the number request tells the receipt's number instead).
+    const bool footerOverSerial = serial && family.serialAnswer == SerialAnswer::Footer;
+    if ((!serial || footerOverSerial) && !l.ClosingAnswerSeen) {
         noteClosingAnswer(etx);
-    } else if (serial && variant == 1 && l.QueriedNumber < 0) {
-        askingNumber_ = true; // the answer to "Y", come after its echo
+    } else if (serial && family.serialAnswer == SerialAnswer::AskedAfterClosingKey &&
+               l.QueriedNumber < 0) {
+        askingNumber_ = true; // the answer to the number request, come after its echo
         noteClosingAnswer(etx);
         askingNumber_ = false;
     }
-    if (l.InfoLinesWritten || (variant != 1 && variant != 5 && variant != 6)) {
+    if (l.InfoLinesWritten || !family.infoLinesFromFooter) {
         return;
     }
-    if (variant == 6) {
+    if (family.footerWithRt) {
         if (l.ReplyBuffer.size() < 28) {
             return;
         }
-        if (serial) {
+        if (footerOverSerial) {
             ctx_.serial.output(QByteArray(1, ACK));
         }
         writeInfoLinesFromFooter(stx, etx, true);
         return;
     }
-    if (variant == 5 && serial) {
+    if (footerOverSerial) {
         ctx_.serial.output(QByteArray(1, ACK));
         WaitMs(ctx_.runtime, 200);
     }
     const bool written = writeInfoLinesFromFooter(stx, etx, false);
-    if (variant == 5 && written) {
+    if (family.serialAnswer == SerialAnswer::Footer && written) {
         l.InfoLinesWritten = true;
     }
 }

@@ -7,8 +7,8 @@
 
 #include "link/EcrLink.h"
 
+#include "common/EcrFamily.h"
 #include "common/Fault.h"
-#include "link/EcrFamily.h"
 
 #include <QRegularExpression>
 
@@ -204,7 +204,8 @@ std::int16_t EcrLink::settleReceipt(bool played) {
         }
         const bool leftOpen = end.fiscalOpen && end.sumsKnown;
         if (l.QueriedNumber >= 0 && expectedNumber >= 0 && expected > 0) {
-            // The number the family tells after every receipt (family 3, family 1 asked with Y).
+            // The number the family tells after a receipt (its status request, or
+            // its number request after the closing key).
             if (l.QueriedNumber == expectedNumber) {
                 return notPrinted(-2);
             }
@@ -215,7 +216,8 @@ std::int16_t EcrLink::settleReceipt(bool played) {
         if (leftOpen) {
             return notPrinted(-2); // paid short, or not paid at all: the register keeps it open
         }
-        const bool answersEveryReceipt = !serial || family.footerAfterReceipt;
+        const bool answersEveryReceipt =
+            !serial || family.serialAnswer == EcrFamily::SerialAnswer::Footer;
         if (!answersEveryReceipt) {
             return printed(); // the register tells nothing: its sums are Velmar's
         }

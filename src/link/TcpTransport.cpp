@@ -15,6 +15,7 @@
 #include "link/EcrLink.h"
 
 #include "common/Cp1252.h"
+#include "common/EcrFamily.h"
 #include "common/Fault.h"
 #include "common/TextRules.h"
 #include "convert/CommandFixes.h"
@@ -130,8 +131,8 @@ void EcrLink::ConnectSocket(bool showProgress) {
             }
         }
         if (ctx_.panel.TcpPort.text().isEmpty()) {
-            ctx_.panel.TcpPort.setText(ctx_.panel.ecrVariant() == 5 ? QStringLiteral("6660")
-                                                                    : QStringLiteral("9100"));
+            ctx_.panel.TcpPort.setText(
+                QString::number(ecrFamily(ctx_.panel.ecrVariant()).defaultTcpPort));
         }
         sock.setRemoteHost(ctx_.panel.TxtRemoteIP.text());
         if (sock.state() == SocketControl::Closed && !sock.remoteHost().isEmpty()) {

@@ -6,6 +6,7 @@
 // produced command, and the check characters of the Italian tax code and VAT
 // number.
 
+#include "common/EcrFamily.h"
 #include "common/Fault.h"
 #include "convert/CommandFixes.h"
 #include "convert/SlField.h"
@@ -1183,6 +1184,42 @@ private slots:
         QFETCH(QByteArray, number);
         QFETCH(bool, valid);
         QCOMPARE(CheckPartitaIva(str(number)), valid);
+    }
+
+    // A family's row must hold together: a row added with a field that needs
+    // another one left out would send nothing, or read an answer wrongly.
+    void familyRows_data() {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("expectedRow");
+        for (int i = 0; i <= 6; ++i) {
+            QTest::addRow("family %d", i) << i << i;
+        }
+        QTest::newRow("below range") << -1 << 0;
+        QTest::newRow("above range") << 7 << 0;
+    }
+    void familyRows() {
+        QFETCH(int, index);
+        QFETCH(int, expectedRow);
+        using Answer = EcrFamily::SerialAnswer;
+        const EcrFamily& f = ecrFamily(index);
+        QCOMPARE(f.index, expectedRow);
+        // The requests the dialogue sends must be there to send.
+        if (f.serialAnswer == Answer::AskedAfterClosingKey || f.numberAsInFooter) {
+            QVERIFY(!f.numberRequest.isEmpty());
+        }
+        // The status request's answer is read after "89F".
+        if (f.serialAnswer == Answer::StatusAfterReceipt) {
+            QCOMPARE(f.numberRequest, QByteArray("89F"));
+        }
+        QVERIFY(!f.footerWithRt || f.infoLinesFromFooter);
+        QVERIFY(!f.cancel.isEmpty());
+        QVERIFY(f.defaultTcpPort > 0 && f.defaultTcpPort < 65536);
+        // Only CHEQ, CARD and CRED can be chosen by the line.
+        QVERIFY(f.payments.bankTransfer >= 0 && f.payments.mealTicket >= 0);
+        for (int form : {f.payments.cheque, f.payments.card, f.payments.credit,
+                         f.payments.bankTransfer, f.payments.mealTicket}) {
+            QVERIFY(form == EcrFamily::kChosenByLine || (form >= 0 && form <= 19));
+        }
     }
 };
 
