@@ -196,30 +196,12 @@ private slots:
     // A READ line names a plain file of the data directory; "" when it names
     // anything else.
     void readLineNamesItsDataFile_data() {
-        QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QString>("expected"); // "@" stands for the data directory
-        QTest::newRow("no name") << "READ;"_ba << u"@/DataReceived.txt"_s;
-        QTest::newRow("blank name") << "READ,:   ;"_ba << u"@/DataReceived.txt"_s;
-        QTest::newRow("empty name") << "READ,:,N1;"_ba << u"@/DataReceived.txt"_s;
-        QTest::newRow("empty quotes") << "READ,:\"\";"_ba << u"@/DataReceived.txt"_s;
-        QTest::newRow("plain name") << "READ,:Dati;"_ba << u"@/Dati.002"_s;
-        QTest::newRow("any case") << "read,:Dati;"_ba << u"@/Dati.002"_s;
-        QTest::newRow("with extension") << "READ,:dati.txt;"_ba << u"@/dati.txt"_s;
-        QTest::newRow("quoted plain name") << "READ,:\"x.txt\";"_ba << u"@/x.txt"_s;
-        QTest::newRow("three dots") << "READ,:...;"_ba << u"@/..."_s;
-        QTest::newRow("path, no extension") << "READ,:/srv/cassa/dati;"_ba << QString();
-        QTest::newRow("windows path") << "READ,:C:\\Dati\\r.txt;"_ba << QString();
-        QTest::newRow("quoted path") << "READ,:\"/srv/p.txt\";"_ba << QString();
-        QTest::newRow("dot in the path") << "READ,:/etc/./shadow;"_ba << QString();
-        QTest::newRow("up and out") << "READ,:../../x.txt;"_ba << QString();
-        QTest::newRow("backslash up") << "READ,:..\\x.txt;"_ba << QString();
-        QTest::newRow("drive") << "READ,:C:x.txt;"_ba << QString();
-        QTest::newRow("parent") << "READ,:..;"_ba << QString();
-        QTest::newRow("itself") << "READ,:.;"_ba << QString();
+        addCaseRows(u"convert/readnames.txt"_s, {"line", "expectedPath"});
     }
     void readLineNamesItsDataFile() {
         QFETCH(QByteArray, line);
-        QFETCH(QString, expected);
+        QFETCH(QByteArray, expectedPath);
+        QString expected = QString::fromLatin1(expectedPath);
         ConverterFixture fx;
         fx.iCurrentCom = 2;
         expected.replace(QLatin1Char('@'), QDir::cleanPath(fx.dataDir));
@@ -229,30 +211,11 @@ private slots:
     }
 
     // Names of Velmar's own files, in any case, whatever their extension.
-    void driverFileNames_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("own");
-        for (const char* own :
-             {"SR_START.001",   "sr_dati.004",      "SR_OUT.002",      "SR_ERR.003",
-              "SR_MATR.001",    "FINESCO.001",      "VMJOB.002",       "SR_ERR.001.tmp",
-              "XON.txt",        "xon.TXT",          "VELMARD.LOG",     "velmar.log",
-              "LOGFILE.TXT",    "VMCHKCOM.TXT",     "VMTIMER1.TXT",    "VMChkBd.txt",
-              "vmchksco.txt",   "Tb-Reparti.xml",   "TB-IVA.XML",      "Tb-Reparti.xml.bak",
-              "TRACE_202612",   "trace_202612.001", "velmar",          "velmard",
-              "velmar-convert", "ecrsim",           "libqarn_slm1.so", "qarn_slm1.dll",
-              "velmard.exe",    "manvelmar.pdf",    "VELMARD.LOG ",    "VELMARD.LOG.",
-              "QARNVELMAR.conf"}) {
-            QTest::newRow(own) << QString::fromLatin1(own) << true;
-        }
-        for (const char* other : {"DataReceived.txt", "dati.001", "velmar_dati.txt", "SR_DATI2.001",
-                                  "xsr_dati.001", "TRACE.txt", "ricevuta.003"}) {
-            QTest::newRow(other) << QString::fromLatin1(other) << false;
-        }
-    }
+    void driverFileNames_data() { addCaseRows(u"convert/drivernames.txt"_s, {"name", "own"}); }
     void driverFileNames() {
-        QFETCH(QString, name);
-        QFETCH(bool, own);
-        QCOMPARE(SlConverter::isDriverFileName(name), own);
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, own);
+        QCOMPARE(SlConverter::isDriverFileName(QString::fromLatin1(name)), own == "1");
     }
 
     // A READ line that names one of Velmar's files, a path, a link or
@@ -574,27 +537,6 @@ private slots:
         QCOMPARE(QByteArray::number(GetSlField(flag, v, str(line), str(key))), result);
         QCOMPARE(QByteArray::fromStdString(v), value);
         QCOMPARE(flag, atStart == "1");
-    }
-    // When the key is at the start of the line both ways of asking give the same
-    // field.
-    void atStartGivesSameValueAsAnywhere_data() {
-        QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QByteArray>("key");
-        const auto row = [](const char* name, const QByteArray& line, const QByteArray& key) {
-            QTest::newRow(name) << line << key;
-        };
-        row("PRNT", "PRNT,:OK;", "PRNT");
-        row("OPEN,", "OPEN,N1;", "OPEN,");
-        row("CRED", "cred,T3,V500;", "CRED");
-    }
-    void atStartGivesSameValueAsAnywhere() {
-        QFETCH(QByteArray, line);
-        QFETCH(QByteArray, key);
-        std::string a = "a", b = "b";
-        bool t = true, f = false;
-        QCOMPARE(int(GetSlField(t, a, str(line), str(key))), 1);
-        QCOMPARE(int(GetSlField(f, b, str(line), str(key))), 1);
-        QCOMPARE(a, b);
     }
 
     void commandFixes_data() {
