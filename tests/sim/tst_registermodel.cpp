@@ -5,6 +5,7 @@
 #include "Answers.h"
 #include "CommandParser.h"
 #include "RegisterModel.h"
+#include "common/CaseTable.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,6 +13,7 @@
 #include <QTest>
 
 using namespace velmar::sim;
+using velmar::test::addCaseRows;
 
 namespace {
 
@@ -155,88 +157,13 @@ private slots:
     // ---- whole documents and their journal lines ----
 
     void documents_data() {
-        QTest::addColumn<int>("family");
-        QTest::addColumn<QByteArray>("stream");
-        QTest::addColumn<QByteArrayList>("journal");
-        auto row = [](const char* name, int family, const QByteArray& s, QByteArrayList j) {
-            QTest::newRow(name) << family << s << j;
-        };
-        // 2 x 1.50 + 2.50 less 10 % of 2.50 = 5.25; less 0.50 on the subtotal
-        // = 4.75; paid 2.00 + 3.00, change 0.25.
-        row("sale, discounts, two payments, change", 0,
-            "\"MILK\"2*150H1R\"BREAD\"250H2R10*1M=50H4M200H0T300H1T",
-            {R"({"kind":"receipt","number":1,"items":[
-                {"dept":1,"qty":"2","amount":300,"text":"MILK","return":false},
-                {"dept":2,"qty":"1","amount":250,"text":"BREAD","return":false}],
-               "modifiers":[{"on":"item","item":2,"type":"discount","percent":"10","amount":-25},
-                {"on":"subtotal","type":"discount","amount":-50}],"total":475,"change":25,
-               "payments":[{"form":0,"amount":200},{"form":1,"amount":300}]})"});
-        // 10.00 + 5 % = 10.50, less the returned 3.00, plus 2.00 (9M marks only
-        // the next sale), plus 1.00 on the subtotal.
-        row("surcharges, a return in a sale", 2, "1000H1R5*5M9M\"B\"300H2R200H3R=100H8M1T",
-            {R"({"kind":"receipt","number":1,"items":[
-                {"dept":1,"qty":"1","amount":1000,"text":"","return":false},
-                {"dept":2,"qty":"1","amount":300,"text":"B","return":true},
-                {"dept":3,"qty":"1","amount":200,"text":"","return":false}],
-               "modifiers":[{"on":"item","item":1,"type":"surcharge","percent":"5","amount":50},
-                {"on":"subtotal","type":"surcharge","amount":100}],
-               "payments":[{"form":1,"amount":1050}],"total":1050,"change":0})"});
-        // 2.5 x 1.51 = 3.775, rounded half up; 1.00 preset; the rest after tickets.
-        row("decimal quantity, preset price, tickets", 0, "2.5*151H1R4R\"TICKET\"3*100H4T1T",
-            {R"({"kind":"receipt","number":1,"items":[
-                {"dept":1,"qty":"2.5","amount":378,"text":"","return":false},
-                {"dept":4,"qty":"1","amount":100,"text":"","return":false}],"modifiers":[],
-               "payments":[{"form":4,"amount":300,"qty":"3","text":"TICKET"},
-                {"form":1,"amount":178}],"total":478,"change":0})"});
-        // The refused discount leaves the item whole; the receipt goes on.
-        row("a refused command changes nothing", 0, "1000H1R2000H3M1T",
-            {R"({"kind":"refused","sequence":2,"command":"2000H3M",
-                "reason":"a discount larger than the item"})",
-             R"({"kind":"receipt","number":1,"items":[
-                {"dept":1,"qty":"1","amount":1000,"text":"","return":false}],"modifiers":[],
-               "payments":[{"form":1,"amount":1000}],"total":1000,"change":0})"});
-        // A void uses no number; with nothing open, k and 25F do nothing.
-        row("voids with k and with 25F after a payment", 3,
-            "\"A\"1000H1RKk\"B\"200H1R100H1T25FkK25F",
-            {R"({"kind":"void","of":"receipt","number":1,"items":[
-                {"dept":1,"qty":"1","amount":1000,"text":"A","return":false}],"modifiers":[],
-               "payments":[],"total":1000,"change":0})",
-             R"({"kind":"void","of":"receipt","number":1,"items":[
-                {"dept":1,"qty":"1","amount":200,"text":"B","return":false}],"modifiers":[],
-               "payments":[{"form":1,"amount":100}],"total":200,"change":0})"});
-        row("non-fiscal and cash movements share a series", 0,
-            "j\"GRAZIE\"@\" \"@J10M500H3T11M200H1T",
-            {R"({"kind":"nonfiscal","number":1,"lines":["GRAZIE"," "]})",
-             R"({"kind":"cash-in","number":2,"payments":[{"form":3,"amount":500}],
-                "total":500,"change":0})",
-             R"({"kind":"cash-out","number":3,"payments":[{"form":1,"amount":200}],
-                "total":200,"change":0})"});
-        row("cash in and out, family 1", 1, "14M500H1T15M200H1T",
-            {R"({"kind":"cash-in","number":1,"payments":[{"form":1,"amount":500}],
-                "total":500,"change":0})",
-             R"({"kind":"cash-out","number":2,"payments":[{"form":1,"amount":200}],
-                "total":200,"change":0})"});
-        row("reference, header line, customer, courtesy, codes", 1,
-            "\"06122600120034\"102M\"INTESTAZIONE\"@\"A\"100H1R"
-            "\"ABCD1234\"@39F\"PUNTI 5\"@40F\"12345670\"2Z1T",
-            {R"({"kind":"receipt","number":1,"items":[
-                {"dept":1,"qty":"1","amount":100,"text":"A","return":false}],"modifiers":[],
-               "payments":[{"form":1,"amount":100}],"total":100,"change":0,
-               "lines":["INTESTAZIONE"],"customer":"ABCD1234","courtesy":["PUNTI 5"],
-               "codes":[{"type":2,"code":"12345670"}],
-               "reference":{"text":"06122600120034","cancels":false}})"});
-        row("cancelling reference with the register", 0,
-            "\"0612260123003499MEX012345\"103M9M100H1R1T",
-            {R"({"kind":"receipt","number":1,"items":[
-                {"dept":1,"qty":"1","amount":100,"text":"","return":true}],"modifiers":[],
-               "payments":[{"form":1,"amount":-100}],"total":-100,"change":0,
-               "reference":{"text":"0612260123003499MEX012345","cancels":true}})"});
+        addCaseRows(u"sim/documents.txt"_s, {"family", "stream", "journal"});
     }
     void documents() {
-        QFETCH(int, family);
+        QFETCH(QByteArray, family);
         QFETCH(QByteArray, stream);
-        QFETCH(QByteArrayList, journal);
-        Bench b(config(family, false), stream, 10000000);
+        QFETCH(QByteArray, journal);
+        Bench b(config(family.toInt(), false), stream, 10000000);
         QJsonArray got;
         for (QJsonObject o : b.journal()) {
             o.remove(u"datetime"_s);
@@ -244,7 +171,7 @@ private slots:
         }
         QCOMPARE(
             QJsonDocument(got).toJson(QJsonDocument::Compact),
-            QJsonDocument::fromJson('[' + journal.join(',') + ']').toJson(QJsonDocument::Compact));
+            QJsonDocument::fromJson(journal).toJson(QJsonDocument::Compact));
     }
 
     // Each row is named by the reason the journal gives: the refusals that
