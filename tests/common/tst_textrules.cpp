@@ -18,7 +18,6 @@
 #include <QTest>
 
 #include <cmath>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -47,8 +46,6 @@ QByteArray bytes(std::string_view v) {
     } while (false)
 
 const QByteArray k400(400, '7');
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
 
 // The characters of bytes 0x80-0x9F; the five unassigned positions (81, 8D, 8F,
 // 90, 9D) keep their value as a C1 control. Every other byte is its Latin-1 self.
@@ -117,48 +114,23 @@ private slots:
     // roundHalfEven, and toInt16 / toInt32, which round the same way and fault
     // outside their range.
     void rounding_data() {
-        QTest::addColumn<double>("value");
-        QTest::addColumn<double>("rounded");
-        QTest::addColumn<bool>("fits16");
-        QTest::addColumn<bool>("fits32");
-        QTest::newRow("0.5") << 0.5 << 0.0 << true << true;
-        QTest::newRow("1.5") << 1.5 << 2.0 << true << true;
-        QTest::newRow("2.5") << 2.5 << 2.0 << true << true;
-        QTest::newRow("-2.5") << -2.5 << -2.0 << true << true;
-        QTest::newRow("-3.5") << -3.5 << -4.0 << true << true;
-        QTest::newRow("-2.6") << -2.6 << -3.0 << true << true;
-        QTest::newRow("2.5001") << 2.5001 << 3.0 << true << true;
-        // Just below one half: adding 0.5 and taking the floor gives 1.
-        QTest::newRow("largest below half") << 0.49999999999999994 << 0.0 << true << true;
-        // Beyond 2^52 every double is whole; adding 0.5 would round up.
-        QTest::newRow("2^52+1") << 4503599627370497.0 << 4503599627370497.0 << false << false;
-        QTest::newRow("32767.4") << 32767.4 << 32767.0 << true << true;
-        QTest::newRow("32766.5") << 32766.5 << 32766.0 << true << true;
-        QTest::newRow("32767.5") << 32767.5 << 32768.0 << false << true;
-        QTest::newRow("-32768.5") << -32768.5 << -32768.0 << true << true;
-        QTest::newRow("-32768.6") << -32768.6 << -32769.0 << false << true;
-        QTest::newRow("2^31-0.6") << 2147483647.4 << 2147483647.0 << false << true;
-        QTest::newRow("2^31-0.5") << 2147483647.5 << 2147483648.0 << false << false;
-        QTest::newRow("-2^31-0.5") << -2147483648.5 << -2147483648.0 << false << true;
-        QTest::newRow("-2^31-1") << -2147483649.0 << -2147483649.0 << false << false;
-        QTest::newRow("NaN") << kNaN << kNaN << false << false;
-        QTest::newRow("+inf") << kInf << kInf << false << false;
-        QTest::newRow("-inf") << -kInf << -kInf << false << false;
+        addCaseRows(u"common/rounding.txt"_s, {"value", "rounded", "fits16", "fits32"});
     }
     void rounding() {
-        QFETCH(double, value);
-        QFETCH(double, rounded);
-        QFETCH(bool, fits16);
-        QFETCH(bool, fits32);
-        if (!std::isnan(value)) {
-            COMPARE_EXACT(text::roundHalfEven(value), rounded);
+        QFETCH(QByteArray, value);
+        QFETCH(QByteArray, rounded);
+        QFETCH(QByteArray, fits16);
+        QFETCH(QByteArray, fits32);
+        const double v = value.toDouble(), r = rounded.toDouble();
+        if (!std::isnan(v)) {
+            COMPARE_EXACT(text::roundHalfEven(v), r);
         }
         std::int16_t got16 = 0;
         std::int32_t got32 = 0;
-        QCOMPARE(faultOf([&] { got16 = text::toInt16(value); }), fits16 ? 0 : faultno::Overflow);
-        QCOMPARE(faultOf([&] { got32 = text::toInt32(value); }), fits32 ? 0 : faultno::Overflow);
-        COMPARE_EXACT(got16, fits16 ? rounded : 0.0);
-        COMPARE_EXACT(got32, fits32 ? rounded : 0.0);
+        QCOMPARE(faultOf([&] { got16 = text::toInt16(v); }), fits16 == "1" ? 0 : faultno::Overflow);
+        QCOMPARE(faultOf([&] { got32 = text::toInt32(v); }), fits32 == "1" ? 0 : faultno::Overflow);
+        COMPARE_EXACT(got16, fits16 == "1" ? r : 0.0);
+        COMPARE_EXACT(got32, fits32 == "1" ? r : 0.0);
     }
 
     void numberText_data() { addCaseRows(u"common/numbertext.txt"_s, {"value", "expected"}); }
@@ -212,20 +184,7 @@ private slots:
 
     // Only spaces are trimmed: tabs, no-break spaces and line ends stay.
     void trimBlanks_data() {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<QByteArray>("both");
-        QTest::addColumn<QByteArray>("left");
-        QTest::addColumn<QByteArray>("right");
-        const auto row = [](const char* name, const char* text, const char* both, const char* left,
-                            const char* right) {
-            QTest::newRow(name) << QByteArray(text) << QByteArray(both) << QByteArray(left)
-                                << QByteArray(right);
-        };
-        row("empty", "", "", "", "");
-        row("blanks only", "   ", "", "", "");
-        row("both sides", "  a b  ", "a b", "a b  ", "  a b");
-        row("tabs kept", " \t1\t ", "\t1\t", "\t1\t ", " \t1\t");
-        row("others kept", "\xA0x\r\n", "\xA0x\r\n", "\xA0x\r\n", "\xA0x\r\n");
+        addCaseRows(u"common/trimblanks.txt"_s, {"text", "both", "left", "right"});
     }
     void trimBlanks() {
         QFETCH(QByteArray, text);

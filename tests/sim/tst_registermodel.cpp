@@ -116,33 +116,10 @@ private slots:
     // ---- the command reader ----
 
     void parser_data() {
-        QTest::addColumn<QByteArray>("stream");
-        QTest::addColumn<QByteArray>("commands");
-        auto row = [](const char* name, const QByteArray& stream, const QByteArray& commands) {
-            QTest::newRow(name) << stream << commands;
-        };
+        addCaseRows(u"sim/parser.txt"_s, {"stream", "commands"});
         const QByteArray x128(CommandParser::maxTextLength, 'x');
-        row("amount before the text", "100H\"TEXT\"2.5*3T", "3T t=TEXT q=2.5 a=100");
-        row("bare terminators and keys", "25F89FYaAkjJ=", "25F | 89F | Y | a | A | k | j | J | =");
-        row("separators inside a text are text", "\"A*B 5H 1R\"@", "@ t=A*B 5H 1R");
-        row("blanks between fields are skipped", " 500H 1 T ", "1T a=500");
-        row("K ends a half-keyed entry", "5K500HK", "K | K a=500");
-        row("unknown byte, then reading goes on", "X1T", "error | 1T");
-        // Terminator without number, value before a bare one, decimal number.
-        row("terminators", "R5=1.5R", "error | error | error");
-        // The second quote is refused, b is junk, and "@ opens a text.
-        row("two texts", "\"a\"\"b\"@", "error | error");
-        // Two decimal points, a separator without value, two amounts.
-        row("values and fields", "1..H150H150H1R", "error | error | error | 1R");
-        // The 13th digit is refused, then H has no value left.
-        row("value of 12 characters, then 13", "123456789012H1R1234567890123H1R",
-            "1R a=123456789012 | error | error | 1R");
-        row("text of 128 bytes", '"' + x128 + "\"@", "@ t=" + x128);
-        row("text of 129 bytes", '"' + x128 + 'x', "error");
-        // A reference that lost its closing quote swallows the next line's
-        // opening quote; what follows is no longer a command.
-        row("unterminated reference", "\"31122400000000\"PANE\"100H3R",
-            "error | A | error | error");
+        QTest::newRow("text of 128 bytes") << '"' + x128 + "\"@" << "@ t=" + x128;
+        QTest::newRow("text of 129 bytes") << '"' + x128 + 'x' << "error"_ba;
     }
     void parser() {
         QFETCH(QByteArray, stream);
@@ -151,7 +128,7 @@ private slots:
         for (const auto& step : CommandParser::parseAll(stream)) {
             got << describe(step);
         }
-        QCOMPARE(got.join(" | "), commands);
+        QCOMPARE(got.join(" / "), commands);
     }
 
     // ---- whole documents and their journal lines ----

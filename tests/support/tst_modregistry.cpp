@@ -75,17 +75,6 @@ private slots:
         QCOMPARE(IsValidKeyName(path), valid);
     }
 
-    void raiseOnRegError() {
-        for (const int status : {0, 2, -1}) {
-            int fault = 0;
-            try {
-                RaiseOnRegError(status);
-            } catch (const Fault& f) {
-                fault = f.number();
-            }
-            QCOMPARE(fault, status == 0 ? 0 : 5);
-        }
-    }
 
     // A failed read leaves the out value untouched; only the current user's
     // hive holds the value.
