@@ -471,38 +471,16 @@ private slots:
         const QByteArray line = "PRNT,:X" + QByteArray(1, char(code.toInt())) + "Y";
         QCOMPARE(bytes(NormalizeSlLine(str(line), 30)), "PRNT,:X" + becomes + "Y;");
     }
-    // The description keeps at most MaxDescrLen characters after the ":", counted
-    // after tabs are removed and letters replaced.
     void descriptionLength_data() {
-        QTest::addColumn<int>("maxLen");
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<QByteArray>("expectedText");
-        const auto row = [](const char* name, int maxLen, const QByteArray& text,
-                            const QByteArray& expectedText) {
-            QTest::newRow(name) << maxLen << text << expectedText;
-        };
-
-        const QByteArray alpha = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-        row("30: 36 cut to 30", 30, alpha, alpha.left(30));
-        row("30: exactly 30 kept", 30, alpha.left(30), alpha.left(30));
-        row("30: 31 cut", 30, alpha.left(31), alpha.left(30));
-        row("18: cut", 18, alpha, alpha.left(18));
-        row("32: cut", 32, alpha, alpha.left(32));
-        row("18: lower case cut after upper", 18, alpha.toLower(), alpha.left(18));
-        row("18: AE lengthens past the limit", 18, alpha.left(17) + "\xE4", alpha.left(17) + "A");
-        row("18: AE fills the limit exactly", 18, alpha.left(16) + "\xC4", alpha.left(16) + "AE");
-        row("18: tab does not count", 18, alpha.left(9) + "\t" + alpha.mid(9, 9), alpha.left(18));
-        row("18: blanks count", 18, QByteArray(20, ' '), QByteArray(18, ' '));
-        row("20: TOTALE at the cut", 20, QByteArray(16, 'A') + "totale",
-            QByteArray(16, 'A') + "TOT.");
+        addCaseRows(u"convert/descriptionlength.txt"_s, {"maxLen", "text", "expectedText"});
     }
     void descriptionLength() {
-        QFETCH(int, maxLen);
+        QFETCH(QByteArray, maxLen);
         QFETCH(QByteArray, text);
         QFETCH(QByteArray, expectedText);
         const QByteArray line = "PLUD,:" + text + ",N1";
-        const QByteArray expected = "PLUD,:" + expectedText + ",N1;";
-        QCOMPARE(bytes(NormalizeSlLine(str(line), std::int16_t(maxLen))), expected);
+        QCOMPARE(bytes(NormalizeSlLine(str(line), std::int16_t(maxLen.toInt()))),
+                 "PLUD,:" + expectedText + ",N1;");
     }
 
     void lookup_data() {
