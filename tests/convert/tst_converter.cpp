@@ -271,50 +271,26 @@ private slots:
     // A refusal keeps what was written, keeps the previous XON.txt name for the
     // link, and says which line was refused and why.
     void refusalNamesTheLineAndKeepsTheLinkPath_data() {
-        QTest::addColumn<QByteArray>("receipt");
-        QTest::addColumn<QByteArray>("written");
-        QTest::addColumn<QString>("reasonPart");
-        QTest::newRow("library") << "SALE,N1,P100;\r\nXYZW,1;\r\n"_ba
-                                 << "100H1R\r\n"_ba << u"riga 2 (XYZW,11;)"_s;
-        QTest::newRow("%2 in the line") << "SALE,N1,P100;\r\nXYZW,%2;\r\n"_ba
-                                        << "100H1R\r\n"_ba << u"riga 2 (XYZW,%2;): la libreria"_s;
-        QTest::newRow("NDCR without issuer")
-            << "NDCR,D010125,N1;\r\n"_ba << QByteArray() << u"riga 1"_s;
-        QTest::newRow("DELD without date") << "PRNT,:x;\r\nDELD,N1;\r\n"_ba
-                                           << "\"X\"@\r\n"_ba << u"DELD"_s;
-        QTest::newRow("no tables for a gift")
-            << "PLUD,S3,P100,N2;\r\n"_ba << QByteArray() << u"omaggio"_s;
-        QTest::newRow("voucher") << "PLUD,S2,P100,N2;\r\n"_ba << QByteArray() << u"buono"_s;
-        QTest::newRow("NUL byte")
-            << "PRNT,:x;\r\nCASH,V100;\0\r\n"_ba
-            << "\"X\"@\r\n"_ba
-            << u"riga 2 (CASH,V100;?): la riga contiene il carattere di controllo 0x00"_s;
-        QTest::newRow("escape") << "PRNT,:x\x1b;\r\n"_ba << QByteArray() << u"0x1B"_s;
-        QTest::newRow("DEL") << "PRNT,:x\x7f;\r\n"_ba << QByteArray() << u"0x7F"_s;
-        QTest::newRow("form feed") << "\fCASH;\r\n"_ba << QByteArray() << u"0x0C"_s;
-        QTest::newRow("UTF-16") << "\0C\0A\0S\0H\0;\0\r\0\n"_ba << QByteArray() << u"riga 1"_s;
-        QTest::newRow("dropped lines only")
-            << "DISP,:Ciao;\r\nPRNT,:12345678904;\r\n"_ba << QByteArray() << u"alcun comando"_s;
-        QTest::newRow("READ only") << "READ,:dati;\r\n"_ba << QByteArray() << u"alcun comando"_s;
+        addCaseRows(u"convert/refusals.txt"_s, {"receipt", "written", "reasonPart"});
         QTest::newRow("one command too many")
             << "CHEQ\r\n"_ba.repeated(int(SlConverter::kMaxCommands) + 1)
             << "0T\r\n"_ba.repeated(int(SlConverter::kMaxCommands))
-            << u"riga 5001 (CHEQ;): lo scontrino supera i 5000 comandi"_s;
+            << "riga 5001 (CHEQ;): lo scontrino supera i 5000 comandi"_ba;
         QTest::newRow("one byte too many")
             << "PRNT,:x;\r\n"_ba.repeated(104857) + "PRNT;\r\n"
-            << QByteArray() << u"lo scontrino supera i 1048576 byte"_s;
+            << QByteArray() << "lo scontrino supera i 1048576 byte"_ba;
     }
     void refusalNamesTheLineAndKeepsTheLinkPath() {
         QFETCH(QByteArray, receipt);
         QFETCH(QByteArray, written);
-        QFETCH(QString, reasonPart);
+        QFETCH(QByteArray, reasonPart);
         ConverterFixture fx;
         fx.link.ConvertedFilePath = u"previous"_s;
         QCOMPARE(fx.convert(receipt), std::int16_t(1));
         QCOMPARE(fx.converter.lastOutcome(), ConversionOutcome::Refused);
         QCOMPARE(fx.xon(), written);
         QCOMPARE(fx.link.ConvertedFilePath, u"previous"_s);
-        QVERIFY2(fx.converter.lastReason().contains(reasonPart),
+        QVERIFY2(fx.converter.lastReason().contains(QString::fromUtf8(reasonPart)),
                  qPrintable(fx.converter.lastReason()));
         QVERIFY(fx.ui.boxes.isEmpty());
     }
@@ -322,54 +298,29 @@ private slots:
     // A fault while converting refuses the receipt like any refusal, with the
     // fault in the reason; the next receipt converts as usual.
     void faultRefusesTheReceipt_data() {
-        QTest::addColumn<QByteArray>("receipt");
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<QString>("reasonPart");
-        QTest::newRow("payment number beyond 16 bits")
-            << "TEND,N40000,V100;\r\n"_ba << QString() << u"Errore Conv = Overflow (errore 6)"_s;
-        QTest::newRow("TEND,N99999") << "TEND,N99999;\r\n"_ba << QString() << u"Overflow"_s;
-        QTest::newRow("credit type beyond 16 bits")
-            << "CRED,T99999;\r\n"_ba << QString() << u"Overflow"_s;
+        addCaseRows(u"convert/faults.txt"_s, {"receipt", "setup", "reasonPart"});
         QTest::newRow("309 digits") << QByteArray("SALE,N1,P" + QByteArray(309, '9') + ";\r\n")
-                                    << QString() << u"Overflow"_s;
-        QTest::newRow("amount beyond 32 bits")
-            << "PLUD,P99999999.5,Q1000,N1;\r\n"_ba << QString() << u"Overflow"_s;
-        QTest::newRow("gift department beyond the table")
-            << "PLUD,:X,S3,P100,N60;\r\n"_ba << u"tables"_s << u"60"_s;
-        QTest::newRow("READ naming XON.txt")
-            << "PRNT,:A;\r\nREAD,:XON.txt;\r\nCASH;\r\n"_ba << QString()
-            << u"riga 2 (READ,:XON.txt;): Errore Conv = File già aperto (errore 55)"_s;
-        QTest::newRow("READ naming the receipt")
-            << "READ,:SR_DATI.001;\r\nCASH;\r\n"_ba << QString() << u"File già aperto"_s;
-        QTest::newRow("READ of a folder")
-            << "READ,:cartella.txt;\r\nCASH;\r\n"_ba << u"folder"_s << u"errore 75"_s;
-        QTest::newRow("receipt that is a folder")
-            << QByteArray() << u"input folder"_s << u"errore 75"_s;
-        // Only a regular file is read: never through a link, never waiting on a pipe.
-        QTest::newRow("receipt that is a link")
-            << QByteArray() << u"input link"_s << u"SR_DATI.001 è un collegamento simbolico"_s;
-        QTest::newRow("receipt that is a pipe")
-            << QByteArray() << u"input pipe"_s << u"SR_DATI.001 non è un file normale"_s;
+                                    << QByteArray() << "Overflow"_ba;
     }
     void faultRefusesTheReceipt() {
         QFETCH(QByteArray, receipt);
-        QFETCH(QString, setup);
-        QFETCH(QString, reasonPart);
+        QFETCH(QByteArray, setup);
+        QFETCH(QByteArray, reasonPart);
         ConverterFixture fx;
         fx.link.ConvertedFilePath = u"previous"_s;
-        if (setup == u"tables"_s) {
+        if (setup == "tables") {
             QVERIFY(copyGoldenTables(fx.dir.path()));
-        } else if (setup == u"folder"_s) {
+        } else if (setup == "folder") {
             QVERIFY(QDir(fx.dataDir).mkdir(u"cartella.txt"_s));
         }
         const QString input = fx.dir.filePath(u"SR_DATI.001"_s);
-        if (setup == u"input link"_s) {
+        if (setup == "input link") {
             QVERIFY(QFile::link(fx.writeFile(u"elsewhere.txt"_s, "CASH;\r\n"), input));
-        } else if (setup == u"input pipe"_s) {
+        } else if (setup == "input pipe") {
             QCOMPARE(::mkfifo(QFile::encodeName(input).constData(), 0666), 0);
         }
-        if (setup.startsWith(u"input "_s)) {
-            if (setup == u"input folder"_s) {
+        if (setup.startsWith("input ")) {
+            if (setup == "input folder") {
                 QVERIFY(QDir(fx.dataDir).mkdir(u"SR_DATI.001"_s));
             }
             QCOMPARE(fx.converter.ConvertSlFile(input), std::int16_t(1));
@@ -377,7 +328,7 @@ private slots:
             QCOMPARE(fx.convert(receipt), std::int16_t(1));
         }
         QCOMPARE(fx.converter.lastOutcome(), ConversionOutcome::Failed);
-        QVERIFY2(fx.converter.lastReason().contains(reasonPart),
+        QVERIFY2(fx.converter.lastReason().contains(QString::fromUtf8(reasonPart)),
                  qPrintable(fx.converter.lastReason()));
         QVERIFY(fx.ui.boxes.isEmpty());
         QCOMPARE(fx.link.ConvertedFilePath, u"previous"_s);
