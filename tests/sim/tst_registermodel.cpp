@@ -157,34 +157,15 @@ private slots:
     // over serial the refused command's last byte gets no echo, over TCP
     // nothing is sent anyway.
     void refusals_data() {
-        QTest::addColumn<int>("family");
-        QTest::addColumn<QByteArray>("before"); // commands taken before the refused one
-        QTest::addColumn<QByteArray>("command");
-        auto row = [](int family, const QByteArray& before, const QByteArray& command,
-                      const char* reason) { QTest::newRow(reason) << family << before << command; };
-        row(0, "", "1T", "a payment with no receipt or cash movement open");
-        row(0, "j", "100H1R", "a sale in a non-fiscal document");
-        row(0, "100H1R=", "200H4M", "a discount larger than the subtotal");
-        row(0, "100H1R", "10*2M", "2M without = right before it");
-        row(0, "1000H1R500H1T", "100H2R", "a sale after a payment");
-        row(0, "9M300H1R", "500H1T", "a refund is paid without an amount");
-        row(0, "100H1R", "a", "the drawer opens only between documents");
-        row(0, "100H1R", "10M", "a cash movement while a document is open");
-        row(0, "10M", "1T", "a cash movement needs its amount");
-        row(0, "", "14M", "14M is a code of family 1 only (10M, 11M)");
-        row(1, "", "10M", "10M is not a code of family 1 (14M, 15M)");
-        row(0, "", "\"123\"102M", "reference \"123\" is not date, number and issuing register");
-        row(0, "", "39F", "39F without a line printed right before it");
-        row(0, "", "12M", "unknown command 12M");
-        row(0, "", "100H1Q", "syntax: unexpected byte 'Q'");
+        addCaseRows(u"sim/refusals.txt"_s, {"family", "before", "command"});
     }
     void refusals() {
-        QFETCH(int, family);
+        QFETCH(QByteArray, family);
         QFETCH(QByteArray, before);
         QFETCH(QByteArray, command);
         const QByteArray stream = before + command;
         for (bool serial : {true, false}) {
-            Bench b(config(family, serial), stream, 10000000);
+            Bench b(config(family.toInt(), serial), stream, 10000000);
             QCOMPARE(b.bytes(), serial ? stream.chopped(1) : QByteArray());
             const auto j = b.journal();
             QCOMPARE(j.size(), 1);
