@@ -1,6 +1,7 @@
 // The setting store read as a registry: key names, one value, and the custom
 // data directory an installation may set.
 
+#include "common/Fault.h"
 #include "support/modRegistry.h"
 #include "support/SettingStore.h"
 
@@ -73,6 +74,7 @@ private slots:
         QFETCH(bool, valid);
         QCOMPARE(IsValidKeyName(path), valid);
     }
+
 
     // A failed read leaves the out value untouched; only the current user's
     // hive holds the value.

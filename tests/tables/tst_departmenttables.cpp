@@ -5,6 +5,7 @@
 // without saving, and what the converter's lookup sees meanwhile.
 
 #include "common/Fault.h"
+#include "common/CaseTable.h"
 #include "support/TableFiles.h"
 #include "support/TestSupport.h"
 #include "tables/DepartmentEditor.h"
@@ -63,6 +64,11 @@ QList<QStringList> entriesOf(const QString& path) {
     return out;
 }
 
+// A ";"-separated list of a case file's field.
+QStringList list(const QByteArray& field, Qt::SplitBehavior empty = Qt::SkipEmptyParts) {
+    return QString::fromUtf8(field).split(';', empty);
+}
+
 void writeBytes(const QString& path, const QByteArray& bytes) {
     QVERIFY2(writeFile(path, bytes), qPrintable(path));
 }
@@ -97,9 +103,7 @@ struct Tables {
 const char* const kDeptFile = "Tb-Reparti.xml";
 const char* const kVatFile = "Tb-Iva.xml";
 
-// The 50 default departments, changed by overrides "5.IdIva=03", and the
-// default VAT table, as the system writes it when the file is missing.
-QByteArray departments(const QStringList& overrides) { return departmentXml(50, overrides); }
+// The default VAT table, as the system writes it when the file is missing.
 QByteArray vatXml() { return tableXml("TbIva", "Aliquota", defaultEntries(true)); }
 
 // One box as "icon buttons [default] title [modal]|text", for comparing.
@@ -119,13 +123,10 @@ QString describe(const MessageBox& b) {
 }
 
 // The editor on a table object over a temporary data directory.
-struct Fixture {
-    QTemporaryDir dir;
-    ScriptedOperatorUi ui;
-    DepartmentTables tables{ui};
+struct Fixture : Tables {
     DepartmentEditor editor{tables, ui};
 
-    Fixture() { tables.setDataDirectory(dir.path()); }
+    using Tables::path;
     QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }
 
     TextControl* text(const QString& name) {
@@ -392,75 +393,27 @@ private slots:
         QCOMPARE(readFile(t.path(vat) + ".bak"), t.good(vat));
     }
     void lookup_data() {
-        QTest::addColumn<int>("depts"); // 0: no Tb-Reparti.xml
-        QTest::addColumn<QStringList>("overrides");
-        QTest::addColumn<QStringList>("vatIds"); // empty: no Tb-Iva.xml
-        QTest::addColumn<int>("d");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("expected"); // the position, "none" or the fault
-        const auto row = [](const char* name, int depts, const QStringList& overrides,
-                            const QStringList& vatIds, int d, int kind, const QString& expected) {
-            QTest::newRow(name) << depts << overrides << vatIds << d << kind << expected;
-        };
-
-        const QStringList vat = kVatIds;
-        const QStringList gift7{"3=3", "7=3,True"};
-        const QStringList voucher9{"3=3", "7=3,True", "9=3,False,True"};
-        const QString overflow = u"Fault 6: Overflow"_s;
-
-        row("gift found", 50, gift7, vat, 3, 0, "7");
-        row("voucher: gift flag ignored", 50, gift7, vat, 3, 1, "none");
-        row("voucher found", 50, voucher9, vat, 3, 1, "9");
-        row("any other kind means voucher", 50, voucher9, vat, 3, 2, "9");
-        row("gift on another VAT rate", 50, {"3=3", "7=2,True"}, vat, 3, 0, "none");
-        row("department itself never returned", 50, {"3=3,True,True"}, vat, 3, 0, "none");
-        row("department itself skipped, later one found", 50, {"3=3,True", "8=3,True"}, vat, 3, 0,
-            "8");
-        row("flag lower case", 50, {"3=3", "7=3,true"}, vat, 3, 0, "none");
-        row("flag with a blank", 50, {"3=3", "7=3,True "}, vat, 3, 0, "none");
-        row("lowest position wins", 50, {"3=3", "12=3,True", "20=3,True"}, vat, 3, 0, "12");
-        row("candidate before the department", 50, {"2=3,True", "12=3"}, vat, 12, 0, "2");
-        row("IdIva 0", 50, {"3=0", "7=0,True"}, vat, 3, 0, "none");
-        row("IdIva negative", 50, {"3=-3", "7=3,True"}, vat, 3, 0, "none");
-        row("IdIva empty", 50, {"3=", "7=3,True"}, vat, 3, 0, "-1");
-        row("IdIva leading number", 50, {"3= 3 (22%)", "7=3,True"}, vat, 3, 0, "7");
-        row("IdIva half to even, down", 50, {"3=2.5", "6=3,True", "7=2,True"}, vat, 3, 0, "7");
-        row("IdIva half to even, up", 50, {"3=3.5", "6=3,True", "7=4,True"}, vat, 3, 0, "7");
-        row("other IdIva as read: 03.0 matches", 50, {"3=3", "7=03.0,True"}, vat, 3, 0, "7");
-        row("other IdIva as read: 3.4 does not", 50, {"3=3", "7=3.4,True"}, vat, 3, 0, "none");
-        row("VAT code, not position, is compared", 50, {"3=3", "7=3,True", "8=5,True"},
-            {"01", "02", "05"}, 3, 0, "8");
-        row("VAT code empty", 50, gift7, {"01", "02", ""}, 3, 0, "-1");
-        row("d is 0", 50, gift7, vat, 0, 0, "none");
-        row("last department", 50, {"50=3", "7=3,True"}, vat, 50, 0, "7");
-        row("Tb-Iva.xml missing", 50, gift7, {}, 3, 0, "-1");
-        row("Tb-Reparti.xml missing", 0, {}, vat, 3, 0, "-1");
-        row("tables missing before d is checked", 0, {}, {}, 0, 0, "-1");
-        row("department beyond the table", 50, gift7, vat, 51, 0,
-            "Fault 91: Reparto 51 non presente in Tb-Reparti.xml");
-        row("VAT position beyond the table", 50, {"3=13", "7=13,True"}, vat, 3, 0,
-            "Fault 91: Aliquota 13 non presente in Tb-Iva.xml");
-        row("IdIva beyond 16 bits", 50, {"3=40000", "7=3,True"}, vat, 3, 0, overflow);
+        addCaseRows(u"tables/lookup.txt"_s,
+                    {"depts", "overrides", "vatIds", "d", "kind", "expected"});
     }
     void lookup() {
-        QFETCH(int, depts);
-        QFETCH(QStringList, overrides);
-        QFETCH(QStringList, vatIds);
-        QFETCH(int, d);
-        QFETCH(int, kind);
-        QFETCH(QString, expected);
-
+        QFETCH(QByteArray, depts);
+        QFETCH(QByteArray, overrides);
+        QFETCH(QByteArray, vatIds);
+        QFETCH(QByteArray, d);
+        QFETCH(QByteArray, kind);
+        QFETCH(QByteArray, expected);
         Tables t;
-        if (depts > 0) {
-            t.write(false, repartiXml(depts, overrides));
+        if (depts != "0") {
+            t.write(false, repartiXml(depts.toInt(), list(overrides)));
         }
         if (!vatIds.isEmpty()) {
-            t.write(true, vatXml(vatIds));
+            t.write(true, vatXml(vatIds == "*" ? kVatIds : list(vatIds, Qt::KeepEmptyParts)));
         }
-        QCOMPARE(t.lookup(d, kind), expected);
+        QCOMPARE(t.lookup(d.toInt(), kind.toInt()), QString::fromUtf8(expected));
         QVERIFY(t.ui.boxes.isEmpty());
         // The lookup never writes the tables.
-        QCOMPARE(QFile::exists(t.path(false)), depts > 0);
+        QCOMPARE(QFile::exists(t.path(false)), depts != "0");
         QCOMPARE(QFile::exists(t.path(true)), !vatIds.isEmpty());
     }
     void lookupFileShapes_data() {
@@ -534,123 +487,29 @@ private slots:
     }
 
     void flows_data() {
-        // Department file overrides; no overrides and no raw file: no files at all.
-        QTest::addColumn<QStringList>("setup");
-        QTest::addColumn<QByteArray>("rawDepartments"); // replaces the department file when set
-        QTest::addColumn<QStringList>("steps");
-        QTest::addColumn<QStringList>("expect");
-        QTest::addColumn<QStringList>("boxes"); // "~text": the text contains it
-
-        const QString noVat = "Exclamation Ok untitled modal|Manca La tabella IVA associata al reparto selezionato";
-        const QString both = "Exclamation Ok untitled|Il Reparto non può essere settato per Buoni e per Omaggi";
-        const QString ask = "Information YesNo default=No apptitle modal|Reparto già selezionato Vuoi aggiornare";
-        const auto row = [](const char* name, const QString& setup, const QString& steps,
-                            const QString& expect, const QString& boxes,
-                            const QByteArray& raw = {}) {
-            const auto list = [](const QString& s) { return s.split(';', Qt::SkipEmptyParts); };
-            QTest::newRow(name) << list(setup) << raw << list(steps) << list(expect) << list(boxes);
-        };
-        // Department file overrides; no overrides and no raw file: no files at all.
-        row("no files: defaults written, department 1 without VAT", "", "",
-            "files=50,12;List1#=50;List2#=12;List1=0;CodiceReparto=01;"
-            "DescrizioneReparto=Reparto n. 01;CodiceIva=;DescrizioneIva=;Aliquota=;FlagOmaggio=0;"
-            "FlagBuono=0", "");
-        row("IdIva 3 selects the third VAT entry", "4.IdIva=3", "dept 4",
-            "List1=3;List2=2;CodiceReparto=04;CodiceIva=03;DescrizioneIva=Aliquota 22% ;"
-            "Aliquota=22.00", "");
-        row("flags shown only for the exact text True", "6.FlagOmaggio=True;6.FlagBuono=true",
-            "dept 6", "FlagOmaggio=1;FlagBuono=0", "");
-        row("a department without VAT empties the VAT fields", "4.IdIva=3", "dept 4;dept 5",
-            "CodiceReparto=05;CodiceIva=;DescrizioneIva=;Aliquota=", "");
-        row("a VAT click is only a candidate", "", "dept 5;vat 2",
-            "CodiceIva=02;DescrizioneIva=Aliquota 10% ;Aliquota=10.00;d5.IdIva=0", "");
-        row("Salva Reparto: first configuration, told and listed", "", "dept 5;vat 3;FlagOmaggio=1;salva",
-            "d5.FlagOmaggio=True;d5.FlagBuono=False;d5.IdIva=03;d5.Scelto=True;d4.Scelto=False;"
-            "current=5,3,1,0;item5=Reparto n. 05   [IVA 22.00%, Omaggio];item4=Reparto n. 04;"
-            "lblEsito=Reparto 05 memorizzato: aliquota IVA 03, omaggio. "
-            "Premere Salvataggio Tabelle per scrivere i file.", "");
-        row("a typed VAT code the VAT table lacks is refused", "", "dept 5;CodiceIva=99;salva;CodiceIva=13;salva",
-            "d5.IdIva=0;d5.Scelto=False;lblEsito=",
-            "Exclamation Ok apptitle|~Aliquota IVA 99 non presente in Tb-Iva.xml;"
-            "Exclamation Ok apptitle|~Aliquota IVA 13 non presente");
-        row("a typed VAT code the table has is taken", "", "dept 5;CodiceIva=12;FlagBuono=1;salva",
-            "d5.IdIva=12;item5=Reparto n. 05   [IVA 0.00%, Buono monouso]", "");
-        row("second Salva Reparto, No: unchanged", "",
-            "dept 5;vat 3;FlagOmaggio=1;salva;FlagOmaggio=0;FlagBuono=1;vat 2;answer No;salva",
-            "d5.FlagOmaggio=True;d5.FlagBuono=False;d5.IdIva=03;d5.Scelto=True;current=5,3,1,0",
-            ask);
-        row("second Salva Reparto, Yes: both flags follow the boxes", "",
-            "dept 5;vat 3;FlagOmaggio=1;salva;FlagOmaggio=0;FlagBuono=1;vat 2;answer Yes;salva",
-            "d5.FlagOmaggio=False;d5.FlagBuono=True;d5.IdIva=02;d5.Scelto=True;current=5,2,0,1",
-            ask);
-        row("configured in the file: the question comes at once",
-            "5.IdIva=1;5.Scelto=True;5.FlagBuono=True", "dept 5;vat 3;answer Yes;salva",
-            "d5.IdIva=03;d5.FlagBuono=True", ask);
-        row("no VAT code: message, nothing changes", "", "dept 1;FlagOmaggio=1;salva",
-            "d1.FlagOmaggio=False;d1.Scelto=False;d1.IdIva=0", noVat);
-        row("gift and voucher together: message, nothing changes", "",
-            "dept 5;vat 3;FlagOmaggio=1;FlagBuono=1;salva",
-            "d5.FlagOmaggio=False;d5.FlagBuono=False;d5.IdIva=0;d5.Scelto=False", both);
-        row("Ripristina reparto resets the department",
-            "5.IdIva=3;5.Scelto=True;5.FlagOmaggio=True",
-            "dept 6;vat 2;FlagOmaggio=1;salva;dept 5;ripristina",
-            "CodiceIva=0;DescrizioneIva=;Aliquota=;FlagOmaggio=0;d5.FlagOmaggio=False;d5.FlagBuono=False;"
-            "d5.IdIva=0;d5.Scelto=False;d5.Descrizione=Reparto n. 05;d6.IdIva=02;current=6,0,0,0;"
-            "item5=Reparto n. 05;item6=Reparto n. 06   [IVA 10.00%, Omaggio]", "");
-        row("after Ripristina both flags can be stored", "5.IdIva=3;5.Scelto=True",
-            "dept 5;ripristina;FlagOmaggio=1;FlagBuono=1;salva",
-            "d5.FlagOmaggio=True;d5.FlagBuono=True;d5.IdIva=0;d5.Scelto=True", "");
-        row("a changed description is not saved", "",
-            "dept 5;DescrizioneReparto=Bevande;vat 3;salva",
-            "d5.Descrizione=Reparto n. 05;d5.Scelto=True", "");
-        row("first configuration: an unticked box leaves the stored flag", "5.FlagOmaggio=True",
-            "dept 5;FlagOmaggio=0;vat 3;salva", "d5.FlagOmaggio=True;d5.IdIva=03;current=5,3,0,0",
-            "");
-        // Department 5 shows code 07, and department 7's Id names department 9.
-        row("writes go to the department the Id names", "5.Id=07;7.Id=09", "dept 5;vat 3;salva",
-            "CodiceReparto=07;d9.IdIva=03;d9.Scelto=True;d7.IdIva=0;d7.Scelto=False;d5.IdIva=0;"
-            "current=9,3,0,0", "");
-        row("code 0: Salva Reparto stops silently", "", "dept 5;vat 3;CodiceReparto=0;salva",
-            "d5.Scelto=False;current=0,0,0,0", "");
-        // Cases Velmar settles for itself: a message, no crash, nothing changed.
-        row("IdIva beyond the VAT table", "5.IdIva=15", "dept 5",
-            "CodiceReparto=05;CodiceIva=;DescrizioneIva=;Aliquota=", "Exclamation Ok apptitle|~15");
-        row("empty department table", "", "vat 3;salva;ripristina",
-            "List1#=0;List2#=12;CodiceReparto=;List1=-1", "Exclamation Ok apptitle|~Tb-Reparti.xml",
-            "<?xml version='1.0' encoding='UTF-8'?><TabReparti/>"_ba);
-        row("unparsable department table", "", "vat 3;CodiceReparto=1;salva", "List1#=0;List2#=12",
-            "Exclamation Ok apptitle|~Tb-Reparti.xml;Exclamation Ok apptitle|~Tb-Reparti.xml",
-            "<TabReparti><Reparto><Id>01</Id>"_ba);
-        row("unparsable department table, Salvataggio Tabelle: the file stays as it was", "", "salvataggio",
-            "deptFile=<TabReparti><Reparto><Id>01</Id>;List1#=0",
-            "Exclamation Ok apptitle|~Tb-Reparti.xml;"
-            "Critical Ok title=Tabella Reparti|Impossibile salvare la tabella dei reparti",
-            "<TabReparti><Reparto><Id>01</Id>"_ba);
-        row("code beyond the table", "", "dept 5;vat 3;CodiceReparto=60;salva;ripristina",
-            "d5.Scelto=False;d5.IdIva=0;current=0,0,0,0",
-            "Exclamation Ok apptitle|~60;Exclamation Ok apptitle|~60");
-        row("Id naming a department beyond the table", "5.Id=70", "dept 5;vat 3;salva",
-            "d5.IdIva=0;d5.Scelto=False", "Exclamation Ok apptitle|~70");
+        addCaseRows(u"tables/editor-flows.txt"_s,
+                    {"setup", "steps", "expect", "boxesText", "rawDepartments"});
     }
 
     void flows() {
-        QFETCH(QStringList, setup);
+        QFETCH(QByteArray, setup);
         QFETCH(QByteArray, rawDepartments);
-        QFETCH(QStringList, steps);
-        QFETCH(QStringList, expect);
-        QFETCH(QStringList, boxes);
+        QFETCH(QByteArray, steps);
+        QFETCH(QByteArray, expect);
+        QFETCH(QByteArray, boxesText);
+        const QStringList boxes = list(boxesText);
 
         Fixture f;
         if (!setup.isEmpty() || !rawDepartments.isEmpty()) {
             QVERIFY(writeFile(f.path(kDeptFile),
-                              rawDepartments.isEmpty() ? departments(setup) : rawDepartments));
+                              rawDepartments.isEmpty() ? departmentXml(50, list(setup)) : rawDepartments));
             QVERIFY(writeFile(f.path(kVatFile), vatXml()));
         }
         f.editor.load();
-        for (const QString& step : steps) {
+        for (const QString& step : list(steps)) {
             f.run(step);
         }
-        for (const QString& e : expect) {
+        for (const QString& e : list(expect)) {
             const QString key = e.section('=', 0, 0);
             QCOMPARE(key + '=' + f.actual(key), e);
         }

@@ -1,0 +1,1 @@
+PRNT,:abcdefghijklmnopqrstuvwxyz0123456789;
