@@ -89,7 +89,7 @@ count=$(find "$blocks" -name '*.info' | wc -l)
 # --- The receipts' session: a portable velmard on channel 1, family 5 ------
 cp "$bin/velmard" "$bin/libqarn_slm1.so" "$e2e/prog/"
 printf '1000\r\n' > "$e2e/prog/VMCHKCOM.TXT"
-printf '1\r\n' > "$e2e/prog/VMTIMER1.TXT"
+printf '0.1\r\n' > "$e2e/prog/VMTIMER1.TXT" # a quick poll: the receipts wait on it
 printf '5\r\n30\r\n0\r\n0\r\n\r\n\r\n\r\n3500\r\n' > "$e2e/prog/VMCHKSCO.TXT"
 printf '[SerialPorts]\nCOM1=%s\nCOM2=%s/none\nCOM3=%s/none\nCOM4=%s/none\n' "$e2e/ecr" "$e2e" "$e2e" "$e2e" \
     > "$e2e/config/Qarnwerk/QARNVELMAR.conf"
