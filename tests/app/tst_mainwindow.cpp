@@ -192,7 +192,6 @@ private slots:
         QTest::newRow("printed") << 0 << "TUTTO OK" << "In linea";
         QTest::newRow("no answer") << -4 << "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr"
                                    << "Non risponde";
-        QTest::newRow("refused") << -11 << "ERRORE DI CONVERSIONE " << "In linea";
     }
     void jobEnd() {
         QFETCH(int, code);

@@ -26,13 +26,13 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-# A portable copy of velmard: channel 1 on ecrsim, poll every second, family 5.
+# A portable copy of velmard: channel 1 on ecrsim, family 5.
 data=$work/shop
 mkdir -p "$data" "$work/config/Qarnwerk" "$work/run"
 chmod 700 "$work/run"
 cp "$bin/velmard" "$bin/libqarn_slm1.so" "$data/"
 printf '1000\r\n' > "$data/VMCHKCOM.TXT"
-printf '1\r\n' > "$data/VMTIMER1.TXT"
+printf '0.1\r\n' > "$data/VMTIMER1.TXT" # a quick poll: every case waits on it
 printf '5\r\n30\r\n0\r\n0\r\n\r\n\r\n\r\n3500\r\n' > "$data/VMCHKSCO.TXT"
 printf '[SerialPorts]\nCOM1=%s\nCOM2=%s/none\nCOM3=%s/none\nCOM4=%s/none\n' "$work/ecr" "$work" "$work" "$work" \
     > "$work/config/Qarnwerk/QARNVELMAR.conf"

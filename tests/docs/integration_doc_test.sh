@@ -27,17 +27,17 @@ started=$(date +%s)
 sandbox=$(mktemp -d "${TMPDIR:-/tmp}/velmar-doc-test.XXXXXX")
 work=$sandbox/work         # the sh blocks' folder
 scratch=$sandbox/home      # their HOME and XDG folders
-e2e=$sandbox/e2e           # the receipts' velmard and ecrsim
+e2e=$sandbox/e2e           # the receipts' sessions: velmard and ecrsim, 1/ and 2/
 queue=$sandbox/queue       # receipts handed to the runner, and its results
 blocks=$sandbox/blocks
-mkdir -p "$work" "$scratch/run" "$scratch/tmp" "$e2e/prog" "$e2e/config/Qarnwerk" "$e2e/run" "$queue" "$blocks" \
+mkdir -p "$work" "$scratch/run" "$scratch/tmp" "$queue" "$blocks" \
     "$sandbox/examples"
-chmod 700 "$scratch/run" "$e2e/run"
+chmod 700 "$scratch/run"
 cp "$src/docs/examples/host-send.sh" "$sandbox/examples/"
 chmod +x "$sandbox/examples/host-send.sh"
 
 own_pgid=$(stat=$(cat /proc/$$/stat); set -- ${stat##*) }; echo "$3")
-pids=()      # ecrsim, velmard and the runner of the receipts
+pids=()      # ecrsim, velmard and the runners of the receipts
 groups=()    # process groups of the sh blocks (each its own session)
 declare -A group_line
 cleanup() {
@@ -86,22 +86,29 @@ awk -v dir="$blocks" '
 count=$(find "$blocks" -name '*.info' | wc -l)
 [ "$count" -gt 0 ] || { echo "FAIL: no fenced block in the guide" >&2; exit 1; }
 
-# --- The receipts' session: a portable velmard on channel 1, family 5 ------
-cp "$bin/velmard" "$bin/libqarn_slm1.so" "$e2e/prog/"
-printf '1000\r\n' > "$e2e/prog/VMCHKCOM.TXT"
-printf '1\r\n' > "$e2e/prog/VMTIMER1.TXT"
-printf '5\r\n30\r\n0\r\n0\r\n\r\n\r\n\r\n3500\r\n' > "$e2e/prog/VMCHKSCO.TXT"
-printf '[SerialPorts]\nCOM1=%s\nCOM2=%s/none\nCOM3=%s/none\nCOM4=%s/none\n' "$e2e/ecr" "$e2e" "$e2e" "$e2e" \
-    > "$e2e/config/Qarnwerk/QARNVELMAR.conf"
-journal=$e2e/journal.jsonl
-: > "$journal"
-"$bin/ecrsim" --family 5 --pty "$e2e/ecr" --journal "$journal" --quiet >/dev/null 2>"$e2e/ecrsim.log" &
-pids+=($!)
-wait_for "$e2e/ecr" 100 || { echo "FAIL: ecrsim did not start" >&2; show "$e2e/ecrsim.log"; exit 1; }
-XDG_CONFIG_HOME=$e2e/config XDG_RUNTIME_DIR=$e2e/run "$e2e/prog/velmard" >/dev/null 2>"$e2e/velmard.log" &
-pids+=($!)
-velmard_pid=$!
-data=$e2e/prog
+# --- The receipts' sessions: each a portable velmard on channel 1, family 5,
+# with its own ecrsim. The receipts alternate between the two, so two print
+# at a time (a receipt takes seconds of the driver's own pauses).
+sessions=2
+start_session() { # S
+    local d=$e2e/$1
+    mkdir -p "$d/prog" "$d/config/Qarnwerk" "$d/run"
+    chmod 700 "$d/run"
+    cp "$bin/velmard" "$bin/libqarn_slm1.so" "$d/prog/"
+    printf '1000\r\n' > "$d/prog/VMCHKCOM.TXT"
+    printf '0.1\r\n' > "$d/prog/VMTIMER1.TXT" # a quick poll: the receipts wait on it
+    printf '5\r\n30\r\n0\r\n0\r\n\r\n\r\n\r\n3500\r\n' > "$d/prog/VMCHKSCO.TXT"
+    printf '[SerialPorts]\nCOM1=%s\nCOM2=%s/none\nCOM3=%s/none\nCOM4=%s/none\n' "$d/ecr" "$d" "$d" "$d" \
+        > "$d/config/Qarnwerk/QARNVELMAR.conf"
+    : > "$d/journal.jsonl"
+    "$bin/ecrsim" --family 5 --pty "$d/ecr" --journal "$d/journal.jsonl" --quiet >/dev/null 2>"$d/ecrsim.log" &
+    pids+=($!)
+    wait_for "$d/ecr" 100 || { echo "FAIL: ecrsim did not start" >&2; show "$d/ecrsim.log"; exit 1; }
+    XDG_CONFIG_HOME=$d/config XDG_RUNTIME_DIR=$d/run "$d/prog/velmard" >/dev/null 2>"$d/velmard.log" &
+    pids+=($!)
+    echo $! > "$d/velmard.pid"
+}
+for s in $(seq 1 $sessions); do start_session "$s"; done
 
 # One receipt, as a host: SR_DATI (CR LF, renamed into place), SR_START, the
 # answer, the journal. Writes N.result: "ok MILLISECONDS" or what went wrong.
@@ -157,25 +164,31 @@ print_receipt() { # N expect
     fi
 }
 
-# The runner prints the queued receipts one after the other while the sh
-# blocks go on.
-(
-    trap - EXIT
-    if ! wait_for "$data/SR_MATR.001" 300; then
-        echo "velmard did not identify ecrsim on channel 1 within 30 s" > "$queue/broken"
-        exit 0
-    fi
-    k=1
-    while :; do
-        while [ ! -e "$queue/$k.ready" ] && [ ! -e "$queue/end" ]; do sleep 0.1; done
-        [ -e "$queue/$k.ready" ] || exit 0
-        IFS= read -r expect < "$queue/$k.expect" || expect=
-        print_receipt "$k" "$expect"
-        k=$((k + 1))
-    done
-) &
-pids+=($!)
-runner=$!
+# A runner per session prints its share of the queued receipts (the Nth
+# goes to session N, N + 2, ...) one after the other while the sh blocks go on.
+runners=()
+for s in $(seq 1 $sessions); do
+    (
+        trap - EXIT
+        data=$e2e/$s/prog
+        journal=$e2e/$s/journal.jsonl
+        velmard_pid=$(cat "$e2e/$s/velmard.pid")
+        if ! wait_for "$data/SR_MATR.001" 300; then
+            echo "velmard $s did not identify ecrsim on channel 1 within 30 s" > "$queue/broken"
+            exit 0
+        fi
+        k=$s
+        while :; do
+            while [ ! -e "$queue/$k.ready" ] && [ ! -e "$queue/end" ]; do sleep 0.1; done
+            [ -e "$queue/$k.ready" ] || exit 0
+            IFS= read -r expect < "$queue/$k.expect" || expect=
+            print_receipt "$k" "$expect"
+            k=$((k + sessions))
+        done
+    ) &
+    pids+=($!)
+    runners+=($!)
+done
 
 # --- The blocks, in the guide's order --------------------------------------
 last_out=        # the standard output of the last sh block, until consumed
@@ -256,7 +269,9 @@ for n in $(seq 1 "$count"); do
         receipts=$((receipts + 1))
         # The tables the sh blocks made so far, for the first gift or voucher.
         for t in Tb-Reparti.xml Tb-Iva.xml; do
-            [ -e "$work/$t" ] && [ ! -e "$data/$t" ] && cp "$work/$t" "$data/$t"
+            for s in $(seq 1 $sessions); do
+                [ -e "$work/$t" ] && [ ! -e "$e2e/$s/prog/$t" ] && cp "$work/$t" "$e2e/$s/prog/$t"
+            done
         done
         cp "$body" "$queue/$receipts.receipt"
         printf '%s\n' "$expect" > "$queue/$receipts.expect"
@@ -276,23 +291,21 @@ for n in $(seq 1 "$count"); do
     esac
 done
 
-# Whatever the blocks left running (a process still ending gets 3 s).
-alive() { # the living (not zombie) processes of group $1, as "pid command"
-    local g=$1 f stat
-    for f in /proc/[0-9]*/stat; do
-        stat=$(cat "$f" 2>/dev/null) || continue
-        set -- ${stat##*) } # state, parent, group, ...
-        if [ "$3" = "$g" ] && [ "$1" != Z ]; then
-            f=${f%/stat}
-            echo "${f#/proc/} $(tr '\0' ' ' < "$f/cmdline" 2>/dev/null)"
-        fi
-    done
+# Whatever the blocks left running (a process still ending gets 3 s). One
+# read of /proc per look: a look per block took seconds.
+alive() { # the living (not zombie) processes of the groups given, as "group pid"
+    cat /proc/[0-9]*/stat 2>/dev/null | awk -v groups=" $* " '{
+        pid = $1; sub(/^.*\) /, "")
+        if ($1 != "Z" && index(groups, " " $3 " ")) print $3, pid }'
 }
+i=0
+while [ -n "$(alive "${groups[@]}")" ] && [ "$i" -lt 30 ]; do sleep 0.1; i=$((i + 1)); done
+left=$(alive "${groups[@]}")
 for g in "${groups[@]}"; do
-    i=0
-    while [ -n "$(alive "$g")" ] && [ "$i" -lt 30 ]; do sleep 0.1; i=$((i + 1)); done
-    if [ -n "$(alive "$g")" ]; then
-        fail "${group_line[$g]}" "the sh block left processes running: $(alive "$g" | tr '\n' ';')"
+    stray=$(printf '%s\n' "$left" | awk -v g="$g" '$1 == g { print $2 }')
+    if [ -n "$stray" ]; then
+        fail "${group_line[$g]}" "the sh block left processes running: $(for p in $stray; do
+            echo "$p $(tr '\0' ' ' < "/proc/$p/cmdline" 2>/dev/null)"; done | tr '\n' ';')"
         kill -TERM -- "-$g" 2>/dev/null || true
     fi
 done
@@ -300,10 +313,12 @@ done
 # --- The receipts' results --------------------------------------------------
 : > "$queue/end"
 i=0
-while kill -0 "$runner" 2>/dev/null && [ "$i" -lt $((650 * (receipts + 1))) ]; do sleep 0.1; i=$((i + 1)); done
+for runner in "${runners[@]}"; do
+    while kill -0 "$runner" 2>/dev/null && [ "$i" -lt $((650 * (receipts + 1))) ]; do sleep 0.1; i=$((i + 1)); done
+done
 if [ -e "$queue/broken" ]; then
     fail "?" "$(cat "$queue/broken")"
-    show "$e2e/velmard.log"
+    for s in $(seq 1 $sessions); do show "$e2e/$s/velmard.log"; done
 fi
 [ "$receipts" -gt 0 ] || fail "?" "no receipt block in the guide"
 for k in $(seq 1 "$receipts"); do
@@ -340,8 +355,10 @@ fi
 
 echo "$count blocks ($receipts receipts end to end), $failures failures, $(($(date +%s) - started)) s"
 if [ "$failures" -ne 0 ]; then
-    echo "velmard's log of the receipts:" >&2
-    tail -n 30 "$e2e/velmard.log" | sed 's/^/    | /' >&2
+    for s in $(seq 1 $sessions); do
+        echo "velmard's log of the receipts, session $s:" >&2
+        tail -n 30 "$e2e/$s/velmard.log" | sed 's/^/    | /' >&2
+    done
     echo "0 passed, $failures failed"
     exit 1
 fi

@@ -9,6 +9,7 @@
 #include "support/TestSupport.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <functional>
 #include <memory>
 #include <QDeadlineTimer>
@@ -32,11 +33,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QByteArray kE504 = "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr\r\n";
-const QByteArray kE504Voided =
-    "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr (scontrino annullato)\r\n";
-const QByteArray kE510 =
-    "E510: Esito sconosciuto: controllare sull'Ecr se lo scontrino e' stato stampato\r\n";
-
 // The register's clock and first receipt number are set, so its closing
 // answer, and the SR_OUT lines made of it, are known to the byte (a case
 // takes seconds, far from the next minute).
@@ -45,7 +41,6 @@ const QStringList kRegister = u"--clock 2026-12-06T09:15:00 --first-receipt 42"_
 // VMCHKSCO.TXT: family 5, description length 30, trace (line 3), network
 // (line 4) and the register's address (line 5); TCP reply time-out 3500 ms.
 const QByteArray kSerialOptions = " 5 \r\n30\r\n0\r\n0\r\n\r\n\r\n\r\n3500\r\n";
-const QByteArray kTracedOptions = " 5 \r\n30\r\n1\r\n0\r\n\r\n\r\n\r\n3500\r\n";
 const QByteArray kNetworkOptions = " 5 \r\n30\r\n0\r\n1\r\n127.0.0.1\r\n\r\n\r\n3500\r\n";
 // Family 6: the register tells its last receipt number on 89F.
 const QByteArray kFamily6Options = " 6 \r\n30\r\n0\r\n0\r\n\r\n\r\n\r\n3500\r\n";
@@ -159,8 +154,7 @@ public:
     bool startEcrsim(const QStringList& extra = {}, QStringList where = {}) {
         if (where.isEmpty()) {
             where = {u"--pty"_s, link};
-        }
-        ecrsim.setReadChannel(QProcess::StandardError);
+        }        ecrsim.setReadChannel(QProcess::StandardError);
         ecrsim.start(binDir() + u"/ecrsim"_s,
                      QStringList{u"--family"_s, QString::number(family), u"--journal"_s, journal,
                                  u"--quiet"_s} +
@@ -191,10 +185,17 @@ public:
         return velmard.waitForStarted(5000);
     }
     // Lets the user nobody run the copy, reach the register and use its
-    // folders; the data directory is sticky, as a shared folder is.
+    // folders; the data directory is sticky, as a shared folder is. The
+    // runtime folder becomes nobody's own: Qt refuses one owned by another
+    // user and falls back to a folder every nobody shares, where two cases
+    // at once would meet each other's one-instance lock.
     bool openToNobody() {
         const QString device = QFileInfo(link).symLinkTarget();
-        for (const QString& path : {dir.path(), runtime, QDir(dir.path()).filePath(u"config"_s)}) {
+        const passwd* nobody = ::getpwnam("nobody");
+        if (!nobody || ::chown(QFile::encodeName(runtime).constData(), nobody->pw_uid, nobody->pw_gid) != 0) {
+            return false;
+        }
+        for (const QString& path : {dir.path(), QDir(dir.path()).filePath(u"config"_s)}) {
             if (::chmod(QFile::encodeName(path).constData(), 0777) != 0) {
                 return false;
             }
@@ -286,31 +287,21 @@ private slots:
     // A receipt end to end: the register prints it once, and the host finds
     // SR_OUT with the register's time, date and receipt number, and FINESCO;
     // its receipt and start files are gone.
-    void receipt_data() {
-        QTest::addColumn<bool>("tcp");
-        QTest::newRow("pseudo-terminal") << false;
-        QTest::newRow("loopback TCP") << true;
-    }
     void receipt() {
-        QFETCH(bool, tcp);
+        // Over the pseudo-terminal every hostileHost row ends with a receipt;
+        // this one goes over loopback TCP. Start-up always sets the
+        // register's TCP port to 6660.
         SparePty spare;
-        std::unique_ptr<Rig> rig;
-        if (tcp) {
-            // Start-up always sets the register's TCP port to 6660.
-            QTcpServer probe;
-            if (!probe.listen(QHostAddress::LocalHost, 6660)) {
-                QSKIP("127.0.0.1:6660 is in use: velmard always connects there in network mode");
-            }
-            probe.close();
-            rig = std::make_unique<Rig>(kNetworkOptions);
-            QVERIFY(!spare.path().isEmpty());
-            QVERIFY(rig->setSerialDevice(spare.path()));
-            if (!rig->startEcrsim({}, {u"--tcp"_s, u"6660"_s})) {
-                QSKIP("ecrsim could not listen on 127.0.0.1:6660 (taken meanwhile?)");
-            }
-        } else {
-            rig = std::make_unique<Rig>();
-            QVERIFY2(rig->startEcrsim(), rig->ecrsimSaid.constData());
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHost, 6660)) {
+            QSKIP("127.0.0.1:6660 is in use: velmard always connects there in network mode");
+        }
+        probe.close();
+        auto rig = std::make_unique<Rig>(kNetworkOptions);
+        QVERIFY(!spare.path().isEmpty());
+        QVERIFY(rig->setSerialDevice(spare.path()));
+        if (!rig->startEcrsim({}, {u"--tcp"_s, u"6660"_s})) {
+            QSKIP("ecrsim could not listen on 127.0.0.1:6660 (taken meanwhile?)");
         }
         QVERIFY(rig->installed);
         QVERIFY(rig->startIdentified());
@@ -330,65 +321,13 @@ private slots:
         QVERIFY(rig->documents(u"refused"_s).isEmpty());
     }
 
-    // A job that fails: the host gets its error, keeps its receipt, gets no
-    // FINESCO, and nothing is printed.
-    void jobFails_data() {
-        QTest::addColumn<QStringList>("ecrsimArgs");
-        QTest::addColumn<QByteArray>("receipt");
-        QTest::addColumn<QByteArray>("error");
-        // No echo of the second item, the 8th command since ecrsim started.
-        // The receipt left open is voided before the host is told.
-        QTest::newRow("the register stops answering")
-            << QStringList{u"--fault"_s, u"no-echo@8"_s} << kReceipt << kE504Voided;
-        // The conversion error keeps its trailing blank.
-        QTest::newRow("a line the converter refuses")
-            << QStringList{} << "PLUD,:Pane,P150,N1;\r\nFOOB,X1;\r\nCASH;\r\n"_ba
-            << "ERRORE DI CONVERSIONE \r\n"_ba;
-        QTest::newRow("a number beyond its field")
-            << QStringList{} << "PLUD,:Pane,P150,N1;\r\nTEND,N99999;\r\n"_ba
-            << "ERRORE DI CONVERSIONE \r\n"_ba;
-        QTest::newRow("a READ of the program's library")
-            << QStringList{} << "READ,:libqarn_slm1.so;\r\nPLUD,:Pane,P150,N1;\r\nCASH;\r\n"_ba
-            << "ERRORE DI CONVERSIONE \r\n"_ba;
-    }
-    void jobFails() {
-        QFETCH(QStringList, ecrsimArgs);
-        QFETCH(QByteArray, receipt);
-        QFETCH(QByteArray, error);
-        Rig rig;
-        QVERIFY(rig.up(ecrsimArgs));
-        QVERIFY(rig.drop(receipt));
-        QVERIFY(waitUntil([&] { return rig.answered(); }, 30000));
-        QCOMPARE(rig.read("SR_ERR"), error);
-        QCOMPARE(rig.read("SR_DATI"), receipt);
-        QVERIFY(!rig.exists("FINESCO") && !rig.exists("SR_START"));
-        QTest::qWait(500); // anything sent would reach the journal by now
-        QVERIFY(rig.documents(u"receipt"_s).isEmpty());
-        // No receipt ends velmard or touches its files.
-        QCOMPARE(rig.velmard.state(), QProcess::Running);
-        QCOMPARE(rig.setting("libqarn_slm1.so"), readFile(binDir() + u"/libqarn_slm1.so"_s));
-    }
-
-    // velmard killed where it stands (kill -9, a power cut) at three points
-    // of a job, then started again: the job it left in flight is answered
-    // from its record and from the register, never dropped, and the host's
-    // natural reaction (a resend only after an answer that invites one)
-    // prints the receipt exactly once.
-    void killedMidJob_data() {
-        QTest::addColumn<QByteArray>("stage"); // the job record's stage when it dies
-        QTest::addColumn<int>("afterMs");      // and how long after
-        QTest::addColumn<QByteArray>("answer"); // SR_ERR, or "finesco"
-        QTest::newRow("before the receipt's first document") << "sending"_ba << 0 << kE504;
-        QTest::newRow("among the items") << "document-opening"_ba << 400 << kE504Voided;
-        // The register closed the receipt; its answer comes only when the
-        // totals are printed (3 s): family 6 is asked its last number.
-        QTest::newRow("after the payment, before the answer") << "paying"_ba << 1200
-                                                              << "finesco"_ba;
-    }
+    // velmard killed where it stands (kill -9, a power cut) after the
+    // register closed the receipt but before its answer (the totals take
+    // 3 s to print), then started again: the job left in flight is answered
+    // from its record and from the register (family 6 is asked its last
+    // number): FINESCO, printed exactly once. The other stages are killed in
+    // virtual time (tst_soak's fault matrix).
     void killedMidJob() {
-        QFETCH(QByteArray, stage);
-        QFETCH(int, afterMs);
-        QFETCH(QByteArray, answer);
         Rig rig(kFamily6Options);
         rig.family = 6;
         QVERIFY(rig.up({u"--closing-print"_s, u"3000"_s}));
@@ -402,23 +341,17 @@ private slots:
         QVERIFY(waitUntil(
             [&] {
                 const QByteArray r = readFile(record);
-                return r.contains("state=in-flight\n") && r.contains("stage=" + stage + "\n");
+                return r.contains("state=in-flight\n") && r.contains("stage=paying\n");
             },
             20000));
-        QTest::qWait(afterMs);
+        QTest::qWait(1200);
         rig.velmard.kill();
         QVERIFY(rig.velmard.waitForFinished(5000));
         QVERIFY(rig.exists("SR_START") && !rig.exists("FINESCO") && !rig.exists("SR_ERR"));
 
         QVERIFY(rig.startVelmard()); // it finds the job in flight and answers it
         QVERIFY(waitUntil([&] { return rig.answered(); }, 40000));
-        QCOMPARE(rig.exists("FINESCO") ? rig.read("FINESCO") : rig.read("SR_ERR"), answer);
-        if (answer != "finesco") { // the host's natural reaction: send it again
-            QCOMPARE(rig.read("SR_DATI"), receipt);
-            QVERIFY(rig.drop(receipt));
-            QVERIFY(waitUntil([&] { return rig.answered(); }, 30000));
-            QCOMPARE(rig.read("FINESCO"), "finesco"_ba);
-        }
+        QCOMPARE(rig.read("FINESCO"), "finesco"_ba);
         QVERIFY(!rig.exists("SR_DATI"));
         // A receipt's journal line comes once its answer is acknowledged.
         QTRY_COMPARE_WITH_TIMEOUT(rig.documents(u"receipt"_s).size(), 1, 8000);
@@ -824,105 +757,6 @@ private slots:
         const qsizetype signal = log.indexOf("signal 15");
         QVERIFY(signal >= 0);
         QVERIFY(log.indexOf("VELMAR TERMINATO : TUTTO OK") > signal);
-    }
-
-    // Six jobs on two installations at once, each register with seeded random
-    // faults (and one sure fault each), every job voiding what an earlier
-    // failed one left open. Afterwards: every job has exactly one answer; a
-    // job answered with FINESCO was printed exactly once, with the number its
-    // SR_OUT tells; a failed job keeps its SR_DATI and was printed at most once.
-    void soak() {
-        constexpr int kJobs = 6;
-        quint32 seed = 20261206;
-        if (qEnvironmentVariableIsSet("VELMAR_SOAK_SEED")) {
-            seed = qEnvironmentVariable("VELMAR_SOAK_SEED").toUInt();
-        }
-        qInfo("soak seed %u (set VELMAR_SOAK_SEED to repeat another)", seed);
-        // Per job: KK, 25F, two items, the JOB line and cash, 7 commands;
-        // the dump takes the first 4. The sure faults land in job 2 (its
-        // first item) and job 4 (its JOB line) when no other fault cut a job short.
-        const QList<QStringList> faults = {
-            u"--fault no-echo@15 --fault no-echo%0.02 --fault late-echo:400%0.04 "
-            u"--fault wrong-echo%0.03 --seed"_s.split(' ')
-                << QString::number(seed),
-            u"--fault refuse@30 --fault drop:1500%0.02 --fault garble%0.03 "
-            u"--fault xoff-stall:1500%0.02 --seed"_s.split(' ')
-                << QString::number(seed + 1),
-        };
-        std::vector<std::unique_ptr<Rig>> rigs;
-        for (const QStringList& f : faults) {
-            rigs.push_back(std::make_unique<Rig>(kTracedOptions));
-            QVERIFY(rigs.back()->installed);
-            QVERIFY2(rigs.back()->startEcrsim(f), rigs.back()->ecrsimSaid.constData());
-            QVERIFY(rigs.back()->startVelmard());
-        }
-        for (auto& rig : rigs) {
-            QVERIFY(waitUntil([&] { return rig->exists("SR_MATR"); }, 15000));
-        }
-
-        struct Outcome {
-            QByteArray receipt;
-            bool printedOk = false; // FINESCO
-            bool invited = false;   // an error that invites a resend: nothing printed
-            int number = 0;         // the receipt number SR_OUT tells
-        };
-        std::vector<std::vector<Outcome>> outcomes(rigs.size());
-        const QRegularExpression numberInOut(u"SCONTR\\. N\\.(\\d{4}) "_s);
-        for (int job = 1; job <= kJobs; ++job) {
-            for (std::size_t r = 0; r < rigs.size(); ++r) {
-                const QByteArray n = QByteArray::number(job);
-                outcomes[r].push_back({"FUNC,N25;\r\nPLUD,:Pane,P" + QByteArray::number(100 + job) +
-                                       ",N1;\r\nPLUD,:Latte,P120,N2;\r\nPRNT,:JOB " + n +
-                                       ";\r\nCASH;\r\n"});
-                QVERIFY(rigs[r]->drop(outcomes[r].back().receipt));
-            }
-            for (std::size_t r = 0; r < rigs.size(); ++r) {
-                Rig& rig = *rigs[r];
-                Outcome& o = outcomes[r].back();
-                QVERIFY2(waitUntil([&] { return rig.answered(); }, 40000),
-                         qPrintable(u"installation %1, job %2 got no answer"_s.arg(r).arg(job)));
-                o.printedOk = rig.exists("FINESCO");
-                QVERIFY2(o.printedOk != rig.exists("SR_ERR"), "FINESCO and SR_ERR both");
-                if (o.printedOk) {
-                    QCOMPARE(rig.read("FINESCO"), "finesco"_ba);
-                    QVERIFY(!rig.exists("SR_DATI"));
-                    const auto m = numberInOut.match(QString::fromLatin1(rig.read("SR_OUT")));
-                    QVERIFY2(m.hasMatch(), rig.read("SR_OUT").constData());
-                    o.number = m.captured(1).toInt();
-                } else {
-                    QCOMPARE(rig.read("SR_DATI"), o.receipt);
-                    const QByteArray err = rig.read("SR_ERR");
-                    QVERIFY2(err == kE504 || err == kE504Voided || err == kE510, err.constData());
-                    o.invited = err != kE510;
-                }
-            }
-        }
-        QTest::qWait(500); // the last journal lines
-        int failed = 0;
-        for (std::size_t r = 0; r < rigs.size(); ++r) {
-            const QList<QJsonObject> receipts = rigs[r]->documents(u"receipt"_s);
-            for (int job = 1; job <= kJobs; ++job) {
-                const Outcome& o = outcomes[r][std::size_t(job - 1)];
-                QList<QJsonObject> printed;
-                for (const QJsonObject& d : receipts) {
-                    if (printedLines(d).contains(u"JOB %1"_s.arg(job))) {
-                        printed << d;
-                    }
-                }
-                const QString where = u"installation %1, job %2"_s.arg(r).arg(job);
-                if (o.printedOk) {
-                    QVERIFY2(printed.size() == 1, qPrintable(where));
-                    QCOMPARE(printed.first().value(u"number"_s).toInt(), o.number);
-                    QCOMPARE(printed.first().value(u"total"_s).toInt(), 100 + job + 120);
-                } else {
-                    ++failed;
-                    QVERIFY2(printed.size() <= (o.invited ? 0 : 1), qPrintable(where));
-                }
-            }
-        }
-        qInfo("soak: %d of %d jobs failed", failed, int(rigs.size()) * kJobs);
-        QVERIFY(failed >= 1);                       // the faults did strike
-        QVERIFY(failed < int(rigs.size()) * kJobs); // and receipts did print
     }
 };
 

@@ -246,7 +246,6 @@ private slots:
         // The sale's echo is lost: the receipt left open is voided.
         row("-4 on channel 2, status shown", 2, "no-echo@7", kPlain, NoHook, true, voided,
             u"TIMEOUT SCADUTO"_s);
-        row("-4 on channel 2, status hidden", 2, "no-echo@7", kPlain, NoHook, false, voided);
         row("-4 command refused", 1, "refuse@7", kPlain, NoHook, true, voided, u"TIMEOUT SCADUTO"_s);
         // Paid one cent short: the register keeps the receipt open.
         row("-2 paid short", 1, "", "PLUD,:PANE,P150,N1;\r\nCASH,V149;\r\n", NoHook, true, voided,
@@ -255,7 +254,6 @@ private slots:
         row("not known", 1, "lost-answer@8", kPlain, NoHook, true, kE510,
             u"ESITO SCONOSCIUTO : VERIFICARE SU ECR"_s);
         row("-11", 3, "", refused, NoHook, true, kConversion);
-        row("-11, status hidden", 3, "", refused, NoHook, false, kConversion);
         row("-12 port gone", 1, "", kPlain, RemovePort, true, kE502);
         row("-100 receipt withdrawn", 4, "", kPlain, WithdrawReceipt, true, kE506);
     }
@@ -390,53 +388,6 @@ private slots:
             QVERIFY(!sent.contains("Kk"));
             QVERIFY(fx.ui.texts().join(u'|').contains(u"Stampa in corso"_s));
         }
-    }
-
-    // The tick counter runs 0..30001 and wraps, one job step per tick.
-    void tickCount_data() {
-        QTest::addColumn<int>("before");
-        QTest::addColumn<int>("after");
-        QTest::newRow("first tick") << 0 << 1;
-        QTest::newRow("below the top") << 29999 << 30000;
-        QTest::newRow("reaches the top") << 30000 << 30001;
-        QTest::newRow("wraps") << 30001 << 0;
-    }
-    void tickCount() {
-        QFETCH(int, before);
-        QFETCH(int, after);
-        CycleFixture fx({.ticks = "0000"});
-        QVERIFY(fx.start());
-        fx.engine().Timer21->start(); // polls without a channel to serve
-        fx.job().iTickCount = std::int16_t(before);
-        QVERIFY(fx.runUntil([&] { return !fx.scans.isEmpty(); }, 2000));
-        QCOMPARE(int(fx.job().iTickCount), after);
-        QCOMPARE(fx.panel().txtTimer.text(), QString::number(after));
-        // And the next tick counts on from there.
-        QVERIFY(fx.runUntil([&] { return fx.scans.size() == 2; }, 2000));
-        QCOMPARE(int(fx.job().iTickCount), after == 30001 ? 0 : after + 1);
-    }
-
-    // The heartbeat in Text3 only while status texts are shown.
-    void heartbeat_data() {
-        QTest::addColumn<bool>("showStatus");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("shown") << true << QStringList{u"Timer ON"_s, u"Timer on"_s, u"Timer ON"_s};
-        QTest::newRow("hidden") << false << QStringList{};
-    }
-    void heartbeat() {
-        QFETCH(bool, showStatus);
-        QFETCH(QStringList, expected);
-        CycleFixture fx({.ticks = "0000"});
-        QVERIFY(fx.start());
-        fx.engine().Timer21->start(); // polls without a channel to serve
-        if (showStatus) {
-            fx.program->handlers.trayDoubleClicked();
-        }
-        QStringList seen;
-        QObject::connect(&fx.panel().Text3, &TextControl::changed, &fx.panel().Text3,
-                         [&](const QString& t) { seen << t; });
-        QVERIFY(fx.runUntil([&] { return fx.scans.size() == 3; }, 5000));
-        QCOMPARE(seen, expected);
     }
 
     // After a job or a dump the next tick comes 1000 ms later and only restores
