@@ -75,15 +75,24 @@ void syncFolderOf(const QByteArray& path) {
 QString reason(int number) {
     switch (number) {
     case EACCES:
-    case EPERM: return QStringLiteral("permesso negato");
-    case EROFS: return QStringLiteral("file system in sola lettura");
-    case ENOSPC: return QStringLiteral("disco pieno");
-    case EDQUOT: return QStringLiteral("quota disco esaurita");
-    case ENOENT: return QStringLiteral("non esiste");
-    case ELOOP: return QStringLiteral("è un collegamento simbolico");
-    case EISDIR: return QStringLiteral("è una cartella");
-    case ENXIO: return QStringLiteral("non è un file normale");
-    default: return QString::fromLocal8Bit(std::strerror(number));
+    case EPERM:
+        return QStringLiteral("permesso negato");
+    case EROFS:
+        return QStringLiteral("file system in sola lettura");
+    case ENOSPC:
+        return QStringLiteral("disco pieno");
+    case EDQUOT:
+        return QStringLiteral("quota disco esaurita");
+    case ENOENT:
+        return QStringLiteral("non esiste");
+    case ELOOP:
+        return QStringLiteral("è un collegamento simbolico");
+    case EISDIR:
+        return QStringLiteral("è una cartella");
+    case ENXIO:
+        return QStringLiteral("non è un file normale");
+    default:
+        return QString::fromLocal8Bit(std::strerror(number));
     }
 }
 
@@ -206,7 +215,8 @@ bool openForWriting(QFile& file, const QString& path, Write how, mode_t mode, QS
     return true;
 }
 
-bool replaceFile(const QString& path, const QByteArray& bytes, mode_t mode, bool sync, QString* why) {
+bool replaceFile(const QString& path, const QByteArray& bytes, mode_t mode, bool sync,
+                 QString* why) {
     const QByteArray target = native(path);
     QByteArray temp;
     int fd = -1;
@@ -264,7 +274,8 @@ bool makeFolder(const QString& path, mode_t mode) {
 bool canWriteIn(const QString& folder, const QString& probeName, qint64 bytes, QString* why) {
     const QByteArray probe = native(QDir(folder).filePath(probeName));
     ::unlink(probe.constData()); // one left by a program that stopped, or put there
-    const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd =
+        ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         tell(why, reason(errno));
         return false;
@@ -307,10 +318,9 @@ QString lockHolder(int fd) {
         if (name.open(QIODevice::ReadOnly)) {
             comm = name.readAll().trimmed();
         }
-        return QStringLiteral("pid %1%2").arg(QString::fromLatin1(f.at(4)),
-                                              comm.isEmpty() ? QString()
-                                                             : QStringLiteral(", ") +
-                                                                   QString::fromLocal8Bit(comm));
+        return QStringLiteral("pid %1%2")
+            .arg(QString::fromLatin1(f.at(4)),
+                 comm.isEmpty() ? QString() : QStringLiteral(", ") + QString::fromLocal8Bit(comm));
     }
     return {};
 }
@@ -324,6 +334,10 @@ void FolderLock::release() {
         ::close(fd_); // the lock goes with the last descriptor
         fd_ = -1;
     }
+    if (folderFd_ >= 0) {
+        ::close(folderFd_);
+        folderFd_ = -1;
+    }
 }
 
 FolderLock::Result FolderLock::take(const QString& folder, const QString& fileName,
@@ -331,6 +345,32 @@ FolderLock::Result FolderLock::take(const QString& folder, const QString& fileNa
     release();
     about_.clear();
     const QByteArray path = native(QDir(folder).filePath(fileName));
+    // The folder itself is locked first: a lock file someone deleted must not
+    // let a second Velmar serve the same folder. A share that cannot lock a
+    // folder falls back to the lock file alone.
+    folderFd_ = ::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd_ >= 0 && ::flock(folderFd_, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        if (held) {
+            about_ = lockHolder(folderFd_);
+            const int said =
+                ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            if (said >= 0) {
+                QByteArray text(4096, '\0');
+                const ssize_t n = ::pread(said, text.data(), static_cast<size_t>(text.size()), 0);
+                text.resize(n > 0 ? n : 0);
+                ::close(said);
+                if (!text.simplified().isEmpty()) {
+                    about_ = QString::fromUtf8(text.simplified());
+                }
+            }
+        }
+        ::close(folderFd_);
+        folderFd_ = -1;
+        if (held) {
+            return Result::Held;
+        }
+    }
     int fd = -1;
     for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
         fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
@@ -348,6 +388,7 @@ FolderLock::Result FolderLock::take(const QString& folder, const QString& fileNa
                 continue; // a link or a pipe in its place
             }
             about_ = reason(errno);
+            release(); // the folder's lock too
             return Result::Failed;
         }
         struct stat st {};
@@ -356,12 +397,14 @@ FolderLock::Result FolderLock::take(const QString& folder, const QString& fileNa
             fd = -1;
             if (::unlink(path.constData()) != 0) {
                 about_ = reason(errno);
+                release(); // the folder's lock too
                 return Result::Failed;
             }
         }
     }
     if (fd < 0) {
         about_ = reason(EEXIST);
+        release(); // the folder's lock too
         return Result::Failed;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -369,6 +412,7 @@ FolderLock::Result FolderLock::take(const QString& folder, const QString& fileNa
         if (error != EWOULDBLOCK) {
             ::close(fd);
             about_ = reason(error);
+            release(); // the folder's lock too
             return Result::Failed;
         }
         QByteArray said(4096, '\0');
@@ -380,13 +424,15 @@ FolderLock::Result FolderLock::take(const QString& folder, const QString& fileNa
             about_ = holder;
         }
         ::close(fd);
+        release();
         return Result::Held;
     }
     blocking(fd);
     // Who holds it, for a second Velmar to tell; a lock file Velmar may not
     // write still locks.
     if (::ftruncate(fd, 0) == 0) {
-        [[maybe_unused]] const ssize_t n = ::pwrite(fd, owner.constData(), static_cast<size_t>(owner.size()), 0);
+        [[maybe_unused]] const ssize_t n =
+            ::pwrite(fd, owner.constData(), static_cast<size_t>(owner.size()), 0);
     }
     fd_ = fd;
     return Result::Taken;

@@ -91,6 +91,7 @@ public:
 
 private:
     int fd_ = -1;
+    int folderFd_ = -1; // the folder itself, locked too: see take()
     QString about_;
 };
 

@@ -250,7 +250,7 @@ public:
 };
 
 // The cases of the hostile host that need the real velmard.
-enum Hostile { PipeReceipt, LogLink, StraySignals, StderrClosed, SecondDriver, ReadOnlyFolder, DiskFull };
+enum Hostile { PipeReceipt, LogLink, StraySignals, StderrClosed, SecondDriver, SecondDriverLockDeleted, ReadOnlyFolder, DiskFull };
 
 // A memory file system mounted for one case, unmounted when the case ends
 // (after its velmard).
@@ -426,6 +426,7 @@ private slots:
         QTest::newRow("SIGUSR1, SIGUSR2, SIGQUIT, SIGALRM") << int(StraySignals);
         QTest::newRow("standard error closed") << int(StderrClosed);
         QTest::newRow("a second velmard on the same data directory") << int(SecondDriver);
+        QTest::newRow("a second velmard after VMLOCK.TXT was deleted") << int(SecondDriverLockDeleted);
         QTest::newRow("a data directory velmard may not write") << int(ReadOnlyFolder);
         QTest::newRow("a full disk") << int(DiskFull);
     }
@@ -487,8 +488,12 @@ private slots:
             logFile = QDir(rig.prog).filePath(u"VELMARD.LOG"_s);
             QVERIFY(waitUntil([&] { return rig.exists("SR_MATR"); }, 15000));
             break;
-        case SecondDriver: {
+        case SecondDriver:
+        case SecondDriverLockDeleted: {
             QVERIFY(rig.up());
+            if (what == SecondDriverLockDeleted) { // the folder itself stays locked
+                QVERIFY(QFile::remove(QDir(rig.prog).filePath(u"VMLOCK.TXT"_s)));
+            }
             // Another copy, runtime folder and setting store, the same data
             // directory and register.
             QTemporaryDir other;
@@ -507,8 +512,8 @@ private slots:
             QVERIFY(second.waitForFinished(10000));
             QCOMPARE(second.exitCode(), 3);
             const QByteArray said = second.readAllStandardError();
-            QVERIFY2(said.contains("è già servita da un altro Velmar (velmard pid " +
-                                   QByteArray::number(rig.velmard.processId())),
+            QVERIFY2(said.contains("è già servita da un altro Velmar (") &&
+                         said.contains("pid " + QByteArray::number(rig.velmard.processId())),
                      said.constData());
             QVERIFY(rig.exists("SR_MATR")); // the first one's files are left alone
             break;
