@@ -31,7 +31,7 @@ constexpr int kLateFooterMs = 12000;
 } // namespace
 
 void EcrDialogue::writeInfoLines(const QByteArray& time, const QByteArray& date,
-                             const QByteArray& number, bool blankBeforeComma) {
+                                 const QByteArray& number, bool blankBeforeComma) {
     if (output_ == nullptr) {
         return;
     }
