@@ -9,10 +9,12 @@ Engine::Engine(EngineServices s, QObject* parent)
       exit(s.exit), programFolder(s.programFolder),
       Timer21(runtime.createTimer([this] { emit pollTick(); })),
       converter(ConverterContext{tables, library, ui, job.DataDir, job.iCurrentCom}),
-      ecr(LinkContext{runtime, panel, job, link, trace, serial, socket, converter, ui, exit, *Timer21}),
+      ecr(LinkContext{runtime, linkPanel, linkPanel, job, link, trace, serial, socket, converter, ui, exit,
+                      *Timer21}),
       dump(DumpContext{panel, job, link, ecr, files, trace, ui, *Timer21, workstationIdentifier}) {
     Timer21->setInterval(job.nPollInterval);
     ecr.setProgramFolder(programFolder);
+    linkPanel.connectActions(ecr, ui);
 }
 
 Engine::~Engine() = default;

@@ -4,6 +4,7 @@
 // runtime and ports; the tests build one on the virtual runtime and the
 // in-process register.
 
+#include "app/LinkPanel.h"
 #include "channel/ChannelFiles.h"
 #include "channel/JobState.h"
 #include "channel/TraceLog.h"
@@ -51,6 +52,7 @@ public:
     ChannelFiles files{runtime, job, trace};
     std::unique_ptr<RuntimeTimer> Timer21; // the poll timer
     SlConverter converter;
+    LinkPanel linkPanel{panel}; // the panel as the link reads and shows it
     EcrLink ecr;
     ConfigDump dump;
 

@@ -165,7 +165,7 @@ void SettingsFiles::loadOptions() {
     }
     // 5: the register's address.
     engine_.socket.setRemoteHost(QString());
-    if (at(4) && EcrLink::IsValidIp(shown(*at(4)))) {
+    if (at(4) && TcpLine::IsValidIp(shown(*at(4)))) {
         p.TxtRemoteIP.setText(shown(*at(4)));
         engine_.socket.setRemoteHost(shown(*at(4)));
     }
@@ -207,7 +207,7 @@ void SettingsFiles::SaveSettings() {
         text::isNumeric(length) ? length : "30",
         p.chbTrace.value() == 1 ? "1" : "0",
         network ? "1" : "0",
-        network && EcrLink::IsValidIp(p.TxtRemoteIP.text()) ? bytes(p.TxtRemoteIP.text()) : "",
+        network && TcpLine::IsValidIp(p.TxtRemoteIP.text()) ? bytes(p.TxtRemoteIP.text()) : "",
         network && !port.empty() && text::isNumeric(port) ? port : "",
         bytes(p.Text8.text()),
         engine_.link.SocketReplyTimeoutMs != 0 ? std::to_string(engine_.link.SocketReplyTimeoutMs) : "",

@@ -24,14 +24,14 @@ void ConfigDump::RunDumpRequest(std::int16_t k) {
             job.bDumpInProgress = true;
             job.iCurrentCom = k;
         });
-        ignoring([&] { ctx_.ecr.OpenSerialPort(); }); // in both modes
+        ignoring([&] { ctx_.ecr.serialLine.OpenSerialPort(); }); // in both modes
         const bool tracing = ctx_.panel.chbTrace.value() == 1;
         if (tracing) {
             ctx_.trace.openTrace();
         }
         job.iCurrentCom = k;
         if (serial) {
-            ignoring([&] { ctx_.ecr.OpenSerialPort(); });
+            ignoring([&] { ctx_.ecr.serialLine.OpenSerialPort(); });
         }
         bool answered = false;
         {
@@ -88,7 +88,7 @@ void ConfigDump::Qarnocx21_DoDumpConf() {
                 const qsizetype stx = answer.indexOf(char(2));
                 if (stx >= 0) {
                     cRxdMesg = answer.mid(stx + 4, 8);
-                    const std::optional<int> last = ctx_.ecr.numberInAnswer(answer);
+                    const std::optional<int> last = ctx_.ecr.dialogue.numberInAnswer(answer);
                     if (last && onReceiptNumber) {
                         onReceiptNumber(job.iCurrentCom, *last);
                     }

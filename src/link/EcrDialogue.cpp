@@ -1,10 +1,10 @@
-// The dialogue: a translated receipt played to the register line by line, the
-// per-character serial send with XON/XOFF flow control, and the closing
-// answer that gives the host the receipt's time, date and number in SR_OUT.
+// The dialogue: a translated receipt played to the register line by line, and
+// the closing answer that gives the host the receipt's time, date and number
+// in SR_OUT.
 // It reports how far the register took the receipt (LinkState), which
 // settleReceipt reads once the dialogue is over.
 
-#include "link/EcrLink.h"
+#include "link/EcrDialogue.h"
 
 #include "common/EcrFamily.h"
 #include "common/Fault.h"
@@ -24,43 +24,14 @@ QByteArray mid(const QByteArray& s, int first, int count) {
     return s.mid(first - 1, count);
 }
 
-int positionOf(const QByteArray& s, char c) {
-    return static_cast<int>(s.indexOf(c)) + 1; // 0 when absent
-}
-
-// A whole STX..ETX frame in `s`: the 1-based positions of both, or 0s.
-std::pair<int, int> frameIn(const QByteArray& s) {
-    const int stx = positionOf(s, EcrLink::STX);
-    if (stx == 0) {
-        return {0, 0};
-    }
-    const qsizetype etx = s.indexOf(EcrLink::ETX, stx);
-    return {stx, etx < 0 ? 0 : static_cast<int>(etx) + 1};
-}
-
 // How long a footer may still take after the closing collection: a long
 // receipt is still printing, and the register answers when it is done.
 constexpr int kLateFooterMs = 12000;
 
 } // namespace
 
-std::int16_t EcrLink::registerErrorCode(const QByteArray& bytes) {
-    const qsizetype at = bytes.indexOf("\x02" "ERR");
-    if (at < 0 || at + 6 >= bytes.size() || bytes.at(at + 6) != ETX) {
-        return 0;
-    }
-    switch (bytes.mid(at + 4, 2).toInt()) {
-    case 2: return -3;  // printer cover open: E509
-    case 3: return -7;  // electronic journal full: E508
-    case 4: return -8;  // electronic journal nearly full: E507
-    case 5: return -1;  // negative total: E505
-    case 6: return -9;  // fiscal memory full: E1
-    default: return -5; // anything else (paper out among them): the register's manual
-    }
-}
-
-void EcrLink::writeInfoLines(const QByteArray& time, const QByteArray& date,
-                             const QByteArray& number, bool blankBeforeComma) {
+void EcrDialogue::writeInfoLines(const QByteArray& time, const QByteArray& date,
+                                 const QByteArray& number, bool blankBeforeComma) {
     if (output_ == nullptr) {
         return;
     }
@@ -69,7 +40,7 @@ void EcrLink::writeInfoLines(const QByteArray& time, const QByteArray& date,
                        (blankBeforeComma ? " ,E,A1;" : ",E,A1;"));
 }
 
-bool EcrLink::writeInfoLinesFromFooter(int s, int e, bool family6Time) {
+bool EcrDialogue::writeInfoLinesFromFooter(int s, int e, bool family6Time) {
     // After STX: DD?MM?YYYY?HH-MM ...; the number ends three before ETX.
     const QByteArray& r = ctx_.link.ReplyBuffer;
     const QByteArray date = mid(r, s + 1, 2) + "/" + mid(r, s + 4, 2) + "/" + mid(r, s + 9, 2);
@@ -83,7 +54,7 @@ bool EcrLink::writeInfoLinesFromFooter(int s, int e, bool family6Time) {
     return true;
 }
 
-void EcrLink::noteClosingAnswer(int etx) {
+void EcrDialogue::noteClosingAnswer(int etx) {
     LinkState& l = ctx_.link;
     bool ok = false;
     const int number = mid(l.ReplyBuffer, etx - 6, 4).toInt(&ok);
@@ -96,115 +67,26 @@ void EcrLink::noteClosingAnswer(int etx) {
     reachStage(TransmitObserver::Stage::Closed);
 }
 
-std::int16_t EcrLink::reachStage(TransmitObserver::Stage stage) {
+std::int16_t EcrDialogue::reachStage(TransmitObserver::Stage stage) {
     return ctx_.link.Observer != nullptr ? ctx_.link.Observer->reached(stage) : std::int16_t(0);
 }
 
-bool EcrLink::SendStringByChar(const QByteArray& s) {
-    LinkState& l = ctx_.link;
-    // A character is answered by a byte of the register's own: an XON or XOFF
-    // alone may be left over from an earlier stall and answers nothing (taking
-    // one for an echo once reported a refused payment as printed).
-    const auto answered = [&l] {
-        for (char b : l.ReplyBuffer) {
-            if (b != l.XonChar && b != l.XoffChar) {
-                return true;
-            }
-        }
-        return false;
-    };
-    const auto paused = [&l] {
-        return l.ReplyBuffer.lastIndexOf(l.XoffChar) > l.ReplyBuffer.lastIndexOf(l.XonChar);
-    };
-    if (!waitWhileXoff()) {
+bool EcrDialogue::closedByFrame(int stx, int etx) {
+    if (!writeInfoLinesFromFooter(stx, etx, false)) {
         return false;
     }
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        const char c = s.at(i);
-        const QByteArray one(1, c);
-        try {
-            l.LineStarted = true;
-            l.LineFinished = i + 1 == s.size();
-            ctx_.serial.output(one);
-        } catch (const Fault& f) {
-            traceFault(f, "SendStringByChar");
-        }
-        traceSent(one);
-        try {
-            collect(3000, [this, &answered] { return ctx_.serial.inBufferCount() == 0 && answered(); });
-            // A register may answer XOFF first and the character only after
-            // its XON: up to 20 s for that XON, then the answer.
-            if (!answered() && paused()) {
-                collect(20000, [&] { return !paused() && answered(); }, true);
-            }
-        } catch (const Fault& f) {
-            traceFault(f, "SendStringByChar");
-        }
-        if (!answered() && l.ReplyTimedOut) {
-            noteFlow(l.ReplyBuffer);
-            return false;
-        }
-        traceReply(true);
-
-        try {
-            if (l.ReplyBuffer.contains(l.XoffChar)) {
-                // The register's buffer is full: give it a second, then up to
-                // 20 s more for its XON.
-                collect(1000, [] { return false; }, true);
-                if (!l.ReplyBuffer.contains(l.XonChar)) {
-                    collect(20000, [&l] { return l.ReplyBuffer.contains(l.XonChar); }, true);
-                    if (!l.ReplyBuffer.contains(l.XonChar)) {
-                        l.XoffHeld = true;
-                        WaitMs(ctx_.runtime, 2000);
-                        return false;
-                    }
-                }
-            }
-            noteFlow(l.ReplyBuffer);
-            if (l.ReplyBuffer.contains(STX)) {
-                auto [stx, etx] = frameIn(l.ReplyBuffer);
-                if (etx == 0) {
-                    WaitMs(ctx_.runtime, 200);
-                    l.ReplyBuffer += ctx_.serial.input();
-                    std::tie(stx, etx) = frameIn(l.ReplyBuffer);
-                }
-                if (const std::int16_t error = registerErrorCode(l.ReplyBuffer)) {
-                    l.RegisterError = error; // the register could not take the command
-                    return false;
-                }
-                if (etx != 0 && writeInfoLinesFromFooter(stx, etx, false)) {
-                    noteClosingAnswer(etx);
-                    l.InfoLinesWritten = true;
-                    return true; // the register has closed: the rest is not sent
-                }
-            }
-        } catch (const Fault& f) {
-            traceFault(f, "SendStringByChar");
-        }
-    }
+    noteClosingAnswer(etx);
+    ctx_.link.InfoLinesWritten = true;
     return true;
 }
 
-bool EcrLink::QueryReceiptNumber() {
+bool EcrDialogue::sendReceiptLine(const QByteArray& s) {
+    return line().sendReceiptLine(s, [this](int stx, int etx) { return closedByFrame(stx, etx); });
+}
+
+bool EcrDialogue::QueryReceiptNumber() {
     LinkState& l = ctx_.link;
-    try {
-        do { // empty the port first
-            ctx_.runtime.serveEvents(false);
-        } while (!ctx_.serial.input().isEmpty());
-    } catch (const Fault& f) {
-        traceFault(f, "QueryReceiptNumber");
-    }
-    try {
-        ctx_.serial.output("89F");
-    } catch (const Fault& f) {
-        traceFault(f, "QueryReceiptNumber");
-    }
-    try {
-        collect(3000, [&l] { return l.ReplyBuffer.size() >= 42; });
-    } catch (const Fault& f) {
-        traceFault(f, "QueryReceiptNumber");
-    }
-    traceReply(true);
+    line().exchange("89F", 42, 3000, "QueryReceiptNumber");
 
     // The computer's clock gives the time; the register the number.
     const QDateTime now = ctx_.runtime.currentDateTime();
@@ -218,16 +100,17 @@ bool EcrLink::QueryReceiptNumber() {
     return true;
 }
 
-void EcrLink::dialogueFault(const Fault& fault) {
+bool EcrDialogue::dialogueFault(const Fault& fault) {
     if (fault.number() == faultno::PortNotOpen) {
         ctx_.exit.endProgram(QStringLiteral("porta seriale chiusa durante la trasmissione"));
-        throw fault;
+        return true;
     }
     ctx_.ui.message(QStringLiteral("ERRORE = ") + QString::fromUtf8(fault.description()) +
                     QStringLiteral(" - ") + QString::number(fault.number()));
+    return false;
 }
 
-bool EcrLink::RunEcrDialogue(const QString& path) {
+bool EcrDialogue::RunEcrDialogue(const QString& path) {
     // Both files must be at hand before a byte is played: a receipt that
     // cannot be read, or whose answer cannot be written, is not sent at all.
     LineWriter out;
@@ -243,10 +126,8 @@ bool EcrLink::RunEcrDialogue(const QString& path) {
             lines.emplace_back(raw.data(), static_cast<qsizetype>(raw.size()));
         }
     } catch (const Fault& f) {
-        try {
-            dialogueFault(f);
-        } catch (const Fault& fatal) {
-            traceFault(fatal, "RunEcrDialogue");
+        if (dialogueFault(f)) {
+            ctx_.trace.fault(f, "RunEcrDialogue");
         }
         return false;
     }
@@ -257,15 +138,16 @@ bool EcrLink::RunEcrDialogue(const QString& path) {
     try {
         out.close();
     } catch (const Fault& f) {
-        traceFault(f, "RunEcrDialogue");
+        ctx_.trace.fault(f, "RunEcrDialogue");
     }
     return played;
 }
 
-bool EcrLink::playLines(const std::vector<QByteArray>& lines) {
+bool EcrDialogue::playLines(const std::vector<QByteArray>& lines) {
     LinkState& l = ctx_.link;
-    const bool serial = ctx_.panel.serialMode();
-    const int variant = ctx_.panel.ecrVariant();
+    const LinkSettings now = settings();
+    const bool serial = now.serialMode;
+    const int variant = now.ecrVariant;
     const EcrFamily& family = ecrFamily(variant);
     using SerialAnswer = EcrFamily::SerialAnswer;
     l.InfoLinesWritten = false;
@@ -277,13 +159,13 @@ bool EcrLink::playLines(const std::vector<QByteArray>& lines) {
     l.ClosingNumber = -1;
     l.QueriedNumber = -1;
 
-    const auto sendLine = [&](const QByteArray& line) {
-        const bool voidKey = line == "25F" && !family.receiptVoid.isEmpty();
-        const QByteArray& sent = voidKey ? family.receiptVoid : line;
+    const auto sendLine = [&](const QByteArray& command) {
+        const bool voidKey = command == "25F" && !family.receiptVoid.isEmpty();
+        const QByteArray& sent = voidKey ? family.receiptVoid : command;
         if (family.echo == EcrFamily::Echo::WholeCommand) {
-            return SendString(sent);
+            return line().SendString(sent);
         }
-        return serial ? SendStringByChar(sent) : SendStringWinsock(sent);
+        return sendReceiptLine(sent);
     };
 
     int count = 0;
@@ -334,10 +216,8 @@ bool EcrLink::playLines(const std::vector<QByteArray>& lines) {
             }
         }
     } catch (const Fault& f) {
-        try {
-            dialogueFault(f);
-        } catch (const Fault& fatal) {
-            traceFault(fatal, "playLines");
+        if (dialogueFault(f)) {
+            ctx_.trace.fault(f, "playLines");
             return false;
         }
     }
@@ -345,100 +225,77 @@ bool EcrLink::playLines(const std::vector<QByteArray>& lines) {
     // The closing phase: the register's answer after the receipt.
     const bool closing = count > 1 || (last != "K" && last != "25F" && !last.isEmpty() && !first25F);
     if (closing && !(!last.isEmpty() && last.endsWith('%'))) {
+        // A fault ends the program for a closed port; any other is shown.
+        const auto stops = [this](const Fault& f) {
+            askingNumber_ = false;
+            if (!dialogueFault(f)) {
+                return false;
+            }
+            ctx_.trace.fault(f, "playLines");
+            return true;
+        };
         try {
             if (serial && family.serialAnswer == SerialAnswer::AskedAfterClosingKey &&
                 last == "1F" && !l.NonFiscalOpen && !l.RawFileMode) {
                 askingNumber_ = true; // asks for the receipt's date, time and number
-                SendStringByChar(family.numberRequest);
+                sendReceiptLine(family.numberRequest);
                 askingNumber_ = false;
             }
-            if (serial) {
-                collect(3000, [] { return false; });
+            line().awaitClosing(3000);
+            ctx_.trace.reply(true);
+            if (const LineFault fault = closingAnswer(variant, serial)) {
+                return !stops(*fault);
             }
-            traceReply(true);
-            closingAnswer(variant, serial);
             // A receipt still printing answers when it is done: keep listening.
             if (serial && family.serialAnswer == SerialAnswer::Footer && !l.ClosingAnswerSeen &&
                 plan_.after(count).receiptsClosed > 0) {
                 listenForClosingAnswer(kLateFooterMs);
             }
         } catch (const Fault& f) {
-            askingNumber_ = false;
-            try {
-                dialogueFault(f);
-            } catch (const Fault& fatal) {
-                traceFault(fatal, "playLines");
-                return false;
-            }
+            return !stops(f);
         }
     }
     return true;
 }
 
-bool EcrLink::collectFrame(int ms) {
-    LinkState& l = ctx_.link;
-    collect(ms, [&l] { return frameIn(l.ReplyBuffer).second != 0; }, true);
-    return frameIn(l.ReplyBuffer).second != 0;
-}
-
-bool EcrLink::listenForClosingAnswer(int ms) {
+bool EcrDialogue::listenForClosingAnswer(int ms) {
     LinkState& l = ctx_.link;
     if (l.ClosingAnswerSeen) {
         return true;
     }
-    const int variant = ctx_.panel.ecrVariant();
-    if (ctx_.panel.serialMode()) {
-        if (ecrFamily(variant).serialAnswer != EcrFamily::SerialAnswer::Footer) {
-            return false;
-        }
-        try {
-            l.ReplyBuffer.clear();
-            if (!collectFrame(ms)) {
-                return false;
-            }
-            traceReply(true);
-            closingAnswer(variant, true);
-        } catch (const Fault& f) {
-            traceFault(f, "listenForClosingAnswer");
-            return false;
-        }
-        return l.ClosingAnswerSeen;
-    }
-    // TCP: every family answers the command that closes a document.
-    if (ctx_.socket.state() != SocketControl::Connected) {
+    const LinkSettings now = settings();
+    const int variant = now.ecrVariant;
+    const bool serial = now.serialMode;
+    if (serial && ecrFamily(variant).serialAnswer != EcrFamily::SerialAnswer::Footer) {
         return false;
     }
-    const std::int64_t until = ctx_.runtime.nowMs() + ms;
-    while (ctx_.runtime.nowMs() < until && !l.ClosingAnswerSeen) {
-        if (waitSocketAnswer() == Answer::Received) {
-            takeSocketAnswer();
-            closingAnswer(variant, false);
-        } else if (l.SocketLost || l.SocketError) {
-            break;
-        }
+    const LineFault fault = line().listen(
+        ms, [&l] { return l.ClosingAnswerSeen; }, [&] { return closingAnswer(variant, serial); });
+    if (fault) {
+        ctx_.trace.fault(*fault, "listenForClosingAnswer");
+        return false;
     }
     return l.ClosingAnswerSeen;
 }
 
-void EcrLink::closingAnswer(int variant, bool serial) {
+LineFault EcrDialogue::closingAnswer(int variant, bool serial) {
     LinkState& l = ctx_.link;
     using SerialAnswer = EcrFamily::SerialAnswer;
     const EcrFamily& family = ecrFamily(variant);
     if (serial && family.serialAnswer == SerialAnswer::StatusAfterReceipt) {
         QueryReceiptNumber();
-        return;
+        return std::nullopt;
     }
-    if (!l.ReplyBuffer.contains(STX)) {
-        return;
+    if (!l.ReplyBuffer.contains(RegisterLine::STX)) {
+        return std::nullopt;
     }
     auto [stx, etx] = frameIn(l.ReplyBuffer);
-    if (etx == 0 && serial) {
-        WaitMs(ctx_.runtime, 200);
-        l.ReplyBuffer += ctx_.serial.input();
+    if (etx == 0) {
+        line().readRestOfFrame();
         std::tie(stx, etx) = frameIn(l.ReplyBuffer);
     }
     if (etx == 0 || registerErrorCode(l.ReplyBuffer) != 0) {
-        return;
+        return std::nullopt;
     }
     // The register closed a document: over TCP every family says so, over
     // serial the families that answer every receipt (a frame that answers
@@ -453,26 +310,32 @@ void EcrLink::closingAnswer(int variant, bool serial) {
         askingNumber_ = false;
     }
     if (l.InfoLinesWritten || !family.infoLinesFromFooter) {
-        return;
+        return std::nullopt;
     }
+    const QByteArray ack(1, RegisterLine::ACK);
     if (family.footerWithRt) {
         if (l.ReplyBuffer.size() < 28) {
-            return;
+            return std::nullopt;
         }
         if (footerOverSerial) {
-            ctx_.serial.output(QByteArray(1, ACK));
+            if (LineFault f = line().write(ack)) {
+                return f;
+            }
         }
         writeInfoLinesFromFooter(stx, etx, true);
-        return;
+        return std::nullopt;
     }
     if (footerOverSerial) {
-        ctx_.serial.output(QByteArray(1, ACK));
+        if (LineFault f = line().write(ack)) {
+            return f;
+        }
         WaitMs(ctx_.runtime, 200);
     }
     const bool written = writeInfoLinesFromFooter(stx, etx, false);
     if (family.serialAnswer == SerialAnswer::Footer && written) {
         l.InfoLinesWritten = true;
     }
+    return std::nullopt;
 }
 
 } // namespace velmar

@@ -1,6 +1,6 @@
 #pragma once
-// The register link: transmission driver, dialogue, serial and TCP transports,
-// and the operator's link actions.
+// The register link: the two register lines, the dialogue, the operator's
+// link actions, and the transmission driver that puts them to work.
 
 #include "link/EcrLink.h"
 #include "link/LinkState.h"

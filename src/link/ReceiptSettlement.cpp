@@ -5,7 +5,7 @@
 // last receipt number and the answer is compared with the number Velmar
 // expects. Only when the register cannot tell is the outcome "not known".
 
-#include "link/EcrLink.h"
+#include "link/EcrDialogue.h"
 
 #include "common/EcrFamily.h"
 #include "common/Fault.h"
@@ -16,7 +16,6 @@ namespace velmar {
 
 namespace {
 
-constexpr int kNumberWaitMs = 3000;     // for the answer to a number request
 constexpr int kLateFooterMs = 8000;     // for a closing answer after a failure
 constexpr int kReceiptNumbers = 10000;  // receipt numbers have four digits
 
@@ -32,16 +31,16 @@ int mostClosed(const ReceiptPlan::State& s) {
 
 } // namespace
 
-std::optional<int> EcrLink::numberInAnswer(const QByteArray& answer) const {
-    const qsizetype stx = answer.indexOf(STX);
-    const qsizetype etx = stx < 0 ? -1 : answer.indexOf(ETX, stx);
+std::optional<int> EcrDialogue::numberInAnswer(const QByteArray& answer) const {
+    const qsizetype stx = answer.indexOf(RegisterLine::STX);
+    const qsizetype etx = stx < 0 ? -1 : answer.indexOf(RegisterLine::ETX, stx);
     if (etx < 0 || registerErrorCode(answer) != 0) {
         return std::nullopt;
     }
     const QByteArray frame = answer.mid(stx, etx - stx + 1);
     bool ok = false;
     int number = -1;
-    if (ecrFamily(ctx_.panel.ecrVariant()).numberAsInFooter) {
+    if (ecrFamily(settings().ecrVariant).numberAsInFooter) {
         number = frame.mid(frame.size() - 7, 4).toInt(&ok); // ends three before ETX
     } else {
         static const QRegularExpression told(QStringLiteral(" N(\\d{4})"));
@@ -53,72 +52,52 @@ std::optional<int> EcrLink::numberInAnswer(const QByteArray& answer) const {
     return ok ? std::optional<int>(number) : std::nullopt;
 }
 
-std::optional<int> EcrLink::askReceiptNumber() {
+std::optional<int> EcrDialogue::askReceiptNumber() {
     // Twice: a register coming back from a power cut may miss the first.
     std::optional<int> told = askReceiptNumberOnce();
     return told ? told : askReceiptNumberOnce();
 }
 
-std::optional<int> EcrLink::askReceiptNumberOnce() {
-    const QByteArray request = ecrFamily(ctx_.panel.ecrVariant()).numberRequest;
+std::optional<int> EcrDialogue::askReceiptNumberOnce() {
+    const QByteArray request = ecrFamily(settings().ecrVariant).numberRequest;
     if (request.isEmpty()) {
         return std::nullopt; // this family cannot be asked
     }
-    LinkState& l = ctx_.link;
-    if (ctx_.panel.serialMode() && l.XoffHeld) {
+    if (line().held()) {
         return std::nullopt; // a register that holds XOFF this long takes nothing
     }
-    try {
-        if (ctx_.panel.serialMode()) {
-            ctx_.serial.input(); // what is left of earlier answers is no answer to this
-            traceSent(request);
-            ctx_.serial.output(request);
-            l.ReplyBuffer.clear();
-            collectFrame(kNumberWaitMs);
-            traceReply(true);
-        } else {
-            if (ctx_.socket.state() != SocketControl::Connected && !ResetReStartConnection(3)) {
-                return std::nullopt;
-            }
-            traceSent(request);
-            WSResetReceive();
-            ctx_.socket.sendData(request);
-            if (waitSocketAnswer() != Answer::Received) {
-                return std::nullopt;
-            }
-            takeSocketAnswer();
-        }
-    } catch (const Fault& f) {
-        traceFault(f, "askReceiptNumber");
-        return std::nullopt;
+    const auto [answered, fault] = line().askFrame(request);
+    if (fault) {
+        ctx_.trace.fault(*fault, "askReceiptNumber");
     }
-    return numberInAnswer(l.ReplyBuffer);
+    return answered ? numberInAnswer(ctx_.link.ReplyBuffer) : std::nullopt;
 }
 
-bool EcrLink::voidOpenReceipt() {
+bool EcrDialogue::voidOpenReceipt() {
     LinkState& l = ctx_.link;
     bool taken = false;
     try {
         // A register that still holds XOFF after the dialogue's wait takes
         // nothing: the cancel goes before the next job instead.
-        if (!(ctx_.panel.serialMode() && l.XoffHeld)) {
-            taken = SendString(ecrFamily(ctx_.panel.ecrVariant()).cancel);
+        if (!line().held()) {
+            taken = line().SendString(ecrFamily(settings().ecrVariant).cancel);
         }
     } catch (const Fault& f) {
-        traceFault(f, "voidOpenReceipt");
+        ctx_.trace.fault(f, "voidOpenReceipt");
     }
     // Over TCP nothing acknowledges the cancel: it goes again before the
     // next job, so that job can never land in a receipt left open.
-    l.PendingVoid = !taken || !ctx_.panel.serialMode();
+    l.PendingVoid = !taken || !settings().serialMode;
     return taken;
 }
 
-std::int16_t EcrLink::settleReceipt(bool played) {
+std::int16_t EcrDialogue::settleReceipt(bool played) {
     LinkState& l = ctx_.link;
     const ReceiptPlan& plan = plan_;
     const int all = plan.lines();
-    const bool serial = ctx_.panel.serialMode();
-    const EcrFamily& family = ecrFamily(ctx_.panel.ecrVariant());
+    const LinkSettings now = settings();
+    const bool serial = now.serialMode;
+    const EcrFamily& family = ecrFamily(now.ecrVariant);
     const std::int16_t failure = l.RegisterError != 0 ? l.RegisterError : std::int16_t(-4);
 
     // Where the register may be: after every line it took, or also after the
@@ -156,9 +135,9 @@ std::int16_t EcrLink::settleReceipt(bool played) {
             // A non-fiscal document left open would refuse every sale after
             // it: it is closed (what it holds is printed; it is not fiscal).
             try {
-                SendString("J");
+                line().SendString("J");
             } catch (const Fault& f) {
-                traceFault(f, "settleReceipt");
+                ctx_.trace.fault(f, "settleReceipt");
             }
         }
         if (mayBeOpen) {
@@ -239,51 +218,41 @@ std::int16_t EcrLink::settleReceipt(bool played) {
     return byNumber(mostClosed(high), low.receiptsClosed);
 }
 
-bool EcrLink::resetRegister() {
+bool EcrDialogue::resetRegister() {
     LinkState& l = ctx_.link;
-    try {
-        if (ctx_.panel.serialMode()) {
-            if (!OpenComPort(ctx_.job.iCurrentCom)) {
-                return false;
-            }
-            if (!ctx_.serial.portOpen()) {
-                ctx_.serial.setPortOpen(true);
-            }
-            l.XoffHeld = false;
-        }
-        return SendString(l.ResetString);
-    } catch (const Fault& f) {
-        traceFault(f, "resetRegister");
+    RegisterLine& to = line();
+    if (!to.configure(ctx_.job.iCurrentCom)) {
         return false;
     }
+    if (const LineFault f = to.open()) {
+        ctx_.trace.fault(*f, "resetRegister");
+        return false;
+    }
+    return to.SendString(l.ResetString);
 }
 
-void EcrLink::releasePort() {
-    try {
-        if (ctx_.panel.serialMode() && ctx_.serial.portOpen()) {
-            ctx_.serial.setPortOpen(false);
-        }
-    } catch (const Fault& f) {
-        traceFault(f, "releasePort");
+void EcrDialogue::releasePort() {
+    if (const LineFault f = line().close()) {
+        ctx_.trace.fault(*f, "releasePort");
     }
     ctx_.link.TransmitBusy = false;
 }
 
-bool EcrLink::sendPendingVoid() {
+bool EcrDialogue::sendPendingVoid() {
     LinkState& l = ctx_.link;
     l.TransmitBusy = true;
     const ExchangeGuard exchange(l.ExchangeDepth);
-    if (resetRegister() && voidOpenReceipt() && !ctx_.panel.serialMode()) {
+    if (resetRegister() && voidOpenReceipt() && !settings().serialMode) {
         // Over TCP nothing answers the cancel: a connection that stays up
         // has delivered it.
         WaitMs(ctx_.runtime, 1000);
-        l.PendingVoid = ctx_.socket.state() != SocketControl::Connected;
+        l.PendingVoid = !line().connected();
     }
     releasePort();
     return !l.PendingVoid;
 }
 
-std::int16_t EcrLink::settleInterrupted(TransmitObserver::Stage stage) {
+std::int16_t EcrDialogue::settleInterrupted(TransmitObserver::Stage stage) {
     using Stage = TransmitObserver::Stage;
     LinkState& l = ctx_.link;
     l.ReceiptVoided = false;

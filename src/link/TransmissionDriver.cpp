@@ -35,9 +35,8 @@ bool readLines(const QString& path, std::vector<QByteArray>& lines, bool ownOnly
 }
 
 // The operator's choices the converter reads, as they are now.
-ConverterSettings converterSettings(const OperatorPanel& panel) {
-    return {panel.ecrVariant(), cp1252::encode(panel.cboMaxLenDescr.text()).toStdString(),
-            panel.ConfiguredMatricola};
+ConverterSettings converterSettings(const LinkSettings& settings) {
+    return {settings.ecrVariant, settings.maxDescrLen, settings.registrationNumber};
 }
 
 } // namespace
@@ -65,7 +64,7 @@ std::int16_t EcrLink::TransmitFile() {
         try {
             fn();
         } catch (const Fault& f) {
-            traceFault(f, "TransmitFile");
+            trace_.fault(f, "TransmitFile");
             l.TransmitBusy = false;
         }
     };
@@ -84,7 +83,7 @@ std::int16_t EcrLink::TransmitFile() {
             // the file to play, or a stale receipt could print twice.
             l.ConvertedFilePath.clear();
             const ConversionResult conversion =
-                ctx_.converter.ConvertSlFile(job.InputFilePath, converterSettings(ctx_.panel));
+                ctx_.converter.ConvertSlFile(job.InputFilePath, converterSettings(ctx_.settings.linkSettings()));
             converted = conversion.code;
             l.ConvertedFilePath = conversion.outputPath;
             l.NonFiscalOpen = conversion.nonFiscalOpen;
@@ -124,35 +123,29 @@ std::int16_t EcrLink::TransmitFile() {
         emit jobFileFault(QStringLiteral("lavoro non inviato, file non leggibile: ") + why);
         return stop(kDataDirFault);
     }
-    plan_ = ReceiptPlan(lines);
+    dialogue.setReceipt(lines);
     const auto forgetOutput = [&] { // nothing was played: no SR_OUT for the host
         out.close();
         QFile::remove(job.OutputFilePath);
     };
-    if (const std::int16_t refused = reachStage(TransmitObserver::Stage::Sending)) {
+    if (const std::int16_t refused = dialogue.reachStage(TransmitObserver::Stage::Sending)) {
         forgetOutput();
         return stop(refused);
     }
 
     l.ComPortNo = job.iCurrentCom;
-    const bool serial = ctx_.panel.serialMode();
-    if (serial) {
-        if (!OpenComPort(l.ComPortNo)) {
+    if (ctx_.settings.linkSettings().serialMode) {
+        if (!serialLine.OpenComPort(l.ComPortNo)) {
             forgetOutput();
             return stop(-12);
         }
-        step([this] {
-            if (!ctx_.serial.portOpen()) {
-                try {
-                    ctx_.serial.setPortOpen(true);
-                } catch (const Fault& f) {
-                    if (f.number() == faultno::PortAlreadyOpen) {
-                        emit portInUse(QString::fromUtf8(f.description()));
-                    }
-                    throw;
-                }
+        if (const LineFault f = serialLine.openPort()) {
+            if (f->number() == faultno::PortAlreadyOpen) {
+                emit portInUse(QString::fromUtf8(f->description()));
             }
-        });
+            trace_.fault(*f, "TransmitFile");
+            l.TransmitBusy = false;
+        }
         l.XoffHeld = false; // a pause asked on an earlier opening is over
     }
 
@@ -164,17 +157,17 @@ std::int16_t EcrLink::TransmitFile() {
     } else {
         if (l.PendingVoid) {
             // An earlier job may have left a receipt open: void it first.
-            step([this] { voidOpenReceipt(); });
+            step([this] { dialogue.voidOpenReceipt(); });
         }
-        output_ = &out;
+        dialogue.setOutput(&out);
         bool played = false;
-        step([&] { played = playLines(lines); });
+        step([&] { played = dialogue.playLines(lines); });
         if (!played) {
             WaitMs(ctx_.runtime, 2000); // lets the register settle before it is asked
         }
         result = kOutcomeUnknown; // unless the register's answers settle it
-        step([&] { result = settleReceipt(played); });
-        output_ = nullptr;
+        step([&] { result = dialogue.settleReceipt(played); });
+        dialogue.setOutput(nullptr);
         try {
             out.close();
         } catch (const Fault& f) {
@@ -189,11 +182,11 @@ std::int16_t EcrLink::TransmitFile() {
         l.RawFileMode = false;
     }
 
-    step([this] {
-        if (ctx_.serial.portOpen()) {
-            ctx_.serial.setPortOpen(false);
-        }
-    });
+    // The serial port is closed whatever the mode.
+    if (const LineFault f = serialLine.close()) {
+        trace_.fault(*f, "TransmitFile");
+        l.TransmitBusy = false;
+    }
     l.TransmitBusy = false;
     return result;
 }

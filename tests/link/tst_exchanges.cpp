@@ -239,29 +239,29 @@ private:
     bool run(const QByteArray& action, const QByteArray& arg) {
         if (action == "dialogue") {
             writeFile(path("XON.txt"), arg);
-            results << QByteArray::number(engine.ecr.RunEcrDialogue(path("XON.txt")));
+            results << QByteArray::number(engine.ecr.dialogue.RunEcrDialogue(path("XON.txt")));
         } else if (action == "send") {
             results << QByteArray::number(engine.ecr.SendString(arg));
         } else if (action == "bychar") {
-            results << QByteArray::number(engine.ecr.SendStringByChar(arg));
+            results << QByteArray::number(engine.ecr.dialogue.sendReceiptLine(arg));
         } else if (action == "winsock") {
-            results << QByteArray::number(engine.ecr.SendStringWinsock(arg));
+            results << QByteArray::number(engine.ecr.tcpLine.SendStringWinsock(arg));
         } else if (action == "job") {
             writeFile(engine.job.InputFilePath, arg);
             results << QByteArray::number(engine.ecr.TransmitFile());
         } else if (action == "dump") {
             engine.dump.RunDumpRequest(std::int16_t(arg.toInt()));
         } else if (action == "restart") {
-            results << QByteArray::number(engine.ecr.ResetReStartConnection(std::int16_t(arg.toInt())));
+            results << QByteArray::number(engine.ecr.tcpLine.ResetReStartConnection(std::int16_t(arg.toInt())));
         } else if (action == "opencom") {
-            results << QByteArray::number(engine.ecr.OpenComPort(std::int16_t(arg.toInt())));
+            results << QByteArray::number(engine.ecr.serialLine.OpenComPort(std::int16_t(arg.toInt())));
         } else if (action == "connect") {
             engine.ecr.ConnectSocket(false);
             rt.sleepServing(10);
         } else if (action == "close") {
-            results << QByteArray::number(engine.ecr.CloseSocketConnection());
+            results << QByteArray::number(engine.ecr.tcpLine.CloseSocketConnection());
         } else if (action == "receive") {
-            engine.ecr.WSResetReceive();
+            engine.ecr.tcpLine.WSResetReceive();
         } else if (action == "status") {
             engine.dump.ShowDumpStatus();
         } else if (action == "transmit") {
@@ -296,7 +296,7 @@ private:
         if (name == "dumpPending") return flag(engine.job.bDumpInProgress);
         if (name == "showStatus") return flag(engine.job.bShowStatus);
         if (name == "baud") return QByteArray::number(l.BaudRate);
-        if (name == "replyTimer") return flag(engine.ecr.replyTimerActive());
+        if (name == "replyTimer") return flag(engine.ecr.Timer1.active());
         if (name == "rxBuffer") return l.SocketRxBuffer;
         if (name == "rxReady") return flag(l.SocketRxReady);
         if (name == "rxArmed") return flag(l.SocketRxArmed);

@@ -244,7 +244,7 @@ private slots:
             engine.panel.OptionRete.select();
             engine.panel.TxtRemoteIP.setText(u"127.0.0.1"_s);
             engine.panel.TcpPort.setText(QString::number(ecr.port));
-            QVERIFY(engine.ecr.ResetReStartConnection(5));
+            QVERIFY(engine.ecr.tcpLine.ResetReStartConnection(5));
         }
 
         // Identify the register, then print a receipt.

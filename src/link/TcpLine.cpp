@@ -1,6 +1,6 @@
-// The TCP side of the link: one connection to the register held across jobs,
-// its events, the sends that wait for the answer to a receipt's last payment
-// line, closing, reconnecting and the operator's two network buttons.
+// The TCP line: one connection to the register held across jobs, its
+// events, the sends that wait for the answer to a receipt's last payment
+// line, closing and reconnecting.
 //
 // Velmar chose bounded outcomes for the cases a register outside family 5
 // gives no answer to (docs/PROTOCOL.md, "TCP outcomes"):
@@ -10,9 +10,9 @@
 //  - a line the socket refused (not connected) is sent again once the
 //    connection is back, never reported as sent when it was not;
 //  - a refused connection does not start another reset from inside the reset
-//    action's own connect.
+//    action's own connect (LinkActions).
 
-#include "link/EcrLink.h"
+#include "link/TcpLine.h"
 
 #include "common/Cp1252.h"
 #include "common/EcrFamily.h"
@@ -34,7 +34,13 @@ bool isLost(int number) {
 }
 } // namespace
 
-void EcrLink::WSResetReceive() {
+TcpLine::TcpLine(TcpLineContext context) : ctx_(std::move(context)) {
+    connect(&ctx_.socket, &SocketControl::connectEvent, this, &TcpLine::onSocketConnect);
+    connect(&ctx_.socket, &SocketControl::dataArrival, this, &TcpLine::onDataArrival);
+    connect(&ctx_.socket, &SocketControl::errorEvent, this, &TcpLine::onSocketError);
+}
+
+void TcpLine::WSResetReceive() {
     LinkState& l = ctx_.link;
     l.SocketError = false;
     l.SocketRxBuffer.clear();
@@ -42,7 +48,7 @@ void EcrLink::WSResetReceive() {
     l.SocketRxArmed = true;
 }
 
-void EcrLink::onDataArrival(int bytesTotal) {
+void TcpLine::onDataArrival(int bytesTotal) {
     const QByteArray chunk = ctx_.socket.getData(bytesTotal); // always taken
     LinkState& l = ctx_.link;
     // The register's error answer to a command that needs no answer arrives
@@ -57,12 +63,12 @@ void EcrLink::onDataArrival(int bytesTotal) {
     }
 }
 
-void EcrLink::onSocketConnect() {
-    ctx_.panel.ShapeConn.setColor(LampControl::kGreen);
+void TcpLine::onSocketConnect() {
+    ctx_.status.showConnection(true);
     ctx_.trace.line(" -> Connection OK");
 }
 
-void EcrLink::onSocketError(int number, const QString& description, int scode) {
+void TcpLine::onSocketError(int number, const QString& description, int scode) {
     LinkState& l = ctx_.link;
     CloseSocketConnection();
     const QString text = QStringLiteral("WS_Error n.%1 - %2 - %3").arg(number).arg(description).arg(scode);
@@ -72,18 +78,17 @@ void EcrLink::onSocketError(int number, const QString& description, int scode) {
     } else {
         l.SocketError = true;
         l.SocketLost = false;
-        ctx_.panel.Text2.setText(text);
+        ctx_.status.showLinkError(text);
     }
     ctx_.trace.line(" -> " + cp1252::encode(text));
-    // A refused connection starts the reset action, unless this error comes
-    // from inside that action's own connect: the register may refuse for
-    // minutes, and each refusal would otherwise nest one more reset.
-    if (number == 10061 && !resettingConnection_) {
-        cmdResetConn_Click();
+    // A refused connection starts the reset action (unless it is that
+    // action's own connect that was refused).
+    if (number == 10061) {
+        ctx_.refused();
     }
 }
 
-bool EcrLink::CloseSocketConnection() {
+bool TcpLine::CloseSocketConnection() {
     try {
         if (ctx_.socket.state() != SocketControl::Closed) {
             ctx_.socket.close();
@@ -94,25 +99,25 @@ bool EcrLink::CloseSocketConnection() {
             ctx_.runtime.sleepBlind(200);
             ctx_.runtime.serveEvents(false);
             if (++polls >= 31) {
-                ctx_.panel.Text2.setText(QStringLiteral("ERRORE NELLA CHIUSURA DELLA CONNESSIONE"));
+                ctx_.status.showLinkError(QStringLiteral("ERRORE NELLA CHIUSURA DELLA CONNESSIONE"));
                 return false;
             }
         }
-        ctx_.panel.ShapeConn.setColor(LampControl::kRed);
+        ctx_.status.showConnection(false);
     } catch (const Fault& f) {
-        traceFault(f, "CloseSocketConnection");
+        ctx_.trace.fault(f, "CloseSocketConnection");
     }
     return true;
 }
 
-void EcrLink::ConnectSocket(bool showProgress) {
+void TcpLine::ConnectSocket(bool showProgress) {
     try {
         SocketControl& sock = ctx_.socket;
         if (sock.state() != SocketControl::Closed) {
             sock.close();
             WaitMs(ctx_.runtime, 200);
             if (showProgress) {
-                ctx_.panel.cmdResetConn.setCaption(QStringLiteral("In Chiusura ..."));
+                ctx_.status.setCaption(LinkButton::ResetConnection, QStringLiteral("In Chiusura ..."));
                 WaitMs(ctx_.runtime, 2000);
                 // A dump left waiting by an unanswered reset may run again.
                 ctx_.job.bDumpInProgress = false;
@@ -126,28 +131,29 @@ void EcrLink::ConnectSocket(bool showProgress) {
             ctx_.trace.line(" -> Retry n." + QByteArray::number(polls) +
                             " -> ERRORE NELLA CHIUSURA DELLA CONNESSIONE");
             if (polls > 20) {
-                ctx_.panel.Text2.setText(QStringLiteral("ERRORE NELLA CHIUSURA DELLA CONNESSIONE"));
+                ctx_.status.showLinkError(QStringLiteral("ERRORE NELLA CHIUSURA DELLA CONNESSIONE"));
                 return;
             }
         }
-        if (ctx_.panel.TcpPort.text().isEmpty()) {
-            ctx_.panel.TcpPort.setText(
-                QString::number(ecrFamily(ctx_.panel.ecrVariant()).defaultTcpPort));
+        LinkSettings settings = ctx_.settings.linkSettings();
+        if (settings.tcpPort.isEmpty()) {
+            settings.tcpPort = QString::number(ecrFamily(settings.ecrVariant).defaultTcpPort);
+            ctx_.status.showTcpPort(settings.tcpPort);
         }
-        sock.setRemoteHost(ctx_.panel.TxtRemoteIP.text());
+        sock.setRemoteHost(settings.remoteIp);
         if (sock.state() == SocketControl::Closed && !sock.remoteHost().isEmpty()) {
             sock.setRemotePort(static_cast<int>(
-                text::leadingNumber(cp1252::encode(ctx_.panel.TcpPort.text()).toStdString())));
+                text::leadingNumber(cp1252::encode(settings.tcpPort).toStdString())));
             sock.connectTo(sock.remoteHost());
         } else if (sock.state() != SocketControl::Closed) {
             ctx_.trace.line(" -> SOCKET CONNECTION FAILURE");
         }
     } catch (const Fault& f) {
-        traceFault(f, "ConnectSocket");
+        ctx_.trace.fault(f, "ConnectSocket");
     }
 }
 
-bool EcrLink::ResetReStartConnection(std::int16_t MaxSecTout) {
+bool TcpLine::ResetReStartConnection(std::int16_t MaxSecTout) {
     ConnectSocket(false);
     int seconds = 0;
     for (;;) {
@@ -165,10 +171,10 @@ bool EcrLink::ResetReStartConnection(std::int16_t MaxSecTout) {
     }
 }
 
-EcrLink::Answer EcrLink::waitSocketAnswer() {
+TcpLine::Answer TcpLine::waitSocketAnswer() {
     LinkState& l = ctx_.link;
     l.ReplyTimedOut = false;
-    startReplyTimer(l.SocketReplyTimeoutMs);
+    ctx_.Timer1.start(l.SocketReplyTimeoutMs);
     WSResetReceive();
     l.ReplyBuffer.clear();
     // An answer may come in more than one segment: a frame begun (STX) is
@@ -191,7 +197,7 @@ EcrLink::Answer EcrLink::waitSocketAnswer() {
         }
         WSResetReceive();
     }
-    stopReplyTimer();
+    ctx_.Timer1.stop();
     if (!got.isEmpty()) {
         l.SocketRxBuffer = got;
         l.SocketRxReady = true;
@@ -203,7 +209,7 @@ EcrLink::Answer EcrLink::waitSocketAnswer() {
     return Answer::TimedOut;
 }
 
-bool EcrLink::takeClosingAnswer() {
+bool TcpLine::takeClosingAnswer() {
     takeSocketAnswer();
     LinkState& l = ctx_.link;
     if (const std::int16_t error = registerErrorCode(l.ReplyBuffer)) {
@@ -213,17 +219,17 @@ bool EcrLink::takeClosingAnswer() {
     return true;
 }
 
-void EcrLink::takeSocketAnswer() {
+void TcpLine::takeSocketAnswer() {
     LinkState& l = ctx_.link;
     l.ReplyBuffer = l.SocketRxBuffer;
     if (l.ReplyBuffer.contains(l.XoffChar)) {
         WaitMs(ctx_.runtime, 200);
     }
-    traceReply(false);
+    ctx_.trace.reply(false);
     WSResetReceive();
 }
 
-bool EcrLink::SendStringWinsock(const QByteArray& s) {
+bool TcpLine::SendStringWinsock(const QByteArray& s) {
     LinkState& l = ctx_.link;
     // A connection lost before this send is not news for it: the send finds
     // the socket's state itself. Left set, it failed the first answer wait
@@ -233,13 +239,13 @@ bool EcrLink::SendStringWinsock(const QByteArray& s) {
         return false; // the register refused the line before this one
     }
     try {
-        stopReplyTimer();
+        ctx_.Timer1.stop();
         l.ReplyBuffer.clear();
         WSResetReceive();
         ctx_.socket.sendData(s);
         l.LineStarted = true;
         l.LineFinished = true;
-        traceSent(s);
+        ctx_.trace.sent(s);
         WaitMs(ctx_.runtime, double(s.size()));
         // A connection the register dropped is noticed before the next line
         // is counted as sent.
@@ -265,7 +271,7 @@ bool EcrLink::SendStringWinsock(const QByteArray& s) {
         }
         return false;
     } catch (const Fault& f) {
-        traceFault(f, "SendStringWinsock");
+        ctx_.trace.fault(f, "SendStringWinsock");
         ctx_.ui.message(QStringLiteral("Error %1 (%2) in procedure SendStringWinsock of Modulo Module1")
                             .arg(f.number())
                             .arg(QString::fromUtf8(f.description())));
@@ -273,10 +279,10 @@ bool EcrLink::SendStringWinsock(const QByteArray& s) {
     }
 }
 
-bool EcrLink::sendStringTcp(const QByteArray& s) {
+bool TcpLine::SendString(const QByteArray& s) {
     LinkState& l = ctx_.link;
     l.SocketLost = false; // as in SendStringWinsock: only a loss during this send counts
-    traceSent(s);
+    ctx_.trace.sent(s);
     l.ReplyBuffer.clear();
     l.ReplyTimedOut = false;
     bool sent = false;
@@ -290,7 +296,7 @@ bool EcrLink::sendStringTcp(const QByteArray& s) {
             const QString text = QStringLiteral("Error %1 (%2) in procedure SendString of Modulo Module1")
                                      .arg(f.number())
                                      .arg(QString::fromUtf8(f.description()));
-            traceFault(f, "SendString");
+            ctx_.trace.fault(f, "SendString");
             ctx_.ui.message(text);
             // Not connected: reconnect within 3 s and send again, once.
             if (f.number() != faultno::WrongSocketState || !ResetReStartConnection(3)) {
@@ -300,25 +306,25 @@ bool EcrLink::sendStringTcp(const QByteArray& s) {
                 ctx_.socket.sendData(s);
                 sent = true;
             } catch (const Fault& again) {
-                traceFault(again, "SendString");
+                ctx_.trace.fault(again, "SendString");
                 return false;
             }
         }
     }
-    startReplyTimer(l.SocketReplyTimeoutMs);
+    ctx_.Timer1.start(l.SocketReplyTimeoutMs);
     WSResetReceive();
 
     if (!isPaymentLine(s)) {
-        stopReplyTimer();
+        ctx_.Timer1.stop();
         return true; // taken by the socket: accepted
     }
     --l.TotalLinesLeft;
     if (l.TotalLinesLeft < 0) {
-        stopReplyTimer();
+        ctx_.Timer1.stop();
         return false;
     }
     if (l.TotalLinesLeft > 0) {
-        stopReplyTimer();
+        ctx_.Timer1.stop();
         return true; // not the last payment line: nothing to wait for
     }
     switch (waitSocketAnswer()) {
@@ -329,22 +335,9 @@ bool EcrLink::sendStringTcp(const QByteArray& s) {
     return false;
 }
 
-bool EcrLink::SendRequest(const QByteArray& s) {
-    LinkState& l = ctx_.link;
-    const auto begunNotEnded = [&l] {
-        const qsizetype stx = l.ReplyBuffer.indexOf(STX);
-        return stx >= 0 && l.ReplyBuffer.indexOf(ETX, stx) < 0;
-    };
-    if (ctx_.panel.serialMode()) {
-        // The answer follows the echo; a frame begun is read to its end.
-        const bool echoed = SendString(s);
-        if (echoed && begunNotEnded()) {
-            collectFrame(1000);
-        }
-        return echoed;
-    }
-    // Over TCP the socket taking the request says nothing: the answer does.
-    if (!sendStringTcp(s)) {
+bool TcpLine::SendRequest(const QByteArray& s) {
+    // The socket taking the request says nothing: the answer does.
+    if (!SendString(s)) {
         return false;
     }
     if (waitSocketAnswer() != Answer::Received) {
@@ -354,7 +347,68 @@ bool EcrLink::SendRequest(const QByteArray& s) {
     return true;
 }
 
-bool EcrLink::IsValidIp(const QString& text) {
+std::pair<bool, LineFault> TcpLine::askFrame(const QByteArray& request) {
+    if (!connected() && !ResetReStartConnection(3)) {
+        return {false, std::nullopt};
+    }
+    try {
+        ctx_.trace.sent(request);
+        WSResetReceive();
+        ctx_.socket.sendData(request);
+    } catch (const Fault& f) {
+        return {false, f};
+    }
+    if (waitSocketAnswer() != Answer::Received) {
+        return {false, std::nullopt};
+    }
+    takeSocketAnswer();
+    return {true, std::nullopt};
+}
+
+void TcpLine::exchange(const QByteArray& request, int /*size*/, int /*ms*/, const char* procedure) {
+    // The register's answer comes whole within the socket's wait.
+    WSResetReceive();
+    if (const LineFault f = write(request)) {
+        ctx_.trace.fault(*f, procedure);
+    }
+    if (waitSocketAnswer() == Answer::Received) {
+        takeSocketAnswer();
+    } else {
+        ctx_.trace.reply(true);
+    }
+}
+
+LineFault TcpLine::write(const QByteArray& bytes) {
+    try {
+        ctx_.socket.sendData(bytes);
+    } catch (const Fault& f) {
+        return f;
+    }
+    return std::nullopt;
+}
+
+LineFault TcpLine::listen(int ms, const std::function<bool()>& enough,
+                          const std::function<LineFault()>& frame) {
+    // Every family answers the command that closes a document.
+    if (!connected()) {
+        return std::nullopt;
+    }
+    const LinkState& l = ctx_.link;
+    const std::int64_t until = ctx_.runtime.nowMs() + ms;
+    while (ctx_.runtime.nowMs() < until && !enough()) {
+        if (waitSocketAnswer() == Answer::Received) {
+            takeSocketAnswer();
+            if (LineFault f = frame()) {
+                return f;
+            }
+        } else if (l.SocketLost || l.SocketError) {
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+bool TcpLine::IsValidIp(const QString& text) {
     if (text.isEmpty()) {
         return false;
     }
@@ -369,33 +423,6 @@ bool EcrLink::IsValidIp(const QString& text) {
         }
     }
     return true;
-}
-
-void EcrLink::cmdResetConn_Click() {
-    ButtonControl& button = ctx_.panel.cmdResetConn;
-    const QString caption = button.caption();
-    const bool outer = !resettingConnection_;
-    resettingConnection_ = true;
-    try {
-        ConnectSocket(true);
-        WaitMs(ctx_.runtime, 2000);
-    } catch (const Fault&) {
-        ctx_.ui.message(QStringLiteral(" Errore di connessione Winsock "));
-    }
-    button.setCaption(caption);
-    ctx_.panel.Text2.setText(QString());
-    if (outer) {
-        resettingConnection_ = false;
-    }
-}
-
-void EcrLink::cmdValidateIP_Click() {
-    ButtonControl& button = ctx_.panel.cmdValidateIP;
-    const QString caption = button.caption();
-    button.setCaption(IsValidIp(ctx_.panel.TxtRemoteIP.text()) ? QStringLiteral("IP OK")
-                                                               : QStringLiteral("IP non Valido"));
-    ctx_.runtime.sleepBlind(2000);
-    button.setCaption(caption);
 }
 
 } // namespace velmar
