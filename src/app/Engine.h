@@ -48,7 +48,7 @@ public:
     LinkState link;
     ConversionLibrary library;
     DepartmentTables tables{ui};
-    TraceLog trace{runtime, panel, job};
+    TraceLog trace{runtime, [this] { return panel.chbTrace.value() == 1; }, job};
     ChannelFiles files{runtime, job, trace};
     std::unique_ptr<RuntimeTimer> Timer21; // the poll timer
     SlConverter converter;

@@ -6,18 +6,21 @@
 #include "channel/JobState.h"
 #include "common/Fault.h"
 #include "common/Runtime.h"
-#include "panel/OperatorPanel.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <functional>
+#include <utility>
 
 namespace velmar {
 
 class TraceLog {
 public:
-    TraceLog(Runtime& runtime, const OperatorPanel& panel, const JobState& job)
-        : runtime_(runtime), panel_(panel), job_(job) {}
+    // `ticked`: whether the operator asked for a trace (read at each line,
+    // so ticking it takes effect at once).
+    TraceLog(Runtime& runtime, std::function<bool()> ticked, const JobState& job)
+        : runtime_(runtime), ticked_(std::move(ticked)), job_(job) {}
 
     // A new trace file TRACE_YYYYMM/TRACE_YYYYMMDD_hhmmss.TXT in the data
     // directory (local time; the data directory itself when the folder cannot
@@ -34,14 +37,14 @@ public:
     // A fault caught in `procedure`: its number and description, so a fault
     // that is passed over still leaves its number for the technician.
     void fault(const Fault& fault, const char* procedure);
-    bool active() const { return panel_.chbTrace.value() == 1 && file_.isOpen(); }
+    bool active() const { return ticked_() && file_.isOpen(); }
 
     // Appends "date time message" to LOGFILE.TXT (local regional formats).
     void logLine(const QString& message);
 
 private:
     Runtime& runtime_;
-    const OperatorPanel& panel_;
+    std::function<bool()> ticked_;
     const JobState& job_;
     QFile file_;
     QString fileName_; // of the trace file last opened

@@ -62,7 +62,7 @@ struct FilesFixture {
     VirtualRuntime rt; // starts on 6 December 2026 at 09:15 local time
     OperatorPanel panel;
     JobState job;
-    TraceLog trace{rt, panel, job};
+    TraceLog trace{rt, [this] { return panel.chbTrace.value() == 1; }, job};
     ChannelFiles files{rt, job, trace};
 };
 
@@ -92,7 +92,7 @@ struct TraceFixture {
     VirtualRuntime rt;
     OperatorPanel panel;
     JobState job;
-    TraceLog trace{rt, panel, job};
+    TraceLog trace{rt, [this] { return panel.chbTrace.value() == 1; }, job};
 };
 
 } // namespace
