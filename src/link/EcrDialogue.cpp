@@ -86,7 +86,7 @@ bool EcrDialogue::sendReceiptLine(const QByteArray& s) {
 
 bool EcrDialogue::QueryReceiptNumber() {
     LinkState& l = ctx_.link;
-    line().exchange("89F", 42, 3000, "QueryReceiptNumber");
+    ctx_.serial.exchange("89F", 42, 3000, "QueryReceiptNumber");
 
     // The computer's clock gives the time; the register the number.
     const QDateTime now = ctx_.runtime.currentDateTime();

@@ -15,6 +15,7 @@
 #include "link/LinkState.h"
 #include "link/ReceiptPlan.h"
 #include "link/RegisterLine.h"
+#include "link/SerialLine.h"
 
 #include <functional>
 #include <optional>
@@ -32,6 +33,8 @@ struct DialogueContext {
     ProgramExit& exit;
     // The line the settings choose now (serial or TCP).
     std::function<RegisterLine&()> line;
+    // The serial line, for the status a serial family is asked after a receipt.
+    SerialLine& serial;
 };
 
 class EcrDialogue {

@@ -11,7 +11,7 @@ EcrLink::EcrLink(LinkContext context, QObject* parent)
       tcpLine(TcpLineContext{ctx_.runtime, ctx_.link, ctx_.job, trace_, ctx_.socket, Timer1, ctx_.ui,
                              ctx_.settings, ctx_.status, [this] { actions.connectionRefused(); }}),
       dialogue(DialogueContext{ctx_.runtime, ctx_.link, ctx_.job, trace_, ctx_.settings, ctx_.ui,
-                               ctx_.exit, [this]() -> RegisterLine& { return line(); }}),
+                               ctx_.exit, [this]() -> RegisterLine& { return line(); }, serialLine}),
       actions(LinkActionsContext{ctx_.runtime, ctx_.link, ctx_.job, trace_, serialLine, tcpLine,
                                  ctx_.ui, ctx_.settings, ctx_.status, ctx_.Timer21}) {}
 

@@ -54,9 +54,6 @@ public:
     // Sends a request with no acknowledgement of its own and takes the
     // frame that answers it within the line's wait; false when none came.
     virtual std::pair<bool, LineFault> askFrame(const QByteArray& request) = 0;
-    // Empties the line, sends `request` and collects up to `size` bytes of
-    // answer for up to `ms`; faults are traced under `procedure`.
-    virtual void exchange(const QByteArray& request, int size, int ms, const char* procedure) = 0;
     // Bytes with no answer awaited.
     virtual LineFault write(const QByteArray& bytes) = 0;
     // After a receipt: what the register sends within `ms` (serial; over

@@ -44,7 +44,10 @@ public:
     }
     bool SendRequest(const QByteArray& s) override;
     std::pair<bool, LineFault> askFrame(const QByteArray& request) override;
-    void exchange(const QByteArray& request, int size, int ms, const char* procedure) override;
+    // Empties the port, sends `request` and collects up to `size` bytes of
+    // answer for up to `ms`; faults are traced under `procedure`. Only the
+    // serial families ask their status after a receipt.
+    void exchange(const QByteArray& request, int size, int ms, const char* procedure);
     LineFault write(const QByteArray& bytes) override;
     void awaitClosing(int ms) override;
     void readRestOfFrame() override;

@@ -365,19 +365,6 @@ std::pair<bool, LineFault> TcpLine::askFrame(const QByteArray& request) {
     return {true, std::nullopt};
 }
 
-void TcpLine::exchange(const QByteArray& request, int /*size*/, int /*ms*/, const char* procedure) {
-    // The register's answer comes whole within the socket's wait.
-    WSResetReceive();
-    if (const LineFault f = write(request)) {
-        ctx_.trace.fault(*f, procedure);
-    }
-    if (waitSocketAnswer() == Answer::Received) {
-        takeSocketAnswer();
-    } else {
-        ctx_.trace.reply(true);
-    }
-}
-
 LineFault TcpLine::write(const QByteArray& bytes) {
     try {
         ctx_.socket.sendData(bytes);

@@ -47,7 +47,6 @@ public:
     }
     bool SendRequest(const QByteArray& s) override;
     std::pair<bool, LineFault> askFrame(const QByteArray& request) override;
-    void exchange(const QByteArray& request, int size, int ms, const char* procedure) override;
     LineFault write(const QByteArray& bytes) override;
     void awaitClosing(int) override {}  // the answer came with the last payment line
     void readRestOfFrame() override {}  // a frame is read to its ETX within its wait
