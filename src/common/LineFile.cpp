@@ -82,7 +82,7 @@ bool LineReader::next(std::string& line) {
 }
 
 LineWriter::~LineWriter() {
-    if (file_.isOpen()) {
+    if (open_) {
         try {
             close();
         } catch (const Fault&) {
@@ -92,50 +92,34 @@ LineWriter::~LineWriter() {
 }
 
 void LineWriter::create(const QString& path, mode_t mode) {
-    file_.close();
-    pending_.clear();
+    path_ = path;
+    mode_ = mode;
+    bytes_.clear();
+    open_ = false;
+    // What would stop the file at close() is found now, before the caller
+    // acts on it: a folder that is missing or takes no new file.
     QString why;
-    if (!safefile::openForWriting(file_, path, safefile::Write::Truncate, mode, &why)) {
+    if (!safefile::canReplace(path, &why)) {
         const int number =
             QFileInfo(path).absoluteDir().exists() ? faultno::FileAccess : faultno::PathNotFound;
         throw Fault(number, std::string(standardFaultDescription(number)) + " (" +
                                 QFileInfo(path).fileName().toStdString() + ": " + why.toStdString() + ")");
     }
-}
-
-void LineWriter::writeLine(std::string_view line) {
-    pending_.append(line);
-    pending_.append("\r\n");
-    if (pending_.size() >= static_cast<std::size_t>(kChunk)) {
-        flush();
-    }
-}
-
-void LineWriter::flush() {
-    if (pending_.empty()) {
-        return;
-    }
-    const qint64 n = file_.write(pending_.data(), static_cast<qint64>(pending_.size()));
-    pending_.clear();
-    if (n < 0) {
-        throw Fault(faultno::FileAccess);
-    }
+    open_ = true;
 }
 
 void LineWriter::close() {
-    if (!file_.isOpen()) {
+    if (!open_) {
         return;
     }
-    try {
-        flush();
-    } catch (...) {
-        file_.close();
-        throw;
-    }
-    const bool ok = file_.flush();
-    file_.close();
-    if (!ok || file_.error() != QFileDevice::NoError) {
-        throw Fault(faultno::FileAccess);
+    open_ = false;
+    QString why;
+    const bool written = safefile::replaceFile(path_, bytes_, mode_, false, &why);
+    bytes_.clear();
+    if (!written) {
+        throw Fault(faultno::FileAccess, std::string(standardFaultDescription(faultno::FileAccess)) +
+                                             " (" + QFileInfo(path_).fileName().toStdString() + ": " +
+                                             why.toStdString() + ")");
     }
 }
 
@@ -161,18 +145,13 @@ LinesRead readLines(const QString& path) {
     return read;
 }
 
-bool writeLines(const QString& path, const std::vector<std::string>& lines) {
-    try {
-        LineWriter w;
-        w.create(path);
-        for (const auto& l : lines) {
-            w.writeLine(l);
-        }
-        w.close();
-        return true;
-    } catch (const Fault&) {
-        return false;
+bool writeLines(const QString& path, const std::vector<std::string>& lines, QString* why) {
+    QByteArray bytes;
+    for (const auto& l : lines) {
+        bytes.append(l.data(), static_cast<qsizetype>(l.size()));
+        bytes.append("\r\n");
     }
+    return safefile::replaceFile(path, bytes, safefile::kSharedMode, false, why);
 }
 
 } // namespace velmar
