@@ -167,8 +167,7 @@ int main(int argc, char** argv) {
         QStringLiteral(
             "velmar %1: ready in %2 ms (engine start-up %3 ms), data directory %4, settings in %5")
             .arg(QLatin1String(identity::kVersionText), QString::number(sinceMain.elapsed()),
-                 QString::number(engineMs), program.engine.job.DataDir,
-                 program.settings.folder()));
+                 QString::number(engineMs), program.engine.job.DataDir, program.settings.folder()));
 
     // A second velmar brings this one's window forward, with the dump states.
     InstanceBeacon beacon(QStringLiteral("velmar"));

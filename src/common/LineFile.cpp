@@ -9,7 +9,14 @@ namespace velmar {
 
 namespace {
 constexpr qint64 kChunk = 64 * 1024;
+
+// Fault `number` with the file's name and the reason, for the trace and logs.
+Fault fileFault(int number, const QString& path, const QString& why) {
+    const std::string name = QFileInfo(path).fileName().toStdString();
+    return Fault(number, std::string(standardFaultDescription(number)) + " (" + name + ": " +
+                             why.toStdString() + ")");
 }
+} // namespace
 
 bool LineReader::open(const QString& path, bool ownOnly) {
     file_.close();
@@ -100,10 +107,9 @@ void LineWriter::create(const QString& path, mode_t mode) {
     // acts on it: a folder that is missing or takes no new file.
     QString why;
     if (!safefile::canReplace(path, &why)) {
-        const int number =
-            QFileInfo(path).absoluteDir().exists() ? faultno::FileAccess : faultno::PathNotFound;
-        throw Fault(number, std::string(standardFaultDescription(number)) + " (" +
-                                QFileInfo(path).fileName().toStdString() + ": " + why.toStdString() + ")");
+        throw fileFault(QFileInfo(path).absoluteDir().exists() ? faultno::FileAccess
+                                                               : faultno::PathNotFound,
+                        path, why);
     }
     open_ = true;
 }
@@ -117,9 +123,7 @@ void LineWriter::close() {
     const bool written = safefile::replaceFile(path_, bytes_, mode_, false, &why);
     bytes_.clear();
     if (!written) {
-        throw Fault(faultno::FileAccess, std::string(standardFaultDescription(faultno::FileAccess)) +
-                                             " (" + QFileInfo(path_).fileName().toStdString() + ": " +
-                                             why.toStdString() + ")");
+        throw fileFault(faultno::FileAccess, path_, why);
     }
 }
 

@@ -49,7 +49,7 @@ private:
 // Gathers the lines of a file and puts the whole file in place at close():
 // written under a temporary name in the same folder and renamed (see
 // safefile::replaceFile), so a reader, or a crash, never leaves half a file
-// under its name. Until close() the file is not there.
+// under its name. Nothing is written before close().
 class LineWriter {
 public:
     LineWriter() = default;
