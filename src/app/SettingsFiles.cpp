@@ -39,6 +39,18 @@ QString SettingsFiles::path(const char* name) const {
     return QDir(folder_).filePath(QLatin1String(name));
 }
 
+void SettingsFiles::save(const char* name, const std::vector<std::string>& lines) {
+    QString why;
+    if (writeLines(path(name), lines, &why)) {
+        return;
+    }
+    const QString line = QLatin1String(name) + QStringLiteral(" non scritto: ") + why;
+    engine_.trace.fault(Fault(faultno::FileAccess, line.toStdString()), "SettingsFiles");
+    if (log) {
+        log(line);
+    }
+}
+
 std::optional<std::vector<std::string>> SettingsFiles::readValues(const char* name) const {
     // A file that cannot be read gives no values; only a missing one is "not set".
     const LinesRead read = readLines(path(name));
@@ -97,7 +109,7 @@ void SettingsFiles::CalculateTimer(const QString& sInput, bool SaveFile) {
         const std::string saved = job.nPollInterval < 1000
                                       ? std::to_string(job.nPollInterval)
                                       : text::numberText(job.nPollInterval / 1000.0);
-        writeLines(path(kTimer), {saved});
+        save(kTimer, {saved});
     }
 }
 
@@ -105,7 +117,7 @@ void SettingsFiles::loadPollInterval() {
     const auto values = readValues(kTimer);
     const std::string first = values && !values->empty() ? values->front() : std::string();
     CalculateTimer(shown(first), false);
-    writeLines(path(kTimer), {bytes(engine_.panel.txtTimerVal.text())});
+    save(kTimer, {bytes(engine_.panel.txtTimerVal.text())});
 }
 
 void SettingsFiles::loadLineSpeed() {
@@ -193,8 +205,8 @@ void SettingsFiles::SaveSettings() {
             ticks[static_cast<std::size_t>(n - 1)] = '1';
         }
     }
-    writeLines(path(kChannels), {ticks});
-    writeLines(path(kBaud), {bytes(p.cmbBaude.text())});
+    save(kChannels, {ticks});
+    save(kBaud, {bytes(p.cmbBaude.text())});
 
     if (p.cboAddedFunctions.listIndex() < 0) {
         p.cboAddedFunctions.setListIndex(0);
@@ -212,7 +224,7 @@ void SettingsFiles::SaveSettings() {
         bytes(p.Text8.text()),
         engine_.link.SocketReplyTimeoutMs != 0 ? std::to_string(engine_.link.SocketReplyTimeoutMs) : "",
     };
-    writeLines(path(kOptions), lines);
+    save(kOptions, lines);
 }
 
 } // namespace velmar

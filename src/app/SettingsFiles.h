@@ -15,6 +15,7 @@
 // no address, port 6660, no registration number.
 
 #include <QString>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,7 +54,15 @@ public:
     // Shut-down: VMCHKCOM.TXT, VMChkBd.txt and VMCHKSCO.TXT.
     void SaveSettings();
 
+    // Where a settings file that could not be written is told (the program's
+    // log); it goes to the trace too.
+    std::function<void(const QString&)> log;
+
 private:
+    // Each file appears whole (written aside and renamed into place); a
+    // failure is told, and the program goes on with what it has.
+    void save(const char* name, const std::vector<std::string>& lines);
+
     Engine& engine_;
     QString folder_;
 };

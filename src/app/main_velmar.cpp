@@ -4,16 +4,12 @@
 // are real dialogs and also go to the log (standard error and VELMAR.LOG in
 // the data directory).
 
-#include "app/Modulo1.h"
-#include "app/ProgramLog.h"
+#include "app/ProgramHost.h"
+#include "app/ProgramOptions.h"
 #include "app/QtOperatorUi.h"
 #include "app/TrayIcon.h"
 #include "app/fVelmar.h"
 #include "common/ProgramIdentity.h"
-#include "common/QtRuntime.h"
-#include "common/SignalWatcher.h"
-#include "link/QtSerialControl.h"
-#include "link/QtSocketControl.h"
 #include "support/frmSplash.h"
 
 #include <QApplication>
@@ -23,11 +19,9 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWindow>
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <new>
-#include <string_view>
+#include <optional>
 
 using namespace velmar;
 
@@ -79,24 +73,20 @@ int main(int argc, char** argv) {
     QElapsedTimer sinceMain;
     sinceMain.start();
     // --help and --version answer without a display.
-    if (argc > 1) {
-        const std::string_view first = argv[1];
-        if (first == "--help" || first == "-h") {
-            std::fputs(kHelp, stdout);
-            return 0;
-        }
-        if (first == "--version") {
-            std::printf("velmar %s\n", identity::kVersionText);
-            return 0;
-        }
+    QStringList args;
+    for (int i = 0; i < argc; ++i) {
+        args << QString::fromLocal8Bit(argv[i]);
+    }
+    if (const auto status = answerCommandLine(QStringLiteral("velmar"), args, kHelp, true)) {
+        return *status;
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmar"));
     QApplication::setApplicationVersion(QLatin1String(identity::kVersionText));
     QApplication::setQuitOnLastWindowClosed(false); // the tray keeps the program
-    if (QCoreApplication::arguments().size() > 1) { // Qt's own options are taken out
-        std::fprintf(stderr, "velmar: it takes no arguments (try velmar --help)\n");
-        return 2;
+    if (const auto status =
+            answerCommandLine(QStringLiteral("velmar"), QCoreApplication::arguments(), kHelp)) {
+        return *status;
     }
 
     // Italian throughout, Qt's own buttons and menus too, whatever the
@@ -105,8 +95,8 @@ int main(int argc, char** argv) {
     const bool italian = installItalianTranslations();
     QApplication::setWindowIcon(ui::programIcon());
 
-    std::unique_ptr<QLockFile> lock;
-    if (!acquireSingleInstance(lock)) {
+    const std::unique_ptr<ProgramHost> host = ProgramHost::claim(QStringLiteral("velmar"));
+    if (!host) {
         // Another Velmar runs: a velmar brings its window forward; otherwise
         // this one says what runs, and ends.
         const QString running = InstanceBeacon::askRunning();
@@ -122,9 +112,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // From here on no stray signal ends velmar where it stands.
-    SignalWatcher watcher;
-    ProgramLog log(QStringLiteral("VELMAR.LOG"));
+    ProgramLog& log = host->log();
     if (!italian) {
         log.line(QStringLiteral("velmar: Qt's Italian translations (qtbase_it.qm) are not installed; "
                                 "standard buttons stay in English"));
@@ -132,33 +120,8 @@ int main(int argc, char** argv) {
     QtOperatorUi dialogs;
     dialogs.log = [&log](const QString& text) { log.line(QStringLiteral("messaggio: ") + text); };
     StartUpUi ui(dialogs);
-    LoggedProgramExit programExit(log, QStringLiteral("velmar"));
-    QObject::connect(&watcher, &SignalWatcher::ignoredSignal, [&log](int number) {
-        log.line(QStringLiteral("velmar: signal %1 ignored").arg(number));
-    });
-    QtRuntime runtime;
-    QtSerialControl serial;
-    QtSocketControl socket;
-    VelmarProgram program(EngineServices{runtime, serial, socket, ui, programExit,
-                                         QCoreApplication::applicationDirPath()});
-    // Every job's result, the ports missing and back: whatever the window
-    // shows or hides.
-    QObject::connect(&program.monitor, &ChannelMonitor::note, [&log](const QString& line) { log.line(line); });
-    QObject::connect(&program.engine.ecr, &EcrLink::conversionRefused, [&log](const QString& reason) {
-        log.line(QStringLiteral("velmar: receipt refused by the converter: ") + reason);
-    });
-    QObject::connect(&program, &VelmarProgram::ended, &app, [&program, &log] {
-        // A shut-down that cut a job's or a dump's waits short ends at once:
-        // what was under way must not go on to touch the channel files.
-        if (program.engine.job.bJobRunning || program.engine.job.bDumpInProgress) {
-            log.line(QStringLiteral("velmar: ended during a job or dump; channel files left as they are"));
-            std::exit(0);
-        }
-        QCoreApplication::exit(0);
-    });
-
-    // Whatever ends the program removes what tells the host that it serves.
-    programExit.beforeEnd = [&program] { program.cycle.removeRegistrationFiles(); };
+    VelmarProgram program(host->services(ui));
+    host->attach(program);
     std::unique_ptr<fVelmar> window;
     qint64 engineMs = 0;
     try {
@@ -182,16 +145,11 @@ int main(int argc, char** argv) {
         window->log = [&log](const QString& text) { log.line(text); };
         dialogs.setParent(window.get());
         const qint64 engineStart = sinceMain.elapsed();
-        const bool started = program.start();
+        const std::optional<int> failed = host->start();
         engineMs = sinceMain.elapsed() - engineStart;
-        if (!started) {
+        if (failed) {
             QApplication::restoreOverrideCursor();
-            log.line(QStringLiteral("velmar: start-up failed; see the messages above"));
-            if (program.startup.dataDirectoryTaken()) {
-                return 3;
-            }
-            program.cycle.removeRegistrationFiles();
-            return 1;
+            return *failed;
         }
         splash.close();
         QApplication::restoreOverrideCursor();
@@ -205,12 +163,11 @@ int main(int argc, char** argv) {
         startUpFailed(QStringLiteral("Memoria esaurita"), 7);
         return 1;
     }
-    SignalWatcher::removeOnCrash(program.cycle.registrationFiles());
-    log.openIn(program.engine.job.DataDir);
-    log.line(QStringLiteral("velmar %1: ready in %2 ms (engine start-up %3 ms), data directory %4, settings in %5")
-                 .arg(QLatin1String(identity::kVersionText), QString::number(sinceMain.elapsed()),
-                      QString::number(engineMs),
-                      program.engine.job.DataDir, program.settings.folder()));
+    host->serving(
+        QStringLiteral(
+            "velmar %1: ready in %2 ms (engine start-up %3 ms), data directory %4, settings in %5")
+            .arg(QLatin1String(identity::kVersionText), QString::number(sinceMain.elapsed()),
+                 QString::number(engineMs), program.engine.job.DataDir, program.settings.folder()));
 
     // A second velmar brings this one's window forward, with the dump states.
     InstanceBeacon beacon(QStringLiteral("velmar"));
@@ -226,20 +183,12 @@ int main(int argc, char** argv) {
 
     // SIGTERM, SIGINT and SIGHUP close the program as the menu's "Termina"
     // does: after the receipt being printed, if any.
-    QTimer retry;
-    retry.setInterval(500);
-    const auto tryClose = [&window, &program, &retry] {
+    host->closeOnStopSignal([&window, &program] {
         if (program.engine.link.TransmitBusy) {
-            retry.start();
-            return;
+            return false;
         }
-        retry.stop();
         window->requestShutDown();
-    };
-    QObject::connect(&retry, &QTimer::timeout, tryClose);
-    QObject::connect(&watcher, &SignalWatcher::stopRequested, [&log, tryClose](int number) {
-        log.line(QStringLiteral("velmar: signal %1, shutting down").arg(number));
-        tryClose();
+        return true;
     });
     return app.exec();
 }

@@ -7,19 +7,12 @@
 // shut-down, 1 when the start-up or a fault ended it, 3 when another Velmar
 // serves the data directory, 2 for a usage error.
 
-#include "app/Modulo1.h"
-#include "app/ProgramLog.h"
+#include "app/ProgramHost.h"
+#include "app/ProgramOptions.h"
 #include "common/ProgramIdentity.h"
-#include "common/QtRuntime.h"
-#include "common/SignalWatcher.h"
-#include "jobs/JobCycle.h"
-#include "link/QtSerialControl.h"
-#include "link/QtSocketControl.h"
 
 #include <QCoreApplication>
 #include <QTimer>
-#include <cstdio>
-#include <cstdlib>
 
 using namespace velmar;
 
@@ -75,69 +68,25 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velmard"));
     QCoreApplication::setApplicationVersion(QLatin1String(identity::kVersionText));
-    const QStringList args = QCoreApplication::arguments();
-    if (args.size() > 1) {
-        if (args.at(1) == QLatin1String("--help") || args.at(1) == QLatin1String("-h")) {
-            std::fputs(kHelp, stdout);
-            return 0;
-        }
-        if (args.at(1) == QLatin1String("--version")) {
-            std::printf("velmard %s\n", identity::kVersionText);
-            return 0;
-        }
-        std::fprintf(stderr, "velmard: it takes no arguments (try velmard --help)\n");
-        return 2;
+    if (const auto status =
+            answerCommandLine(QStringLiteral("velmard"), QCoreApplication::arguments(), kHelp)) {
+        return *status;
     }
-
-    std::unique_ptr<QLockFile> lock;
-    if (!acquireSingleInstance(lock)) {
+    const std::unique_ptr<ProgramHost> host = ProgramHost::claim(QStringLiteral("velmard"));
+    if (!host) {
         return 0; // another Velmar runs: this one ends at once
     }
-
-    // From here on no stray signal ends velmard where it stands.
-    SignalWatcher watcher;
-    Log log(QStringLiteral("VELMARD.LOG"));
+    Log& log = host->log();
     LoggingOperatorUi ui([&log](const QString& text) { log.line(QStringLiteral("messaggio: ") + text); });
-    LoggedProgramExit programExit(log, QStringLiteral("velmard"));
-    QObject::connect(&watcher, &SignalWatcher::ignoredSignal, [&log](int number) {
-        log.line(QStringLiteral("velmard: signal %1 ignored").arg(number));
-    });
-    QtRuntime runtime;
-    QtSerialControl serial;
-    QtSocketControl socket;
-    VelmarProgram program(EngineServices{runtime, serial, socket, ui, programExit,
-                                         QCoreApplication::applicationDirPath()});
+    VelmarProgram program(host->services(ui));
     logPanel(program.engine.panel, log);
-    // Every job's result, the ports missing and back: whatever the window
-    // shows or hides.
-    QObject::connect(&program.monitor, &ChannelMonitor::note, [&log](const QString& line) { log.line(line); });
-    QObject::connect(&program.engine.ecr, &EcrLink::conversionRefused, [&log](const QString& reason) {
-        log.line(QStringLiteral("velmard: receipt refused by the converter: ") + reason);
-    });
-    QObject::connect(&program, &VelmarProgram::ended, &app, [&program, &log] {
-        // A shut-down that cut a job's or a dump's waits short ends at once:
-        // what was under way must not go on to touch the channel files.
-        if (program.engine.job.bJobRunning || program.engine.job.bDumpInProgress) {
-            log.line(QStringLiteral("velmard: ended during a job or dump; channel files left as they are"));
-            std::exit(0);
-        }
-        QCoreApplication::exit(0);
-    });
-
-    // Whatever ends the program removes what tells the host that it serves.
-    programExit.beforeEnd = [&program] { program.cycle.removeRegistrationFiles(); };
-    if (!program.start()) {
-        log.line(QStringLiteral("velmard: start-up failed; see the messages above"));
-        if (program.startup.dataDirectoryTaken()) {
-            return 3;
-        }
-        program.cycle.removeRegistrationFiles();
-        return 1;
+    host->attach(program);
+    if (const auto status = host->start()) {
+        return *status;
     }
-    SignalWatcher::removeOnCrash(program.cycle.registrationFiles());
-    log.openIn(program.engine.job.DataDir);
-    log.line(QStringLiteral("velmard %1: data directory %2, settings in %3")
-                 .arg(QLatin1String(identity::kVersionText), program.engine.job.DataDir, program.settings.folder()));
+    host->serving(QStringLiteral("velmard %1: data directory %2, settings in %3")
+                      .arg(QLatin1String(identity::kVersionText), program.engine.job.DataDir,
+                           program.settings.folder()));
 
     // A second velmar learns that velmard runs, without a window.
     InstanceBeacon beacon(QStringLiteral("velmard"));
@@ -168,20 +117,16 @@ int main(int argc, char** argv) {
     pendingDump.start();
 
     // A stop request waits for the receipt being printed, then shuts down.
-    QTimer retry;
-    retry.setInterval(500);
-    const auto tryClose = [&program, &retry, &log] {
+    host->closeOnStopSignal([&program, &log, waiting = false]() mutable {
         if (program.requestClose()) {
-            retry.stop();
-        } else if (!retry.isActive()) {
-            log.line(QStringLiteral("velmard: a receipt is being printed; closing when it is done"));
-            retry.start();
+            waiting = false;
+            return true;
         }
-    };
-    QObject::connect(&retry, &QTimer::timeout, tryClose);
-    QObject::connect(&watcher, &SignalWatcher::stopRequested, [&log, tryClose](int number) {
-        log.line(QStringLiteral("velmard: signal %1, shutting down").arg(number));
-        tryClose();
+        if (!waiting) {
+            log.line(QStringLiteral("velmard: a receipt is being printed; closing when it is done"));
+            waiting = true;
+        }
+        return false;
     });
     return app.exec();
 }

@@ -9,7 +9,14 @@ namespace velmar {
 
 namespace {
 constexpr qint64 kChunk = 64 * 1024;
+
+// Fault `number` with the file's name and the reason, for the trace and logs.
+Fault fileFault(int number, const QString& path, const QString& why) {
+    const std::string name = QFileInfo(path).fileName().toStdString();
+    return Fault(number, std::string(standardFaultDescription(number)) + " (" + name + ": " +
+                             why.toStdString() + ")");
 }
+} // namespace
 
 bool LineReader::open(const QString& path, bool ownOnly) {
     file_.close();
@@ -82,7 +89,7 @@ bool LineReader::next(std::string& line) {
 }
 
 LineWriter::~LineWriter() {
-    if (file_.isOpen()) {
+    if (open_) {
         try {
             close();
         } catch (const Fault&) {
@@ -92,50 +99,31 @@ LineWriter::~LineWriter() {
 }
 
 void LineWriter::create(const QString& path, mode_t mode) {
-    file_.close();
-    pending_.clear();
+    path_ = path;
+    mode_ = mode;
+    bytes_.clear();
+    open_ = false;
+    // What would stop the file at close() is found now, before the caller
+    // acts on it: a folder that is missing or takes no new file.
     QString why;
-    if (!safefile::openForWriting(file_, path, safefile::Write::Truncate, mode, &why)) {
-        const int number =
-            QFileInfo(path).absoluteDir().exists() ? faultno::FileAccess : faultno::PathNotFound;
-        throw Fault(number, std::string(standardFaultDescription(number)) + " (" +
-                                QFileInfo(path).fileName().toStdString() + ": " + why.toStdString() + ")");
+    if (!safefile::canReplace(path, &why)) {
+        throw fileFault(QFileInfo(path).absoluteDir().exists() ? faultno::FileAccess
+                                                               : faultno::PathNotFound,
+                        path, why);
     }
-}
-
-void LineWriter::writeLine(std::string_view line) {
-    pending_.append(line);
-    pending_.append("\r\n");
-    if (pending_.size() >= static_cast<std::size_t>(kChunk)) {
-        flush();
-    }
-}
-
-void LineWriter::flush() {
-    if (pending_.empty()) {
-        return;
-    }
-    const qint64 n = file_.write(pending_.data(), static_cast<qint64>(pending_.size()));
-    pending_.clear();
-    if (n < 0) {
-        throw Fault(faultno::FileAccess);
-    }
+    open_ = true;
 }
 
 void LineWriter::close() {
-    if (!file_.isOpen()) {
+    if (!open_) {
         return;
     }
-    try {
-        flush();
-    } catch (...) {
-        file_.close();
-        throw;
-    }
-    const bool ok = file_.flush();
-    file_.close();
-    if (!ok || file_.error() != QFileDevice::NoError) {
-        throw Fault(faultno::FileAccess);
+    open_ = false;
+    QString why;
+    const bool written = safefile::replaceFile(path_, bytes_, mode_, false, &why);
+    bytes_.clear();
+    if (!written) {
+        throw fileFault(faultno::FileAccess, path_, why);
     }
 }
 
@@ -161,18 +149,13 @@ LinesRead readLines(const QString& path) {
     return read;
 }
 
-bool writeLines(const QString& path, const std::vector<std::string>& lines) {
-    try {
-        LineWriter w;
-        w.create(path);
-        for (const auto& l : lines) {
-            w.writeLine(l);
-        }
-        w.close();
-        return true;
-    } catch (const Fault&) {
-        return false;
+bool writeLines(const QString& path, const std::vector<std::string>& lines, QString* why) {
+    QByteArray bytes;
+    for (const auto& l : lines) {
+        bytes.append(l.data(), static_cast<qsizetype>(l.size()));
+        bytes.append("\r\n");
     }
+    return safefile::replaceFile(path, bytes, safefile::kSharedMode, false, why);
 }
 
 } // namespace velmar

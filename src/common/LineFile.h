@@ -1,7 +1,8 @@
 #pragma once
 // Byte-exact line files. Lines are read as bytes and end at CR LF, LF or a
 // lone CR (the end markers are not part of the line; a last line without an
-// end marker still counts). Lines are written with CR LF.
+// end marker still counts). Lines are written with CR LF, and a file written
+// appears whole.
 //
 // Reading streams through a fixed buffer, so a large file costs time in
 // proportion to its size and memory in proportion to its longest line.
@@ -45,32 +46,40 @@ private:
     bool eof_ = false;
 };
 
+// Gathers the lines of a file and puts the whole file in place at close():
+// written under a temporary name in the same folder and renamed (see
+// safefile::replaceFile), so a reader, or a crash, never leaves half a file
+// under its name. Nothing is written before close().
 class LineWriter {
 public:
     LineWriter() = default;
-    ~LineWriter();
+    ~LineWriter(); // closes a file left open
     LineWriter(const LineWriter&) = delete;
     LineWriter& operator=(const LineWriter&) = delete;
 
-    // Creates or truncates the file with `mode` (less the umask), never
-    // writing through a link (see SafeFile.h). Throws Fault 76 or 75 when it
-    // cannot.
+    // Starts the file `path` with `mode` (less the umask). Throws Fault 76
+    // when its folder is missing, 75 when the folder takes no new file or a
+    // folder has the file's name.
     void create(const QString& path, mode_t mode = safefile::kSharedMode);
-    bool isOpen() const { return file_.isOpen(); }
-    // Writes the line and CR LF. Throws Fault 75 on a write error.
-    void writeLine(std::string_view line);
+    bool isOpen() const { return open_; }
+    // Adds the line and CR LF.
+    void writeLine(std::string_view line) {
+        bytes_.append(line.data(), static_cast<qsizetype>(line.size()));
+        bytes_.append("\r\n");
+    }
     void writeLine(const char* line) { writeLine(std::string_view(line)); }
     void writeLine(const QByteArray& line) {
         writeLine(std::string_view(line.constData(), static_cast<std::size_t>(line.size())));
     }
-    // Flushes and closes; throws Fault 75 when the data did not reach the file.
+    // Puts the file in place (a link or any other file of that name is
+    // replaced, never written through); throws Fault 75 when it could not.
     void close();
 
 private:
-    void flush();
-
-    QFile file_;
-    std::string pending_;
+    QString path_;
+    mode_t mode_ = safefile::kSharedMode;
+    QByteArray bytes_;
+    bool open_ = false;
 };
 
 // Whole-file helpers for small files (settings, channel files).
@@ -84,7 +93,8 @@ struct LinesRead {
     bool missing() const { return fault == faultno::FileNotFound; }
 };
 LinesRead readLines(const QString& path);
-// writeLines: true when the whole file was written (each line with CR LF).
-bool writeLines(const QString& path, const std::vector<std::string>& lines);
+// writeLines: true when the whole file was put in place (each line with CR LF,
+// as LineWriter does); false with the reason in `why` when not.
+bool writeLines(const QString& path, const std::vector<std::string>& lines, QString* why = nullptr);
 
 } // namespace velmar

@@ -254,6 +254,20 @@ bool replaceFile(const QString& path, const QByteArray& bytes, mode_t mode, bool
     return true;
 }
 
+bool canReplace(const QString& path, QString* why) {
+    struct stat st {};
+    if (::lstat(native(path).constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        tell(why, reason(EISDIR));
+        return false;
+    }
+    const QByteArray folder = native(QFileInfo(path).absolutePath());
+    if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0) {
+        tell(why, reason(errno));
+        return false;
+    }
+    return true;
+}
+
 bool copyFile(const QString& from, const QString& to, mode_t mode, QString* why) {
     QByteArray bytes;
     return readAll(from, bytes, 64 * 1024 * 1024, why) && replaceFile(to, bytes, mode, false, why);

@@ -50,6 +50,11 @@ bool openForWriting(QFile& file, const QString& path, Write how, mode_t mode,
 bool replaceFile(const QString& path, const QByteArray& bytes, mode_t mode = kSharedMode,
                  bool sync = false, QString* why = nullptr);
 
+// Whether replaceFile(path) can be expected to succeed, as far as can be told
+// before: the folder exists and takes new files, and no folder has the
+// file's name. False with `why` when not.
+bool canReplace(const QString& path, QString* why = nullptr);
+
 // Copies the regular file `from` to `to` as replaceFile does.
 bool copyFile(const QString& from, const QString& to, mode_t mode = kSharedMode,
               QString* why = nullptr);

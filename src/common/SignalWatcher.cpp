@@ -81,8 +81,8 @@ SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {
     for (int number : kFatal) {
         sigaction(number, &fatal, nullptr);
     }
-    m_notifier = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, [this] {
+    notifier_ = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] {
         char b = 0;
         while (::read(pipeFds[0], &b, 1) == 1) {
             const int number = static_cast<unsigned char>(b);
@@ -105,7 +105,7 @@ SignalWatcher::~SignalWatcher() {
     for (int number : kFatal) {
         std::signal(number, SIG_DFL);
     }
-    delete m_notifier;
+    delete notifier_;
     for (int& fd : pipeFds) {
         if (fd >= 0) {
             ::close(fd);

@@ -22,7 +22,7 @@ public:
     ~SignalWatcher() override;
 
     // False when the watch could not be set up.
-    bool ok() const { return m_notifier != nullptr; }
+    bool ok() const { return notifier_ != nullptr; }
 
     // The files a crash removes (at most four; what announces a running
     // driver). An empty list removes none.
@@ -34,7 +34,7 @@ signals:
     void ignoredSignal(int signalNumber);
 
 private:
-    QSocketNotifier* m_notifier = nullptr;
+    QSocketNotifier* notifier_ = nullptr;
 };
 
 } // namespace velmar

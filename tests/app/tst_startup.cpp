@@ -498,6 +498,9 @@ private slots:
         QTest::newRow("no family, length and port not numbers, time-out 0")
             << Panel{"0000", -1, "lunga", 0, true, "10.0.0.1", "abc", "M-1", 0}
             << " 0 \r\n30\r\n0\r\n1\r\n10.0.0.1\r\n\r\nM-1\r\n\r\n"_ba << false;
+        // No options: a folder named VMCHKSCO.TXT refuses them; the log says so.
+        QTest::newRow("VMCHKSCO.TXT a folder: the other two saved, the log told")
+            << Panel{"1000", 0, "30", 0, false, "", "", "", 3500} << QByteArray() << false;
     }
     void save() {
         QFETCH(Panel, panel);
@@ -517,9 +520,16 @@ private slots:
         p.TcpPort.setText(panel.port);
         p.Text8.setText(panel.matricola);
         f.engine.link.SocketReplyTimeoutMs = panel.timeout;
+        QStringList told;
+        f.program.settings.log = [&told](const QString& line) { told << line; };
+        if (options.isNull()) {
+            QVERIFY(QDir().mkdir(f.folder(QLatin1String(SettingsFiles::kOptions))));
+        }
         f.program.settings.SaveSettings();
         QCOMPARE(f.saved(SettingsFiles::kChannels), panel.ticks + "\r\n");
         QCOMPARE(f.saved(SettingsFiles::kBaud), "19200\r\n"_ba);
+        QCOMPARE(told, options.isNull() ? QStringList{u"VMCHKSCO.TXT non scritto: è una cartella"_s}
+                                        : QStringList());
         QCOMPARE(f.saved(SettingsFiles::kOptions), options);
         QCOMPARE(p.cboAddedFunctions.listIndex(), qMax(panel.family, 0));
         if (!back) {
