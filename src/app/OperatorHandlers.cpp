@@ -8,6 +8,7 @@
 #include "common/TextRules.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace velmar {
@@ -125,9 +126,18 @@ void OperatorHandlers::CMBFile_Click() {
         lines.push_back(documentStart.toStdString());
     }
     lines.push_back("K\"PROVA\"10H1R0M10H1R1T");
-    writeLines(e_.files.path("SR_DATI", channel), lines);
+    // No start file without its receipt (the job would only be refused), and
+    // no test receipt left behind to block the next test.
+    QString why;
+    const QString receipt = e_.files.path("SR_DATI", channel);
+    if (!writeLines(receipt, lines, &why) ||
+        !writeLines(e_.files.path("SR_START", channel), {"00000000"}, &why)) {
+        QFile::remove(receipt);
+        p.Text1.setText(QStringLiteral("TEST NON ESEGUITO: ") + why);
+        e_.link.RawFileMode = false;
+        return;
+    }
     e_.link.TotalLinesLeft = 1;
-    writeLines(e_.files.path("SR_START", channel), {"00000000"});
     if (!e_.Timer21->isActive()) {
         e_.Timer21->start();
     }

@@ -75,8 +75,13 @@ void LinkActions::Command1_Click() {
     const QString speed = ctx_.settings.linkSettings().lineSpeed;
     ctx_.link.BaudRate = static_cast<std::int32_t>(
         text::leadingNumber(cp1252::encode(speed).toStdString()));
-    writeLines(QDir(programFolder_).filePath(QStringLiteral("VMChkBd.txt")),
-               {cp1252::encode(speed).toStdString()});
+    // The speed applies now; the operator is told when it will not survive
+    // a restart.
+    QString why;
+    if (!writeLines(QDir(programFolder_).filePath(QStringLiteral("VMChkBd.txt")),
+                    {cp1252::encode(speed).toStdString()}, &why)) {
+        ctx_.ui.message(QStringLiteral("VMChkBd.txt non scritto: ") + why);
+    }
 }
 
 void LinkActions::EnterServiceMode() {
