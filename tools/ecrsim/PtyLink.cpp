@@ -24,90 +24,90 @@ QString failure(const QString& what, int err) {
 } // namespace
 
 PtyLink::PtyLink(QString linkPath, QObject* parent)
-    : Link(parent), m_linkPath(std::move(linkPath)) {}
+    : Link(parent), linkPath_(std::move(linkPath)) {}
 
 PtyLink::~PtyLink() {
     close();
 }
 
 bool PtyLink::open(QString* error) {
-    m_master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
         *error = failure(QStringLiteral("cannot make a pseudo-terminal"), errno);
         close();
         return false;
     }
-    const char* name = ptsname(m_master);
+    const char* name = ptsname(master_);
     if (!name) {
         *error = failure(QStringLiteral("cannot name the pseudo-terminal"), errno);
         close();
         return false;
     }
-    m_slavePath = QString::fromLocal8Bit(name);
-    m_slave = ::open(name, O_RDWR | O_NOCTTY);
+    slavePath_ = QString::fromLocal8Bit(name);
+    slave_ = ::open(name, O_RDWR | O_NOCTTY);
     termios t{};
-    if (m_slave < 0 || tcgetattr(m_slave, &t) != 0) {
+    if (slave_ < 0 || tcgetattr(slave_, &t) != 0) {
         *error = failure(QStringLiteral("cannot open the pseudo-terminal's slave"), errno);
         close();
         return false;
     }
     cfmakeraw(&t); // no echo, no line editing, XON and XOFF pass as data
-    tcsetattr(m_slave, TCSANOW, &t);
-    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    tcsetattr(slave_, TCSANOW, &t);
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
 
-    const QFileInfo existing(m_linkPath);
+    const QFileInfo existing(linkPath_);
     if (existing.isSymLink()) {
-        QFile::remove(m_linkPath); // left by an earlier run
+        QFile::remove(linkPath_); // left by an earlier run
     } else if (existing.exists()) {
-        *error = QStringLiteral("%1 exists and is not a symbolic link").arg(m_linkPath);
+        *error = QStringLiteral("%1 exists and is not a symbolic link").arg(linkPath_);
         close();
         return false;
     }
-    if (::symlink(QFile::encodeName(m_slavePath).constData(),
-                  QFile::encodeName(m_linkPath).constData()) != 0) {
+    if (::symlink(QFile::encodeName(slavePath_).constData(),
+                  QFile::encodeName(linkPath_).constData()) != 0) {
         const int err = errno;
-        *error = failure(QStringLiteral("cannot make the link %1").arg(m_linkPath), err);
+        *error = failure(QStringLiteral("cannot make the link %1").arg(linkPath_), err);
         close();
         return false;
     }
-    m_linkMade = true;
+    linkMade_ = true;
 
-    m_readNotifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
-    connect(m_readNotifier, &QSocketNotifier::activated, this, &PtyLink::readMaster);
-    m_writeNotifier = new QSocketNotifier(m_master, QSocketNotifier::Write, this);
-    m_writeNotifier->setEnabled(false);
-    connect(m_writeNotifier, &QSocketNotifier::activated, this, &PtyLink::flushPending);
+    readNotifier_ = new QSocketNotifier(master_, QSocketNotifier::Read, this);
+    connect(readNotifier_, &QSocketNotifier::activated, this, &PtyLink::readMaster);
+    writeNotifier_ = new QSocketNotifier(master_, QSocketNotifier::Write, this);
+    writeNotifier_->setEnabled(false);
+    connect(writeNotifier_, &QSocketNotifier::activated, this, &PtyLink::flushPending);
     return true;
 }
 
 void PtyLink::close() {
-    delete m_readNotifier;
-    m_readNotifier = nullptr;
-    delete m_writeNotifier;
-    m_writeNotifier = nullptr;
-    if (m_linkMade) {
-        QFile::remove(m_linkPath);
-        m_linkMade = false;
+    delete readNotifier_;
+    readNotifier_ = nullptr;
+    delete writeNotifier_;
+    writeNotifier_ = nullptr;
+    if (linkMade_) {
+        QFile::remove(linkPath_);
+        linkMade_ = false;
     }
-    if (m_slave >= 0) {
-        ::close(m_slave);
-        m_slave = -1;
+    if (slave_ >= 0) {
+        ::close(slave_);
+        slave_ = -1;
     }
-    if (m_master >= 0) {
-        ::close(m_master);
-        m_master = -1;
+    if (master_ >= 0) {
+        ::close(master_);
+        master_ = -1;
     }
 }
 
 QString PtyLink::where() const {
-    return QStringLiteral("%1 (%2)").arg(m_linkPath, m_slavePath);
+    return QStringLiteral("%1 (%2)").arg(linkPath_, slavePath_);
 }
 
 void PtyLink::readMaster() {
     char buf[4096];
     QByteArray got;
     for (;;) {
-        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        const ssize_t n = ::read(master_, buf, sizeof buf);
         if (n > 0) {
             got.append(buf, n);
             continue;
@@ -123,23 +123,23 @@ void PtyLink::readMaster() {
 }
 
 void PtyLink::write(const QByteArray& bytes) {
-    m_pending += bytes;
+    pending_ += bytes;
     flushPending();
 }
 
 void PtyLink::flushPending() {
-    while (!m_pending.isEmpty() && m_master >= 0) {
-        const ssize_t n = ::write(m_master, m_pending.constData(), m_pending.size());
+    while (!pending_.isEmpty() && master_ >= 0) {
+        const ssize_t n = ::write(master_, pending_.constData(), pending_.size());
         if (n > 0) {
-            m_pending.remove(0, n);
+            pending_.remove(0, n);
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {
             break; // full for now: wait until the master can take more
         }
     }
-    if (m_writeNotifier) {
-        m_writeNotifier->setEnabled(!m_pending.isEmpty());
+    if (writeNotifier_) {
+        writeNotifier_->setEnabled(!pending_.isEmpty());
     }
 }
 

@@ -26,14 +26,14 @@ private:
     void readMaster();
     void flushPending();
 
-    QString m_linkPath;
-    QString m_slavePath;
-    int m_master = -1;
-    int m_slave = -1;
-    bool m_linkMade = false;
-    QSocketNotifier* m_readNotifier = nullptr;
-    QSocketNotifier* m_writeNotifier = nullptr;
-    QByteArray m_pending; // bytes the master could not take yet
+    QString linkPath_;
+    QString slavePath_;
+    int master_ = -1;
+    int slave_ = -1;
+    bool linkMade_ = false;
+    QSocketNotifier* readNotifier_ = nullptr;
+    QSocketNotifier* writeNotifier_ = nullptr;
+    QByteArray pending_; // bytes the master could not take yet
 };
 
 } // namespace velmar::ecrsim

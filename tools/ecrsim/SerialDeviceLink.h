@@ -21,9 +21,9 @@ public:
     QString where() const override;
 
 private:
-    QString m_device;
-    int m_baud;
-    QSerialPort m_port;
+    QString device_;
+    int baud_;
+    QSerialPort port_;
 };
 
 } // namespace velmar::ecrsim

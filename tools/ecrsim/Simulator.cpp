@@ -16,27 +16,27 @@ constexpr std::int64_t slackUs = 500;
 
 Simulator::Simulator(sim::RegisterConfig config, Link* link, const QString& journal, bool quiet,
                      QObject* parent)
-    : QObject(parent), m_model(std::move(config)), m_link(link), m_journal(journal),
-      m_quiet(quiet) {
-    m_clock.start();
-    m_wake.setSingleShot(true);
-    m_wake.setTimerType(Qt::PreciseTimer);
-    connect(&m_wake, &QTimer::timeout, this, &Simulator::pump);
-    connect(m_link, &Link::received, this, [this](const QByteArray& bytes) {
-        m_model.receive(bytes, nowUs());
+    : QObject(parent), model_(std::move(config)), link_(link), journal_(journal),
+      quiet_(quiet) {
+    clock_.start();
+    wake_.setSingleShot(true);
+    wake_.setTimerType(Qt::PreciseTimer);
+    connect(&wake_, &QTimer::timeout, this, &Simulator::pump);
+    connect(link_, &Link::received, this, [this](const QByteArray& bytes) {
+        model_.receive(bytes, nowUs());
         pump();
     });
-    connect(m_link, &Link::lineLost, this, [this] {
-        m_model.lineReset();
+    connect(link_, &Link::lineLost, this, [this] {
+        model_.lineReset();
         pump();
     });
 }
 
 bool Simulator::start(QString* error) {
-    if (!m_journal.fileName().isEmpty() &&
-        !m_journal.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    if (!journal_.fileName().isEmpty() &&
+        !journal_.open(QIODevice::WriteOnly | QIODevice::Append)) {
         *error = QStringLiteral("cannot open the journal %1: %2")
-                     .arg(m_journal.fileName(), m_journal.errorString());
+                     .arg(journal_.fileName(), journal_.errorString());
         return false;
     }
     return true;
@@ -44,36 +44,36 @@ bool Simulator::start(QString* error) {
 
 void Simulator::pump() {
     QByteArray bytes;
-    for (const sim::Emission& e : m_model.takeDue(nowUs() + slackUs)) {
+    for (const sim::Emission& e : model_.takeDue(nowUs() + slackUs)) {
         bytes += e.bytes;
         if (e.dropLine) {
             if (!bytes.isEmpty()) {
-                m_link->write(bytes);
+                link_->write(bytes);
                 bytes.clear();
             }
-            m_link->dropLine();
+            link_->dropLine();
         }
     }
     if (!bytes.isEmpty()) {
-        m_link->write(bytes);
+        link_->write(bytes);
     }
     writeJournal();
 
-    if (const auto wake = m_model.nextWakeUs()) {
+    if (const auto wake = model_.nextWakeUs()) {
         const std::int64_t waitUs = std::max<std::int64_t>(0, *wake - slackUs - nowUs());
-        m_wake.start(static_cast<int>((waitUs + 500) / 1000));
+        wake_.start(static_cast<int>((waitUs + 500) / 1000));
     } else {
-        m_wake.stop();
+        wake_.stop();
     }
 }
 
 void Simulator::writeJournal() {
-    for (const QByteArray& line : m_model.takeJournal()) {
-        if (m_journal.isOpen()) {
-            m_journal.write(line + '\n');
-            m_journal.flush();
+    for (const QByteArray& line : model_.takeJournal()) {
+        if (journal_.isOpen()) {
+            journal_.write(line + '\n');
+            journal_.flush();
         }
-        if (!m_quiet) {
+        if (!quiet_) {
             std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
             std::fputc('\n', stdout);
             std::fflush(stdout);

@@ -22,21 +22,21 @@ public:
 
     // False with a reason when the journal cannot be opened.
     bool start(QString* error);
-    sim::RegisterModel& model() { return m_model; }
+    sim::RegisterModel& model() { return model_; }
     // A TCP client asks to connect: false while the register refuses.
-    bool acceptConnection() { return m_model.acceptConnection(nowUs()); }
+    bool acceptConnection() { return model_.acceptConnection(nowUs()); }
 
 private:
-    std::int64_t nowUs() const { return m_clock.nsecsElapsed() / 1000; }
+    std::int64_t nowUs() const { return clock_.nsecsElapsed() / 1000; }
     void pump();
     void writeJournal();
 
-    sim::RegisterModel m_model;
-    Link* m_link;
-    QFile m_journal;
-    bool m_quiet;
-    QElapsedTimer m_clock;
-    QTimer m_wake;
+    sim::RegisterModel model_;
+    Link* link_;
+    QFile journal_;
+    bool quiet_;
+    QElapsedTimer clock_;
+    QTimer wake_;
 };
 
 } // namespace velmar::ecrsim

@@ -3,52 +3,52 @@
 namespace velmar::ecrsim {
 
 TcpLink::TcpLink(quint16 port, bool refuseAll, std::function<bool()> accept, QObject* parent)
-    : Link(parent), m_port(port), m_refuseAll(refuseAll), m_accept(std::move(accept)) {
-    connect(&m_server, &QTcpServer::newConnection, this, &TcpLink::onNewConnection);
+    : Link(parent), port_(port), refuseAll_(refuseAll), accept_(std::move(accept)) {
+    connect(&server_, &QTcpServer::newConnection, this, &TcpLink::onNewConnection);
 }
 
 bool TcpLink::open(QString* error) {
-    if (m_refuseAll) {
+    if (refuseAll_) {
         return true; // nothing listens: every connection is refused
     }
-    if (!m_server.listen(QHostAddress::LocalHost, m_port)) {
+    if (!server_.listen(QHostAddress::LocalHost, port_)) {
         *error = QStringLiteral("cannot listen on 127.0.0.1:%1: %2")
-                     .arg(m_port)
-                     .arg(m_server.errorString());
+                     .arg(port_)
+                     .arg(server_.errorString());
         return false;
     }
-    m_port = m_server.serverPort();
+    port_ = server_.serverPort();
     return true;
 }
 
 void TcpLink::close() {
-    if (m_client) {
-        m_client->abort();
+    if (client_) {
+        client_->abort();
     }
-    m_server.close();
+    server_.close();
 }
 
 QString TcpLink::where() const {
-    QString w = QStringLiteral("127.0.0.1:%1").arg(m_port);
-    if (m_refuseAll) {
+    QString w = QStringLiteral("127.0.0.1:%1").arg(port_);
+    if (refuseAll_) {
         w += QStringLiteral(" (refusing every connection)");
     }
     return w;
 }
 
 void TcpLink::onNewConnection() {
-    while (QTcpSocket* s = m_server.nextPendingConnection()) {
-        if (m_client || !m_accept()) {
+    while (QTcpSocket* s = server_.nextPendingConnection()) {
+        if (client_ || !accept_()) {
             s->abort();
             s->deleteLater();
             continue;
         }
-        m_client = s;
+        client_ = s;
         connect(s, &QTcpSocket::readyRead, this, [this, s] { emit received(s->readAll()); });
         connect(s, &QTcpSocket::disconnected, this, [this, s] {
             s->deleteLater();
-            if (m_client == s) {
-                m_client = nullptr;
+            if (client_ == s) {
+                client_ = nullptr;
                 emit lineLost();
             }
         });
@@ -56,15 +56,15 @@ void TcpLink::onNewConnection() {
 }
 
 void TcpLink::write(const QByteArray& bytes) {
-    if (m_client) {
-        m_client->write(bytes);
+    if (client_) {
+        client_->write(bytes);
     }
 }
 
 void TcpLink::dropLine() {
-    if (m_client) {
-        QTcpSocket* s = m_client;
-        m_client = nullptr;
+    if (client_) {
+        QTcpSocket* s = client_;
+        client_ = nullptr;
         s->abort();
         s->deleteLater();
         emit lineLost();

@@ -27,11 +27,11 @@ public:
 private:
     void onNewConnection();
 
-    quint16 m_port;
-    bool m_refuseAll;
-    std::function<bool()> m_accept;
-    QTcpServer m_server;
-    QPointer<QTcpSocket> m_client;
+    quint16 port_;
+    bool refuseAll_;
+    std::function<bool()> accept_;
+    QTcpServer server_;
+    QPointer<QTcpSocket> client_;
 };
 
 } // namespace velmar::ecrsim

@@ -28,16 +28,16 @@ QByteArray Command::name() const {
 }
 
 void CommandParser::reset() {
-    m_cmd = Command();
-    m_value.clear();
-    m_begun = false;
-    m_inText = false;
+    cmd_ = Command();
+    value_.clear();
+    begun_ = false;
+    inText_ = false;
 }
 
 CommandParser::Step CommandParser::fail(const QByteArray& reason) {
     Step s;
     s.kind = Step::Error;
-    s.command = m_cmd;
+    s.command = cmd_;
     s.reason = reason;
     reset();
     return s;
@@ -46,25 +46,25 @@ CommandParser::Step CommandParser::fail(const QByteArray& reason) {
 CommandParser::Step CommandParser::done() {
     Step s;
     s.kind = Step::Done;
-    s.command = m_cmd;
+    s.command = cmd_;
     reset();
     return s;
 }
 
 CommandParser::Step CommandParser::feed(char c) {
-    if (!m_begun && !m_inText && c == ' ') {
+    if (!begun_ && !inText_ && c == ' ') {
         return Step{}; // a blank between commands
     }
-    m_begun = true;
-    m_cmd.raw += c;
+    begun_ = true;
+    cmd_.raw += c;
 
-    if (m_inText) {
+    if (inText_) {
         if (c == '"') {
-            m_inText = false;
-        } else if (m_cmd.text.size() >= maxTextLength) {
+            inText_ = false;
+        } else if (cmd_.text.size() >= maxTextLength) {
             return fail("text longer than " + QByteArray::number(maxTextLength) + " bytes");
         } else {
-            m_cmd.text += c;
+            cmd_.text += c;
         }
         return Step{};
     }
@@ -73,60 +73,60 @@ CommandParser::Step CommandParser::feed(char c) {
         return Step{};
     }
     if (c == '"') {
-        if (m_cmd.hasText) {
+        if (cmd_.hasText) {
             return fail("a second text in one command");
         }
-        if (!m_value.isEmpty()) {
+        if (!value_.isEmpty()) {
             return fail("a value without separator before a text");
         }
-        m_cmd.hasText = true;
-        m_inText = true;
+        cmd_.hasText = true;
+        inText_ = true;
         return Step{};
     }
     if ((c >= '0' && c <= '9') || c == '.') {
-        if (c == '.' && m_value.contains('.')) {
+        if (c == '.' && value_.contains('.')) {
             return fail("two decimal points in one value");
         }
-        if (m_value.size() >= maxValueLength) {
+        if (value_.size() >= maxValueLength) {
             return fail("a value longer than " + QByteArray::number(maxValueLength) +
                         " characters");
         }
-        m_value += c;
+        value_ += c;
         return Step{};
     }
     if (c == 'H' || c == '*') {
-        QByteArray& field = c == 'H' ? m_cmd.amount : m_cmd.quantity;
-        if (m_value.isEmpty()) {
+        QByteArray& field = c == 'H' ? cmd_.amount : cmd_.quantity;
+        if (value_.isEmpty()) {
             return fail(QByteArray(1, c) + " without a value");
         }
         if (!field.isEmpty()) {
             return fail("two " + QByteArray(1, c) + " fields in one command");
         }
-        field = m_value;
-        m_value.clear();
+        field = value_;
+        value_.clear();
         return Step{};
     }
     if (c == 'K') {
         // The clear key ends whatever was being keyed in.
-        m_cmd.code = 'K';
+        cmd_.code = 'K';
         return done();
     }
     if (isNumberedTerminator(c)) {
-        if (m_value.isEmpty()) {
+        if (value_.isEmpty()) {
             return fail(QByteArray(1, c) + " without a number");
         }
-        if (m_value.contains('.')) {
+        if (value_.contains('.')) {
             return fail("a decimal point in the number of " + QByteArray(1, c));
         }
-        m_cmd.number = m_value.toInt();
-        m_cmd.code = c;
+        cmd_.number = value_.toInt();
+        cmd_.code = c;
         return done();
     }
     if (isBareTerminator(c)) {
-        if (!m_value.isEmpty()) {
+        if (!value_.isEmpty()) {
             return fail("a value without separator before " + QByteArray(1, c));
         }
-        m_cmd.code = c;
+        cmd_.code = c;
         return done();
     }
     return fail("unexpected byte " + describeByte(c));

@@ -42,9 +42,9 @@ public:
     // new one.
     Step feed(char byte);
     // No command begun (spaces between commands do not begin one).
-    bool idle() const { return !m_begun; }
+    bool idle() const { return !begun_; }
     // The bytes of the command begun so far.
-    const QByteArray& pendingBytes() const { return m_cmd.raw; }
+    const QByteArray& pendingBytes() const { return cmd_.raw; }
     // Forgets a half-read command.
     void reset();
 
@@ -55,10 +55,10 @@ private:
     Step fail(const QByteArray& reason);
     Step done();
 
-    Command m_cmd;
-    QByteArray m_value; // digits and '.' read since the last separator
-    bool m_begun = false;
-    bool m_inText = false;
+    Command cmd_;
+    QByteArray value_; // digits and '.' read since the last separator
+    bool begun_ = false;
+    bool inText_ = false;
 };
 
 } // namespace velmar::sim

@@ -123,18 +123,18 @@ QString FaultRule::toString() const {
 }
 
 FaultPlan::FaultPlan(QList<FaultRule> rules, std::uint64_t seed)
-    : m_rules(std::move(rules)), m_rng(seed) {}
+    : rules_(std::move(rules)), rng_(seed) {}
 
 std::optional<FaultRule> FaultPlan::decide(int sequence) {
     // 53 random bits as a fraction in [0, 1): the same on every platform.
-    const double draw = static_cast<double>(m_rng() >> 11) * 0x1.0p-53;
-    for (const FaultRule& r : m_rules) {
+    const double draw = static_cast<double>(rng_() >> 11) * 0x1.0p-53;
+    for (const FaultRule& r : rules_) {
         if (r.atCommand == sequence) {
             return r;
         }
     }
     double edge = 0;
-    for (const FaultRule& r : m_rules) {
+    for (const FaultRule& r : rules_) {
         if (r.atCommand == 0) {
             edge += r.probability;
             if (draw < edge) {
@@ -146,7 +146,7 @@ std::optional<FaultRule> FaultPlan::decide(int sequence) {
 }
 
 bool FaultPlan::refusesEverything() const {
-    for (const FaultRule& r : m_rules) {
+    for (const FaultRule& r : rules_) {
         if (r.kind == FaultRule::Kind::Refuse && r.atCommand == 0 && r.probability >= 1) {
             return true;
         }

@@ -25,8 +25,8 @@ public:
     bool refusesEverything() const;
 
 private:
-    QList<FaultRule> m_rules;
-    std::mt19937_64 m_rng;
+    QList<FaultRule> rules_;
+    std::mt19937_64 rng_;
 };
 
 } // namespace velmar::sim

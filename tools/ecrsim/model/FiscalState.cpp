@@ -57,30 +57,30 @@ QByteArray range(const char* what, int n, const char* limits) {
 } // namespace
 
 FiscalState::FiscalState(int family, int firstReceiptNumber, std::int64_t presetPriceCents)
-    : m_family(family), m_presetPrice(presetPriceCents), m_lastReceipt(firstReceiptNumber - 1) {}
+    : family_(family), presetPrice_(presetPriceCents), lastReceipt_(firstReceiptNumber - 1) {}
 
 bool FiscalState::receiptOpen() const {
-    return m_doc && m_doc->kind == Document::Kind::Receipt;
+    return doc_ && doc_->kind == Document::Kind::Receipt;
 }
 
 bool FiscalState::nonFiscalOpen() const {
-    return m_doc && m_doc->kind == Document::Kind::NonFiscal;
+    return doc_ && doc_->kind == Document::Kind::NonFiscal;
 }
 
 bool FiscalState::cashMovementOpen() const {
-    return m_doc &&
-           (m_doc->kind == Document::Kind::CashIn || m_doc->kind == Document::Kind::CashOut);
+    return doc_ &&
+           (doc_->kind == Document::Kind::CashIn || doc_->kind == Document::Kind::CashOut);
 }
 
 std::int64_t FiscalState::runningTotal() const {
-    if (!m_doc) {
+    if (!doc_) {
         return 0;
     }
     std::int64_t total = 0;
-    for (const Item& i : m_doc->items) {
+    for (const Item& i : doc_->items) {
         total += i.net();
     }
-    for (const Modifier& m : m_doc->modifiers) {
+    for (const Modifier& m : doc_->modifiers) {
         if (m.onSubtotal) {
             total += m.amount;
         }
@@ -89,8 +89,8 @@ std::int64_t FiscalState::runningTotal() const {
 }
 
 Document FiscalState::openDocument(Document::Kind kind, int number) {
-    Document d = m_pending;
-    m_pending = Document();
+    Document d = pending_;
+    pending_ = Document();
     d.kind = kind;
     d.number = number;
     return d;
@@ -127,11 +127,11 @@ Outcome FiscalState::apply(const Command& c, const QDateTime& now) {
         } else if (!c.hasText || !c.quantity.isEmpty() || !c.amount.isEmpty()) {
             o = refuse("a display line is a text only");
         } else {
-            m_display[c.number - 1] = c.text;
+            display_[c.number - 1] = c.text;
         }
         break;
     case 'K':
-        m_returnNext = false; // the pending entry, whatever it was, is cleared
+        returnNext_ = false; // the pending entry, whatever it was, is cleared
         break;
     case 'k':
         o = c.hasFields() ? refuse("k takes no fields") : voidOpen(now);
@@ -139,7 +139,7 @@ Outcome FiscalState::apply(const Command& c, const QDateTime& now) {
     case 'a':
         if (c.hasFields()) {
             o = refuse("a takes no fields");
-        } else if (m_doc) {
+        } else if (doc_) {
             o = refuse("the drawer opens only between documents");
         }
         break;
@@ -156,8 +156,8 @@ Outcome FiscalState::apply(const Command& c, const QDateTime& now) {
         o = refuse("unknown command " + c.name());
     }
     if (o.accepted) {
-        m_subtotalShown = c.code == '=' && receiptOpen();
-        m_linePrinted = c.code == '@';
+        subtotalShown_ = c.code == '=' && receiptOpen();
+        linePrinted_ = c.code == '@';
     }
     return o;
 }
@@ -172,10 +172,10 @@ Outcome FiscalState::sale(const Command& c) {
     if (c.number < 1 || c.number > 99) {
         return refuse(range("department", c.number, "1-99"));
     }
-    if (receiptOpen() && !m_doc->payments.isEmpty()) {
+    if (receiptOpen() && !doc_->payments.isEmpty()) {
         return refuse("a sale after a payment");
     }
-    std::int64_t price = m_presetPrice;
+    std::int64_t price = presetPrice_;
     if (!c.amount.isEmpty()) {
         const auto a = cents(c.amount);
         if (!a) {
@@ -196,15 +196,15 @@ Outcome FiscalState::sale(const Command& c) {
     item.quantity = c.quantity.isEmpty() ? QByteArray("1") : c.quantity;
     item.amount = scaledProduct(quantityMilli, price, 1000);
     item.text = c.text;
-    item.isReturn = m_returnNext;
+    item.isReturn = returnNext_;
     if (item.amount < 1 || item.amount > maxAmount) {
         return refuse("item amount " + QByteArray::number(item.amount) + " out of range");
     }
-    if (!m_doc) {
-        m_doc = openDocument(Document::Kind::Receipt, m_lastReceipt + 1);
+    if (!doc_) {
+        doc_ = openDocument(Document::Kind::Receipt, lastReceipt_ + 1);
     }
-    m_doc->items.append(item);
-    m_returnNext = false;
+    doc_->items.append(item);
+    returnNext_ = false;
     return {};
 }
 
@@ -215,10 +215,10 @@ Outcome FiscalState::modifierOrMovement(const Command& c) {
         if (c.hasFields()) {
             return refuse(c.name() + " takes no fields");
         }
-        if (m_doc && !receiptOpen()) {
+        if (doc_ && !receiptOpen()) {
             return refuse(c.name() + " outside a receipt");
         }
-        m_returnNext = c.number == 9;
+        returnNext_ = c.number == 9;
         return {};
     case 1:
     case 3:
@@ -232,13 +232,13 @@ Outcome FiscalState::modifierOrMovement(const Command& c) {
         return subtotalModifier(c);
     case 10:
     case 11:
-        if (m_family == 1) {
+        if (family_ == 1) {
             return refuse(c.name() + " is not a code of family 1 (14M, 15M)");
         }
         return cashMovement(c, c.number == 10 ? Document::Kind::CashIn : Document::Kind::CashOut);
     case 14:
     case 15:
-        if (m_family != 1) {
+        if (family_ != 1) {
             return refuse(c.name() + " is a code of family 1 only (10M, 11M)");
         }
         return cashMovement(c, c.number == 14 ? Document::Kind::CashIn : Document::Kind::CashOut);
@@ -285,22 +285,22 @@ Outcome FiscalState::itemModifier(const Command& c) {
     if (!receiptOpen()) {
         return refuse(c.name() + " with no receipt open");
     }
-    if (!m_doc->payments.isEmpty()) {
+    if (!doc_->payments.isEmpty()) {
         return refuse(c.name() + " after a payment");
     }
-    Item& item = m_doc->items.last();
+    Item& item = doc_->items.last();
     if (item.isReturn) {
         return refuse(c.name() + " on a returned item");
     }
     Modifier m;
-    m.item = static_cast<int>(m_doc->items.size());
+    m.item = static_cast<int>(doc_->items.size());
     m.surcharge = c.number >= 5;
     const Outcome priced = priceModifier(c, percent, item.amount + item.adjustments, "item", m);
     if (!priced.accepted) {
         return priced;
     }
     item.adjustments += m.amount;
-    m_doc->modifiers.append(m);
+    doc_->modifiers.append(m);
     return {};
 }
 
@@ -313,10 +313,10 @@ Outcome FiscalState::subtotalModifier(const Command& c) {
     if (!receiptOpen()) {
         return refuse(c.name() + " with no receipt open");
     }
-    if (!m_subtotalShown) {
+    if (!subtotalShown_) {
         return refuse(c.name() + " without = right before it");
     }
-    if (!m_doc->payments.isEmpty()) {
+    if (!doc_->payments.isEmpty()) {
         return refuse(c.name() + " after a payment");
     }
     Modifier m;
@@ -326,7 +326,7 @@ Outcome FiscalState::subtotalModifier(const Command& c) {
     if (!priced.accepted) {
         return priced;
     }
-    m_doc->modifiers.append(m);
+    doc_->modifiers.append(m);
     return {};
 }
 
@@ -334,10 +334,10 @@ Outcome FiscalState::cashMovement(const Command& c, Document::Kind kind) {
     if (c.hasFields()) {
         return refuse(c.name() + " takes no fields");
     }
-    if (m_doc) {
+    if (doc_) {
         return refuse("a cash movement while a document is open");
     }
-    m_doc = openDocument(kind, m_lastNonFiscal + 1);
+    doc_ = openDocument(kind, lastNonFiscal_ + 1);
     return {};
 }
 
@@ -349,14 +349,14 @@ Outcome FiscalState::reference(const Command& c) {
     if (!shape.match(QString::fromLatin1(c.text)).hasMatch()) {
         return refuse("reference \"" + c.text + "\" is not date, number and issuing register");
     }
-    if (m_doc) {
+    if (doc_) {
         return refuse(c.name() + " while a document is open");
     }
-    if (m_pending.hasReference) {
+    if (pending_.hasReference) {
         return refuse("a second reference for one document");
     }
-    m_pending.hasReference = true;
-    m_pending.reference = Reference{c.text, c.number == 103};
+    pending_.hasReference = true;
+    pending_.reference = Reference{c.text, c.number == 103};
     return {};
 }
 
@@ -387,7 +387,7 @@ Outcome FiscalState::payment(const Command& c, const QDateTime& now) {
         }
         given = scaledProduct(quantityMilli, *a, 1000);
     }
-    Document& d = *m_doc;
+    Document& d = *doc_;
     if (cashMovementOpen()) {
         if (!given) {
             return refuse("a cash movement needs its amount");
@@ -395,7 +395,7 @@ Outcome FiscalState::payment(const Command& c, const QDateTime& now) {
         p.amount = *given;
         d.payments.append(p);
         d.total = p.amount;
-        m_lastNonFiscal = d.number;
+        lastNonFiscal_ = d.number;
     } else {
         const std::int64_t total = runningTotal();
         if (total < 0 && given) {
@@ -404,19 +404,19 @@ Outcome FiscalState::payment(const Command& c, const QDateTime& now) {
         p.amount = given ? *given : total - d.paid();
         d.payments.append(p);
         if (d.paid() < total) {
-            m_returnNext = false;
+            returnNext_ = false;
             return {}; // more to pay
         }
         d.total = total;
         d.change = d.paid() - total;
-        m_lastReceipt = d.number;
-        m_lastReceiptAt = now;
+        lastReceipt_ = d.number;
+        lastReceiptAt_ = now;
     }
     d.closedAt = now;
     Outcome o;
     o.finished = FinishedDocument{d, false};
-    m_doc.reset();
-    m_returnNext = false;
+    doc_.reset();
+    returnNext_ = false;
     return o;
 }
 
@@ -436,7 +436,7 @@ Outcome FiscalState::functionKey(const Command& c, const QDateTime& now) {
         return o;
     case 39:
     case 40:
-        if (!m_linePrinted) {
+        if (!linePrinted_) {
             return refuse(c.name() + " without a line printed right before it");
         }
         if (c.number == 39) {
@@ -474,33 +474,33 @@ Outcome FiscalState::nonFiscal(const Command& c, const QDateTime& now) {
         return refuse(QByteArray(1, c.code) + " takes no fields");
     }
     if (c.code == 'j') {
-        if (m_doc) {
+        if (doc_) {
             return refuse("j while a document is open");
         }
-        m_doc = openDocument(Document::Kind::NonFiscal, m_lastNonFiscal + 1);
+        doc_ = openDocument(Document::Kind::NonFiscal, lastNonFiscal_ + 1);
         return {};
     }
     if (!nonFiscalOpen()) {
         return refuse("J with no non-fiscal document open");
     }
-    m_doc->closedAt = now;
-    m_lastNonFiscal = m_doc->number;
+    doc_->closedAt = now;
+    lastNonFiscal_ = doc_->number;
     Outcome o;
-    o.finished = FinishedDocument{*m_doc, false};
-    m_doc.reset();
+    o.finished = FinishedDocument{*doc_, false};
+    doc_.reset();
     return o;
 }
 
 Outcome FiscalState::voidOpen(const QDateTime& now) {
-    m_returnNext = false;
-    m_pending = Document(); // lines, codes and a reference keyed for it go too
+    returnNext_ = false;
+    pending_ = Document(); // lines, codes and a reference keyed for it go too
     if (!receiptOpen() && !cashMovementOpen()) {
         return {}; // nothing to void
     }
-    Document d = *m_doc;
+    Document d = *doc_;
     d.total = runningTotal();
     d.closedAt = now;
-    m_doc.reset();
+    doc_.reset();
     Outcome o;
     o.finished = FinishedDocument{d, true};
     return o;

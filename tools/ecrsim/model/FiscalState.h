@@ -38,9 +38,9 @@ public:
     bool receiptOpen() const;
     bool nonFiscalOpen() const;
     bool cashMovementOpen() const;
-    int lastReceiptNumber() const { return m_lastReceipt; }
+    int lastReceiptNumber() const { return lastReceipt_; }
     // When the last receipt closed; invalid before the first one.
-    QDateTime lastReceiptTime() const { return m_lastReceiptAt; }
+    QDateTime lastReceiptTime() const { return lastReceiptAt_; }
     // The open document's total so far (0 when none is open).
     std::int64_t runningTotal() const;
 
@@ -61,20 +61,20 @@ private:
 
     Document openDocument(Document::Kind kind, int number);
     // Where texts, codes and references go: the open document, or the next one.
-    Document& target() { return m_doc ? *m_doc : m_pending; }
+    Document& target() { return doc_ ? *doc_ : pending_; }
 
-    int m_family;
-    std::int64_t m_presetPrice;
-    int m_lastReceipt;
-    QDateTime m_lastReceiptAt;
-    int m_lastNonFiscal = 0;
+    int family_;
+    std::int64_t presetPrice_;
+    int lastReceipt_;
+    QDateTime lastReceiptAt_;
+    int lastNonFiscal_ = 0;
 
-    std::optional<Document> m_doc; // the open document
-    Document m_pending;            // lines, codes and a reference printed before the next document
-    bool m_returnNext = false;     // 9M keyed: the next sale is a return
-    bool m_subtotalShown = false;  // the last accepted command was "=" in a receipt
-    bool m_linePrinted = false;    // the last accepted command printed a text line
-    QByteArray m_display[2];
+    std::optional<Document> doc_; // the open document
+    Document pending_;            // lines, codes and a reference printed before the next document
+    bool returnNext_ = false;     // 9M keyed: the next sale is a return
+    bool subtotalShown_ = false;  // the last accepted command was "=" in a receipt
+    bool linePrinted_ = false;    // the last accepted command printed a text line
+    QByteArray display_[2];
 };
 
 } // namespace velmar::sim

@@ -12,11 +12,11 @@ class PrintBuffer {
 public:
     PrintBuffer(int size, int bytesPerSecond);
 
-    int size() const { return m_size; }
+    int size() const { return size_; }
     // Level above which the register sends XOFF, and below which XON.
-    int highWater() const { return m_size * 3 / 4; }
-    int lowWater() const { return m_size / 4; }
-    std::int64_t byteUs() const { return m_byteUs; }
+    int highWater() const { return size_ * 3 / 4; }
+    int lowWater() const { return size_ / 4; }
+    std::int64_t byteUs() const { return byteUs_; }
 
     // Bytes waiting or being printed at `t` (not earlier than the last call).
     int level(std::int64_t t);
@@ -32,10 +32,10 @@ public:
 private:
     void forget(std::int64_t t);
 
-    int m_size;
-    std::int64_t m_byteUs;
-    std::int64_t m_freeAt = 0;              // when the printer has printed all it holds
-    std::deque<std::int64_t> m_finishTimes; // of the bytes still in the buffer, ascending
+    int size_;
+    std::int64_t byteUs_;
+    std::int64_t freeAt_ = 0;              // when the printer has printed all it holds
+    std::deque<std::int64_t> finishTimes_; // of the bytes still in the buffer, ascending
 };
 
 } // namespace velmar::sim

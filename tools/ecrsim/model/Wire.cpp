@@ -14,67 +14,67 @@ std::int64_t byteTimeUs(bool serial, int baud) {
 
 void InputLine::write(const QByteArray& bytes, std::int64_t atUs) {
     for (char c : bytes) {
-        m_lastArrival = std::max(m_lastArrival, atUs) + m_byteUs;
-        m_bytes.emplace_back(c, m_lastArrival);
+        lastArrival_ = std::max(lastArrival_, atUs) + byteUs_;
+        bytes_.emplace_back(c, lastArrival_);
     }
 }
 
 std::optional<std::int64_t> InputLine::nextArrival() const {
-    if (m_bytes.empty()) {
+    if (bytes_.empty()) {
         return std::nullopt;
     }
-    return m_bytes.front().second;
+    return bytes_.front().second;
 }
 
 std::pair<char, std::int64_t> InputLine::take() {
-    auto b = m_bytes.front();
-    m_bytes.pop_front();
+    auto b = bytes_.front();
+    bytes_.pop_front();
     return b;
 }
 
 void InputLine::clear() {
-    m_bytes.clear();
+    bytes_.clear();
 }
 
 std::int64_t OutputLine::send(std::int64_t readyUs, const QByteArray& bytes) {
-    if (m_byteUs == 0) {
+    if (byteUs_ == 0) {
         // TCP: the whole answer at once, after whatever was queued before it.
-        m_freeAt = std::max(m_freeAt, readyUs);
+        freeAt_ = std::max(freeAt_, readyUs);
         if (!bytes.isEmpty()) {
-            m_queue.push_back(Emission{m_freeAt, bytes, false});
+            queue_.push_back(Emission{freeAt_, bytes, false});
         }
-        return m_freeAt;
+        return freeAt_;
     }
     for (char c : bytes) {
-        m_freeAt = std::max(m_freeAt, readyUs) + m_byteUs;
-        m_queue.push_back(Emission{m_freeAt, QByteArray(1, c), false});
+        freeAt_ = std::max(freeAt_, readyUs) + byteUs_;
+        queue_.push_back(Emission{freeAt_, QByteArray(1, c), false});
     }
-    return m_freeAt;
+    return freeAt_;
 }
 
 void OutputLine::drop(std::int64_t readyUs) {
-    m_freeAt = std::max(m_freeAt, readyUs);
-    m_queue.push_back(Emission{m_freeAt, QByteArray(), true});
+    freeAt_ = std::max(freeAt_, readyUs);
+    queue_.push_back(Emission{freeAt_, QByteArray(), true});
 }
 
 QList<Emission> OutputLine::takeDue(std::int64_t nowUs) {
     QList<Emission> due;
-    while (!m_queue.empty() && m_queue.front().atUs <= nowUs) {
-        due.append(m_queue.front());
-        m_queue.pop_front();
+    while (!queue_.empty() && queue_.front().atUs <= nowUs) {
+        due.append(queue_.front());
+        queue_.pop_front();
     }
     return due;
 }
 
 std::optional<std::int64_t> OutputLine::nextEmission() const {
-    if (m_queue.empty()) {
+    if (queue_.empty()) {
         return std::nullopt;
     }
-    return m_queue.front().atUs;
+    return queue_.front().atUs;
 }
 
 void OutputLine::clear() {
-    m_queue.clear();
+    queue_.clear();
 }
 
 } // namespace velmar::sim

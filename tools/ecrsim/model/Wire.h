@@ -20,7 +20,7 @@ std::int64_t byteTimeUs(bool serial, int baud);
 // Bytes from the driver on their way in.
 class InputLine {
 public:
-    explicit InputLine(std::int64_t byteUs) : m_byteUs(byteUs) {}
+    explicit InputLine(std::int64_t byteUs) : byteUs_(byteUs) {}
 
     // The driver wrote `bytes` at `atUs`: each arrives one byte time after
     // the previous one has arrived (or after `atUs`, when the line was idle).
@@ -31,9 +31,9 @@ public:
     void clear();
 
 private:
-    std::int64_t m_byteUs;
-    std::int64_t m_lastArrival = 0;
-    std::deque<std::pair<char, std::int64_t>> m_bytes;
+    std::int64_t byteUs_;
+    std::int64_t lastArrival_ = 0;
+    std::deque<std::pair<char, std::int64_t>> bytes_;
 };
 
 // What the register sends, in order. Each byte is on the line one byte time
@@ -41,7 +41,7 @@ private:
 // emission carries the time its byte has arrived at the driver.
 class OutputLine {
 public:
-    explicit OutputLine(std::int64_t byteUs) : m_byteUs(byteUs) {}
+    explicit OutputLine(std::int64_t byteUs) : byteUs_(byteUs) {}
 
     // Queues `bytes` ready at `readyUs`; returns when the last one arrives.
     std::int64_t send(std::int64_t readyUs, const QByteArray& bytes);
@@ -52,9 +52,9 @@ public:
     void clear();
 
 private:
-    std::int64_t m_byteUs;
-    std::int64_t m_freeAt = 0; // when the last queued byte has arrived
-    std::deque<Emission> m_queue;
+    std::int64_t byteUs_;
+    std::int64_t freeAt_ = 0; // when the last queued byte has arrived
+    std::deque<Emission> queue_;
 };
 
 } // namespace velmar::sim
