@@ -45,7 +45,7 @@ inline void useTestSettingStore() {
 class CycleFixture {
 public:
     explicit CycleFixture(const CycleOptions& o = {})
-        : options(o), model(modelConfig(o.family, o.tcp, o.faults, o.seed)) {
+        : model(modelConfig(o.family, o.tcp, o.faults, o.seed)) {
         useTestSettingStore();
         {
             QSettings store(QSettings::NativeFormat, QSettings::UserScope,
@@ -217,7 +217,6 @@ public:
     QList<std::int64_t> scans; // a poll tick ran the job step (txtTimer changed)
     QStringList text2;         // every text shown in Text2
 
-    CycleOptions options;
     QTemporaryDir dataDir;
     QTemporaryDir settingsDir;
     VirtualRuntime rt;
