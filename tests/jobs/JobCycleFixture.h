@@ -110,12 +110,10 @@ public:
                 tick(missing);
             }
             const auto left = int(deadline - rt.nowMs());
-            if (left <= 0 || !runUntil(
-                                 [&] {
-                                     return exists("SR_MATR", missing) ||
-                                            panel().check(missing).value() != 1;
-                                 },
-                                 left)) {
+            const auto settled = [&] {
+                return exists("SR_MATR", missing) || panel().check(missing).value() != 1;
+            };
+            if (left <= 0 || !runUntil(settled, left)) {
                 return false;
             }
         }
@@ -176,6 +174,10 @@ public:
         QVERIFY(writeFile(path(base, n), bytes));
     }
     void remove(const char* base, int n) const { QFile::remove(path(base, n)); }
+    // The job on channel n is answered: its start file is gone, an answer is there.
+    bool answered(int n) const {
+        return !exists("SR_START", n) && (exists("FINESCO", n) || exists("SR_ERR", n));
+    }
     // The files of channel n there are.
     QStringList present(int n) const {
         QStringList out;

@@ -649,17 +649,16 @@ private slots:
     // and group only, and the next receipt prints.
     void hostileHost_data() {
         addCaseRows(u"jobs/hostile.txt"_s,
-                    {"place", "as", "channelText", "receipt", "answer", "printedText"});
+                    {"place", "kind", "channelText", "receipt", "answer", "printedText"});
     }
     void hostileHost() {
         QFETCH(QByteArray, place);
-        QFETCH(QByteArray, as);
+        QFETCH(QByteArray, kind);
         QFETCH(QByteArray, channelText);
         QFETCH(QByteArray, receipt);
         QFETCH(QByteArray, answer);
         QFETCH(QByteArray, printedText);
         QString name = QString::fromLatin1(place);
-        const QString kind = QString::fromLatin1(as);
         const int channel = channelText.toInt();
         const int printed = printedText.toInt();
         const mode_t umaskBefore = ::umask(022); // others could read everything without the rule
@@ -676,12 +675,12 @@ private slots:
             name += fx.rt.currentDateTime().toLocalTime().toString(u"yyyyMM"_s);
         }
         const QString placed = QDir(fx.dataDir.path()).filePath(name);
-        if (kind == u"link"_s) {
+        if (kind == "link") {
             const bool folder = name.startsWith(u"TRACE_"_s);
             QVERIFY(QFile::link(folder ? QDir(outside.path()).filePath(u"folder"_s) : target, placed));
-        } else if (kind == u"pipe"_s) {
+        } else if (kind == "pipe") {
             QCOMPARE(::mkfifo(QFile::encodeName(placed).constData(), 0666), 0);
-        } else if (kind == u"folder"_s) {
+        } else if (kind == "folder") {
             QVERIFY(QDir().mkdir(placed));
         }
         const QMap<QString, QByteArray> before = snapshot(outside.path());
@@ -690,10 +689,10 @@ private slots:
         } else {
             fx.writeJob(channel, receipt);
         }
-        if (kind == u"folder"_s) {
+        if (kind == "folder") {
             fx.writeJob(2, CycleFixture::receipt("CHANNEL 2"));
         }
-        if (kind == u"late folder"_s) {
+        if (kind == "late folder") {
             fx.every(10, [&] { return !fx.engine().link.TransmitBusy || !QDir().mkdir(placed); });
             QVERIFY(fx.runUntil([&] { return logged(log, u"risposta all'host non scritta"_s); }, 30000));
             fx.runFor(5000); // more scans: the job waits, it is not sent again
@@ -701,12 +700,8 @@ private slots:
             QCOMPARE(receiptsWith(fx, u"MEANT"_s), 1);
             QVERIFY(QDir().rmdir(placed));
         }
-        const bool answered = fx.runUntil(
-            [&] {
-                return !fx.exists("SR_START", channel) &&
-                       (fx.exists("FINESCO", channel) || fx.exists("SR_ERR", channel));
-            },
-            answer.isEmpty() ? 20000 : 30000);
+        const bool answered =
+            fx.runUntil([&] { return fx.answered(channel); }, answer.isEmpty() ? 20000 : 30000);
         QCOMPARE(answered, !answer.isEmpty());
         fx.runFor(3000); // the register's last answers
         QCOMPARE(snapshot(outside.path()), before);
@@ -740,7 +735,7 @@ private slots:
         }
 
         // The next receipt prints, once the host has mended the folder.
-        if (kind == u"folder"_s && QFileInfo(placed).isDir()) {
+        if (kind == "folder" && QFileInfo(placed).isDir()) {
             QVERIFY(QDir().rmdir(placed));
         }
         for (const char* base : {"SR_DATI", "SR_ERR", "FINESCO", "SR_OUT"}) {

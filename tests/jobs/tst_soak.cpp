@@ -426,13 +426,7 @@ private slots:
                 ++tally.resends;
             }
             fx.put("SR_START", 1, "1\r\n");
-            const bool answered = runThrough(
-                [&] {
-                    return !fx.exists("SR_START", 1) &&
-                           (fx.exists("FINESCO", 1) || fx.exists("SR_ERR", 1));
-                },
-                600000);
-            QVERIFY2(answered, "the host got no answer");
+            QVERIFY2(runThrough([&] { return fx.answered(1); }, 600000), "the host got no answer");
             if (fx.exists("FINESCO", 1)) {
                 QVERIFY(!fx.exists("SR_ERR", 1));
                 QVERIFY(!fx.exists("SR_DATI", 1)); // taken: printed

@@ -140,28 +140,19 @@ private slots:
     // The end of every job: the start file goes, and the end marker, seven
     // bytes, comes only when no error file is there.
     void subKillStartFile_data() {
-        QTest::addColumn<bool>("start");
-        QTest::addColumn<bool>("error");
-        QTest::addColumn<QByteArray>("oldMarker"); // null: none
-        QTest::addColumn<QByteArray>("marker");    // null: none after the call
-        QTest::newRow("success, old marker replaced")
-            << true << false << "finesco di prima, molto lungo\r\n"_ba
-            << "finesco"_ba;
-        QTest::newRow("error file") << true << true << QByteArray() << QByteArray();
-        QTest::newRow("no start file: nothing") << false << false << "vecchio"_ba
-                                                << "vecchio"_ba;
+        addCaseRows(u"jobs/endofjob.txt"_s, {"start", "error", "oldMarker", "marker"});
     }
     void subKillStartFile() {
-        QFETCH(bool, start);
-        QFETCH(bool, error);
+        QFETCH(QByteArray, start);
+        QFETCH(QByteArray, error);
         QFETCH(QByteArray, oldMarker);
         QFETCH(QByteArray, marker);
         FilesFixture f;
         f.put(u"SR_START.001"_s);
-        if (start) {
+        if (start == "1") {
             f.put(u"SR_START.003"_s);
         }
-        if (error) {
+        if (error == "1") {
             f.put(u"SR_ERR.003"_s, "E999\r\n");
         }
         if (!oldMarker.isNull()) {
@@ -169,7 +160,7 @@ private slots:
         }
         f.files.SubKillStartFile();
         QVERIFY(!f.exists(u"SR_START.003"_s) && f.exists(u"SR_START.001"_s));
-        QCOMPARE(f.exists(u"SR_ERR.003"_s), error);
+        QCOMPARE(f.exists(u"SR_ERR.003"_s), error == "1");
         QCOMPARE(readFile(f.path(u"FINESCO.003"_s)), marker);
         QCOMPARE(f.elapsedMs(), 0);
     }
