@@ -111,8 +111,9 @@ private:
         return r + "CASH;\r\n";
     }
 
-    template <typename... Args> void fail(const char* format, Args... args) {
-        if (violations.size() < 20) {
+    // Records a broken rule unless `holds`.
+    template <typename... Args> void expect(bool holds, const char* format, Args... args) {
+        if (!holds && violations.size() < 20) {
             violations << QString::asprintf(format, args...);
         }
     }
@@ -128,9 +129,8 @@ private:
             switch (h.state) {
             case HostChannel::Idle:
                 if (left > 0 && fx.exists("SR_MATR", h.n)) {
-                    if (h.lastFailed >= 0 && fx.read("SR_DATI", h.n) != h.receipt) {
-                        fail("job %d: the receipt of the failed job is gone", h.lastFailed);
-                    }
+                    expect(h.lastFailed < 0 || fx.read("SR_DATI", h.n) == h.receipt,
+                           "job %d: the receipt of the failed job is gone", h.lastFailed);
                     --left;
                     h.id = issued++;
                     ++h.jobs;
@@ -151,32 +151,24 @@ private:
                 Outcome o;
                 o.finesco = fx.exists("FINESCO", h.n);
                 const bool err = fx.exists("SR_ERR", h.n);
-                if (o.finesco == err) {
-                    fail("job %d on channel %d: FINESCO %d, SR_ERR %d", h.id, h.n, o.finesco, err);
-                }
+                expect(o.finesco != err, "job %d on channel %d: FINESCO %d, SR_ERR %d", h.id, h.n,
+                       o.finesco, err);
                 if (o.finesco) {
-                    if (fx.read("FINESCO", h.n) != "finesco") {
-                        fail("job %d: FINESCO holds %s", h.id, fx.read("FINESCO", h.n).constData());
-                    }
-                    if (fx.exists("SR_DATI", h.n)) {
-                        fail("job %d: printed, but its SR_DATI is still there", h.id);
-                    }
+                    expect(fx.read("FINESCO", h.n) == "finesco", "job %d: FINESCO holds %s", h.id,
+                           fx.read("FINESCO", h.n).constData());
+                    expect(!fx.exists("SR_DATI", h.n), "job %d: printed, but its SR_DATI is still there",
+                           h.id);
                     h.lastFailed = -1;
                 } else {
                     o.error = fx.read("SR_ERR", h.n);
                     h.lastFailed = h.id;
-                    if (o.error != kE504 && o.error != kE504Voided && o.error != kE510 &&
-                        o.error != kConversion) {
-                        fail("job %d: SR_ERR holds %s", h.id, o.error.constData());
-                    }
-                    if (fx.read("SR_DATI", h.n) != h.receipt) {
-                        fail("job %d: failed (%s) and its SR_DATI is gone", h.id,
-                             o.error.trimmed().constData());
-                    }
+                    expect(QByteArrayList{kE504, kE504Voided, kE510, kConversion}.contains(o.error),
+                           "job %d: SR_ERR holds %s", h.id, o.error.constData());
+                    expect(fx.read("SR_DATI", h.n) == h.receipt,
+                           "job %d: failed (%s) and its SR_DATI is gone", h.id,
+                           o.error.trimmed().constData());
                 }
-                if (outcomes.contains(h.id)) {
-                    fail("job %d answered twice", h.id);
-                }
+                expect(!outcomes.contains(h.id), "job %d answered twice", h.id);
                 outcomes.insert(h.id, o);
                 for (const char* answer : {"FINESCO", "SR_ERR", "SR_OUT"}) { // the host collects
                     fx.remove(answer, h.n);
@@ -206,12 +198,9 @@ private:
                          .tcp = round.tcp,
                          .faults = round.tcp ? kTcpFaults : kFaults,
                          .seed = seed_ + std::uint64_t(r)});
-        if (!fx.start()) {
-            return fail("round %d: start-up failed", r);
-        }
-        if (!fx.bringIntoService(round.channels, 3600 * 1000)) {
-            return fail("round %d: the channels could not be identified (messages %s)", r,
-                        qPrintable(fx.ui.texts().join('|')));
+        if (!fx.start() || !fx.bringIntoService(round.channels, 3600 * 1000)) {
+            return expect(false, "round %d: the channels could not be identified (messages %s)", r,
+                          qPrintable(fx.ui.texts().join('|')));
         }
         for (int n : round.channels) {
             fx.remove("SR_ERR", n); // what failed dumps left
@@ -230,23 +219,17 @@ private:
                               h.state != HostChannel::Waiting;
                    });
         };
-        if (!fx.runUntil(allAnswered, quota * 120 * 1000)) {
-            fail("round %d: the jobs did not all end (%d left, program ended %d)", r, left,
-                 fx.ended);
-        }
+        const bool allEnded = fx.runUntil(allAnswered, quota * 120 * 1000);
+        expect(allEnded, "round %d: the jobs did not all end (%d left, program ended %d)", r, left,
+               fx.ended);
         stop = true;
-        if (!fx.close()) {
-            fail("round %d: the idle program refused to close", r);
-        }
+        expect(fx.close(), "round %d: the idle program refused to close", r);
         fx.rt.runUntilUs(fx.rt.nowUs() + 10 * 1000 * 1000); // the register settles its last footer
         for (const HostChannel& h : hosts) {
             // Shut-down keeps the receipt of a failed job.
-            if (h.lastFailed >= 0 && fx.read("SR_DATI", h.n) != h.receipt) {
-                fail("job %d: its SR_DATI is gone after shut-down", h.lastFailed);
-            }
-            if (h.jobs == 0) {
-                fail("round %d: channel %d was never served", r, h.n);
-            }
+            expect(h.lastFailed < 0 || fx.read("SR_DATI", h.n) == h.receipt,
+                   "job %d: its SR_DATI is gone after shut-down", h.lastFailed);
+            expect(h.jobs > 0, "round %d: channel %d was never served", r, h.n);
         }
         for (const QJsonObject& receipt : fx.documents("receipt")) {
             for (const QString& line : printedLines(receipt)) {
