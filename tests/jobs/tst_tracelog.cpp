@@ -246,33 +246,6 @@ private slots:
                  "20261206_081500.000 <-->  --> A\r\n20261206_081500.000 <-->  --> C\r\n"_ba);
         QCOMPARE(readFile(f.path(u"TRACE_202612"_s)), "a file in the way"_ba);
     }
-
-    // The whole program: a dump request with tracing off makes no trace
-    // folder; with tracing on it traces what it sent.
-    void programTracesOnlyWhenTicked_data() {
-        QTest::addColumn<int>("tracing");
-        QTest::newRow("off") << 0;
-        QTest::newRow("on") << 1;
-    }
-    void programTracesOnlyWhenTicked() {
-        QFETCH(int, tracing);
-        ProgramFixture f;
-        f.setting(SettingsFiles::kChannels, "1000\r\n");
-        f.setting(SettingsFiles::kOptions,
-                  "5\r\n30\r\n" + QByteArray::number(tracing) + "\r\n0\r\n");
-        QVERIFY(f.start());
-        f.rt.runUntilUs(6'000'000); // the first poll tick asks channel 1 for its dump
-        QVERIFY(f.serial.written.startsWith("KK")); // the dump request was sent
-        const QDir data(f.engine.job.DataDir);
-        const QStringList folders = data.entryList({u"TRACE_*"_s}, QDir::AllEntries);
-        QCOMPARE(folders.size(), tracing);
-        if (tracing == 1) {
-            const QDir folder(data.filePath(folders.first()));
-            const QStringList files = folder.entryList(QDir::Files);
-            QVERIFY(!files.isEmpty());
-            QVERIFY(readFile(folder.filePath(files.first())).contains(" <-->  --> KK"));
-        }
-    }
 };
 
 QTEST_GUILESS_MAIN(TestTraceLog)
