@@ -79,7 +79,6 @@ struct FilesFixture {
 
 } // namespace
 
-
 class TestTraceLog : public QObject {
     Q_OBJECT
 
@@ -106,6 +105,7 @@ private slots:
             {"SubKillFileOut", &ChannelFiles::SubKillFileOut},
             {"SubKillDatiFile", &ChannelFiles::SubKillDatiFile},
             {"SubKillStartFile", &ChannelFiles::SubKillStartFile}};
+        QVERIFY2(kill == "verify" || kills.contains(kill), kill.constData());
         FilesFixture f;
         const QString mine = QString::fromLatin1(base) + u".003"_s;
         const QStringList others{QString::fromLatin1(base) + u".001"_s,
