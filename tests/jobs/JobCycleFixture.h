@@ -35,11 +35,7 @@ struct CycleOptions {
 // own, so the custom data directory can point at each fixture's folder.
 inline void useTestSettingStore() {
     static QTemporaryDir store;
-    static const bool set = [] {
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, store.path());
-        return true;
-    }();
-    Q_UNUSED(set);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, store.path());
 }
 
 class CycleFixture {
@@ -47,12 +43,9 @@ public:
     explicit CycleFixture(const CycleOptions& o = {})
         : model(modelConfig(o.family, o.tcp, o.faults, o.seed)) {
         useTestSettingStore();
-        {
-            QSettings store(QSettings::NativeFormat, QSettings::UserScope,
-                            QStringLiteral("Qarnwerk"), QStringLiteral("QARNVELMAR"));
-            store.setValue(QStringLiteral("CustomPathDataDir"), dataDir.path());
-            store.sync();
-        }
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Qarnwerk"),
+                  QStringLiteral("QARNVELMAR"))
+            .setValue(QStringLiteral("CustomPathDataDir"), dataDir.path()); // written as it goes
         writeSetting("VMCHKCOM.TXT", o.ticks + "\r\n");
         writeSetting("VMTIMER1.TXT", o.interval + "\r\n");
         writeSetting("VMCHKSCO.TXT", QByteArray::number(o.family) + "\r\n30\r\n0\r\n" +
