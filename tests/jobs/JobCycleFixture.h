@@ -35,24 +35,17 @@ struct CycleOptions {
 // own, so the custom data directory can point at each fixture's folder.
 inline void useTestSettingStore() {
     static QTemporaryDir store;
-    static const bool set = [] {
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, store.path());
-        return true;
-    }();
-    Q_UNUSED(set);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, store.path());
 }
 
 class CycleFixture {
 public:
     explicit CycleFixture(const CycleOptions& o = {})
-        : options(o), model(modelConfig(o.family, o.tcp, o.faults, o.seed)) {
+        : model(modelConfig(o.family, o.tcp, o.faults, o.seed)) {
         useTestSettingStore();
-        {
-            QSettings store(QSettings::NativeFormat, QSettings::UserScope,
-                            QStringLiteral("Qarnwerk"), QStringLiteral("QARNVELMAR"));
-            store.setValue(QStringLiteral("CustomPathDataDir"), dataDir.path());
-            store.sync();
-        }
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Qarnwerk"),
+                  QStringLiteral("QARNVELMAR"))
+            .setValue(QStringLiteral("CustomPathDataDir"), dataDir.path()); // written as it goes
         writeSetting("VMCHKCOM.TXT", o.ticks + "\r\n");
         writeSetting("VMTIMER1.TXT", o.interval + "\r\n");
         writeSetting("VMCHKSCO.TXT", QByteArray::number(o.family) + "\r\n30\r\n0\r\n" +
@@ -110,12 +103,10 @@ public:
                 tick(missing);
             }
             const auto left = int(deadline - rt.nowMs());
-            if (left <= 0 || !runUntil(
-                                 [&] {
-                                     return exists("SR_MATR", missing) ||
-                                            panel().check(missing).value() != 1;
-                                 },
-                                 left)) {
+            const auto settled = [&] {
+                return exists("SR_MATR", missing) || panel().check(missing).value() != 1;
+            };
+            if (left <= 0 || !runUntil(settled, left)) {
                 return false;
             }
         }
@@ -176,6 +167,10 @@ public:
         QVERIFY(writeFile(path(base, n), bytes));
     }
     void remove(const char* base, int n) const { QFile::remove(path(base, n)); }
+    // The job on channel n is answered: its start file is gone, an answer is there.
+    bool answered(int n) const {
+        return !exists("SR_START", n) && (exists("FINESCO", n) || exists("SR_ERR", n));
+    }
     // The files of channel n there are.
     QStringList present(int n) const {
         QStringList out;
@@ -217,7 +212,6 @@ public:
     QList<std::int64_t> scans; // a poll tick ran the job step (txtTimer changed)
     QStringList text2;         // every text shown in Text2
 
-    CycleOptions options;
     QTemporaryDir dataDir;
     QTemporaryDir settingsDir;
     VirtualRuntime rt;

@@ -7,6 +7,7 @@
 // where the file should be.
 
 #include "app/ProgramFixture.h"
+#include "common/CaseTable.h"
 #include "channel/ChannelFiles.h"
 #include "channel/TraceLog.h"
 #include "common/VirtualRuntime.h"
@@ -22,18 +23,21 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// A deletion of ChannelFiles; null stands for VerifyExistenceAndKill("\<file>").
-using Kill = void (ChannelFiles::*)();
-// What stands where the file should be; Freed: blocked until 1200 ms, then a file.
-enum class Setup { Absent, File, Blocked, Freed };
+QDateTime local(int y, int mo, int d, int h, int mi, int s) {
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::LocalTime);
+}
 
+// The channel files and the trace log on the virtual clock, started at a
+// local time (by default 6 December 2026, 09:15), on channel 3, tracing ticked.
 struct FilesFixture {
-    FilesFixture() {
+    explicit FilesFixture(const QDateTime& start = local(2026, 12, 6, 9, 15, 0)) : rt(start) {
         job.DataDir = dir.path();
         job.iCurrentCom = 3;
+        panel.chbTrace.setValue(1);
     }
     QString path(const QString& name) const { return QDir(dir.path()).filePath(name); }
     void put(const QString& name, const QByteArray& bytes = "x") { writeFile(path(name), bytes); }
+    // A deletion is made to fail by a non-empty folder in the file's place.
     void block(const QString& name) {
         QDir(dir.path()).mkpath(name);
         put(name + u"/aperto"_s);
@@ -54,29 +58,6 @@ struct FilesFixture {
                at.toString(u"HH:mm:ss"_s).toLatin1() + ' ' + message + "\r\n";
     }
     int elapsedMs() const { return static_cast<int>(rt.nowUs() / 1000); }
-    void run(Kill kill, const QString& file) {
-        kill ? (files.*kill)() : files.VerifyExistenceAndKill(QLatin1Char('\\') + file);
-    }
-
-    QTemporaryDir dir;
-    VirtualRuntime rt; // starts on 6 December 2026 at 09:15 local time
-    OperatorPanel panel;
-    JobState job;
-    TraceLog trace{rt, [this] { return panel.chbTrace.value() == 1; }, job};
-    ChannelFiles files{rt, job, trace};
-};
-
-QDateTime local(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
-    return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), Qt::LocalTime);
-}
-
-// A trace log on the virtual clock, started at a local time, tracing ticked.
-struct TraceFixture {
-    explicit TraceFixture(const QDateTime& start = local(2026, 12, 6, 9, 15, 0)) : rt(start) {
-        job.DataDir = dir.path();
-        panel.chbTrace.setValue(1);
-    }
-    QString path(const QString& relative) const { return QDir(dir.path()).filePath(relative); }
     QStringList entries(const QString& folder = {}) const {
         return QDir(path(folder))
             .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
@@ -93,12 +74,10 @@ struct TraceFixture {
     OperatorPanel panel;
     JobState job;
     TraceLog trace{rt, [this] { return panel.chbTrace.value() == 1; }, job};
+    ChannelFiles files{rt, job, trace};
 };
 
 } // namespace
-
-Q_DECLARE_METATYPE(Kill)
-Q_DECLARE_METATYPE(Setup)
 
 class TestTraceLog : public QObject {
     Q_OBJECT
@@ -113,58 +92,47 @@ private slots:
     // The plain deletion never waits. Every call has a budget of its own: each
     // case runs twice.
     void deletion_data() {
-        QTest::addColumn<Kill>("kill");
-        QTest::addColumn<QString>("base");
-        QTest::addColumn<Setup>("setup");
-        QTest::addColumn<int>("elapsedMs");
-        QTest::addColumn<bool>("logs"); // "Errore nella Kill di <base>", once per call
-        const Kill err = &ChannelFiles::SubKillErrFile, out = &ChannelFiles::SubKillFileOut,
-                   dati = &ChannelFiles::SubKillDatiFile, start = &ChannelFiles::SubKillStartFile,
-                   verify = nullptr;
-        QTest::newRow("SR_OUT") << out << "SR_OUT" << Setup::File << 0 << false;
-        QTest::newRow("SR_OUT absent") << out << "SR_OUT" << Setup::Absent << 0 << false;
-        QTest::newRow("verify, leading backslash")
-            << verify << "SR_OUT" << Setup::File << 0 << false;
-        QTest::newRow("SR_ERR blocked") << err << "SR_ERR" << Setup::Blocked << 19000 << true;
-        QTest::newRow("SR_OUT blocked") << out << "SR_OUT" << Setup::Blocked << 19000 << true;
-        QTest::newRow("SR_DATI blocked") << dati << "SR_DATI" << Setup::Blocked << 19000 << true;
-        QTest::newRow("SR_START blocked") << start << "SR_START" << Setup::Blocked << 19000 << true;
-        // Failures at 0, 500 and 1000 ms, freed at 1200 ms.
-        QTest::newRow("SR_OUT freed") << out << "SR_OUT" << Setup::Freed << 1500 << false;
-        QTest::newRow("SR_START freed") << start << "SR_START" << Setup::Freed << 1500 << false;
-        QTest::newRow("verify blocked: no retry")
-            << verify << "FINESCO" << Setup::Blocked << 0 << false;
+        addCaseRows(u"jobs/deletions.txt"_s, {"kill", "base", "setup", "elapsedMs", "logs"});
     }
     void deletion() {
-        QFETCH(Kill, kill);
-        QFETCH(QString, base);
-        QFETCH(Setup, setup);
-        QFETCH(int, elapsedMs);
-        QFETCH(bool, logs);
+        QFETCH(QByteArray, kill);
+        QFETCH(QByteArray, base);
+        QFETCH(QByteArray, setup);
+        QFETCH(QByteArray, elapsedMs);
+        QFETCH(QByteArray, logs);
+        const QHash<QByteArray, void (ChannelFiles::*)()> kills{
+            {"SubKillErrFile", &ChannelFiles::SubKillErrFile},
+            {"SubKillFileOut", &ChannelFiles::SubKillFileOut},
+            {"SubKillDatiFile", &ChannelFiles::SubKillDatiFile},
+            {"SubKillStartFile", &ChannelFiles::SubKillStartFile}};
+        QVERIFY2(kill == "verify" || kills.contains(kill), kill.constData());
         FilesFixture f;
-        const QString mine = base + u".003"_s;
-        const QStringList others{base + u".001"_s, base + u".004"_s};
+        const QString mine = QString::fromLatin1(base) + u".003"_s;
+        const QStringList others{QString::fromLatin1(base) + u".001"_s,
+                                 QString::fromLatin1(base) + u".004"_s};
         for (const QString& other : others) {
             f.put(other);
         }
-        if (setup == Setup::File) {
+        if (setup == "file") {
             f.put(mine);
-        } else if (setup != Setup::Absent) {
+        } else if (setup != "absent") {
             f.block(mine);
         }
-        if (setup == Setup::Freed) {
+        if (setup == "freed") {
             f.freeAt(1200, mine);
         }
-        f.run(kill, mine);
-        f.run(kill, mine);
-        QCOMPARE(f.elapsedMs(), elapsedMs);
-        QCOMPARE(f.exists(mine), setup == Setup::Blocked); // skipped, not forced
+        for (int call = 0; call < 2; ++call) {
+            kill == "verify" ? f.files.VerifyExistenceAndKill(QLatin1Char('\\') + mine)
+                             : (f.files.*kills.value(kill))();
+        }
+        QCOMPARE(f.elapsedMs(), elapsedMs.toInt());
+        QCOMPARE(f.exists(mine), setup == "blocked"); // skipped, not forced
         QVERIFY(f.exists(others[0]) && f.exists(others[1]));
-        const QByteArray logged = "Errore nella Kill di " + base.toLatin1();
+        const QByteArray logged = "Errore nella Kill di " + base;
         QCOMPARE(f.log(),
-                 logs ? f.logLine(logged, QTime(9, 15, 9)) + f.logLine(logged, QTime(9, 15, 19))
+                 logs == "1" ? f.logLine(logged, QTime(9, 15, 9)) + f.logLine(logged, QTime(9, 15, 19))
                       : QByteArray());
-        if (kill == &ChannelFiles::SubKillStartFile) { // no error file, so the end marker
+        if (kill == "SubKillStartFile") { // no error file, so the end marker
             QCOMPARE(readFile(f.path(u"FINESCO.003"_s)), "finesco"_ba);
         }
     }
@@ -172,28 +140,19 @@ private slots:
     // The end of every job: the start file goes, and the end marker, seven
     // bytes, comes only when no error file is there.
     void subKillStartFile_data() {
-        QTest::addColumn<bool>("start");
-        QTest::addColumn<bool>("error");
-        QTest::addColumn<QByteArray>("oldMarker"); // null: none
-        QTest::addColumn<QByteArray>("marker");    // null: none after the call
-        QTest::newRow("success, old marker replaced")
-            << true << false << "finesco di prima, molto lungo\r\n"_ba
-            << "finesco"_ba;
-        QTest::newRow("error file") << true << true << QByteArray() << QByteArray();
-        QTest::newRow("no start file: nothing") << false << false << "vecchio"_ba
-                                                << "vecchio"_ba;
+        addCaseRows(u"jobs/endofjob.txt"_s, {"start", "error", "oldMarker", "marker"});
     }
     void subKillStartFile() {
-        QFETCH(bool, start);
-        QFETCH(bool, error);
+        QFETCH(QByteArray, start);
+        QFETCH(QByteArray, error);
         QFETCH(QByteArray, oldMarker);
         QFETCH(QByteArray, marker);
         FilesFixture f;
         f.put(u"SR_START.001"_s);
-        if (start) {
+        if (start == "1") {
             f.put(u"SR_START.003"_s);
         }
-        if (error) {
+        if (error == "1") {
             f.put(u"SR_ERR.003"_s, "E999\r\n");
         }
         if (!oldMarker.isNull()) {
@@ -201,21 +160,9 @@ private slots:
         }
         f.files.SubKillStartFile();
         QVERIFY(!f.exists(u"SR_START.003"_s) && f.exists(u"SR_START.001"_s));
-        QCOMPARE(f.exists(u"SR_ERR.003"_s), error);
+        QCOMPARE(f.exists(u"SR_ERR.003"_s), error == "1");
         QCOMPARE(readFile(f.path(u"FINESCO.003"_s)), marker);
         QCOMPARE(f.elapsedMs(), 0);
-    }
-
-    // One line, the text and CR LF, replacing what the file held; the channel
-    // is the argument's, not the current one.
-    void writeErrFile() {
-        FilesFixture f;
-        const QByteArray e506 = "E506: Trasmissione non avvenuta: file di input non presente"_ba;
-        f.files.WriteErrFile(e506, 4);
-        QCOMPARE(readFile(f.path(u"SR_ERR.004"_s)), e506 + "\r\n");
-        f.files.WriteErrFile("E1", 4);
-        QCOMPARE(readFile(f.path(u"SR_ERR.004"_s)), "E1\r\n"_ba);
-        QVERIFY(!f.exists(u"SR_ERR.003"_s));
     }
 
     // SubKillStartFile has one budget for both of its steps: failures on the
@@ -251,40 +198,27 @@ private slots:
     // Folder and file named (local time) when the trace opens; the line
     // written 800 ms later, stamped in UTC.
     void namesAndStamps_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QDateTime>("opened");
-        QTest::addColumn<QByteArray>("stamp");
-        QTest::newRow("new year, local ahead of UTC")
-            << "TRACE_202701/TRACE_20270101_003000.TXT" << local(2027, 1, 1, 0, 30, 0)
-            << "20261231_233000.800 <--> "_ba;
-        QTest::newRow("winter morning")
-            << "TRACE_202112/TRACE_20211220_093015.TXT" << local(2021, 12, 20, 9, 30, 15)
-            << "20211220_083015.800 <--> "_ba;
-        QTest::newRow("summer evening, two hours")
-            << "TRACE_202607/TRACE_20260701_210507.TXT" << local(2026, 7, 1, 21, 5, 7)
-            << "20260701_190507.800 <--> "_ba;
-        QTest::newRow("the year turns while the trace is open")
-            << "TRACE_202612/TRACE_20261231_235959.TXT" << local(2026, 12, 31, 23, 59, 59, 500)
-            << "20261231_230000.300 <--> "_ba;
+        addCaseRows(u"jobs/tracenames.txt"_s, {"opened", "path", "stamp"});
     }
     void namesAndStamps() {
-        QFETCH(QString, path);
-        QFETCH(QDateTime, opened);
+        QFETCH(QByteArray, opened);
+        QFETCH(QByteArray, path);
         QFETCH(QByteArray, stamp);
-        TraceFixture f(opened);
+        FilesFixture f(QDateTime::fromString(QString::fromLatin1(opened), Qt::ISODateWithMs));
         f.trace.openTrace();
         f.rt.sleepBlind(800);
         f.trace.line(" --> 1T");
         f.trace.closeTrace();
-        const QString folder = path.section(QLatin1Char('/'), 0, 0);
+        const QString folder = QString::fromLatin1(path.split('/').first());
         QCOMPARE(f.entries(), QStringList{folder});
-        QCOMPARE(folder + QLatin1Char('/') + f.entries(folder).join(QLatin1Char(',')), path);
-        QCOMPARE(readFile(f.path(path)), stamp + " --> 1T\r\n");
+        QCOMPARE(folder + QLatin1Char('/') + f.entries(folder).join(QLatin1Char(',')),
+                 QString::fromLatin1(path));
+        QCOMPARE(readFile(f.path(QString::fromLatin1(path))), stamp + " --> 1T\r\n");
     }
 
     // Two traces within one second: the second replaces the first.
     void sameSecondReplaces() {
-        TraceFixture f;
+        FilesFixture f;
         f.trace1(" --> A");
         f.rt.sleepBlind(600);
         f.trace1(" --> B");
@@ -296,7 +230,7 @@ private slots:
     // Lines are written only while tracing is ticked and a file is open. When
     // the trace folder cannot be made the trace goes into the data directory.
     void whenLinesAreWritten() {
-        TraceFixture f;
+        FilesFixture f;
         writeFile(f.path(u"TRACE_202612"_s), "a file in the way");
         f.trace.line(" --> before open");
         QCOMPARE(f.entries(), QStringList{u"TRACE_202612"_s}); // nothing made without an open file
@@ -311,33 +245,6 @@ private slots:
         QCOMPARE(readFile(f.path(u"TRACE_20261206_091500.TXT"_s)),
                  "20261206_081500.000 <-->  --> A\r\n20261206_081500.000 <-->  --> C\r\n"_ba);
         QCOMPARE(readFile(f.path(u"TRACE_202612"_s)), "a file in the way"_ba);
-    }
-
-    // The whole program: a dump request with tracing off makes no trace
-    // folder; with tracing on it traces what it sent.
-    void programTracesOnlyWhenTicked_data() {
-        QTest::addColumn<int>("tracing");
-        QTest::newRow("off") << 0;
-        QTest::newRow("on") << 1;
-    }
-    void programTracesOnlyWhenTicked() {
-        QFETCH(int, tracing);
-        ProgramFixture f;
-        f.setting(SettingsFiles::kChannels, "1000\r\n");
-        f.setting(SettingsFiles::kOptions,
-                  "5\r\n30\r\n" + QByteArray::number(tracing) + "\r\n0\r\n");
-        QVERIFY(f.start());
-        f.rt.runUntilUs(6'000'000); // the first poll tick asks channel 1 for its dump
-        QVERIFY(f.serial.written.startsWith("KK")); // the dump request was sent
-        const QDir data(f.engine.job.DataDir);
-        const QStringList folders = data.entryList({u"TRACE_*"_s}, QDir::AllEntries);
-        QCOMPARE(folders.size(), tracing);
-        if (tracing == 1) {
-            const QDir folder(data.filePath(folders.first()));
-            const QStringList files = folder.entryList(QDir::Files);
-            QVERIFY(!files.isEmpty());
-            QVERIFY(readFile(folder.filePath(files.first())).contains(" <-->  --> KK"));
-        }
     }
 };
 
