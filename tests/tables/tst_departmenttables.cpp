@@ -1,8 +1,8 @@
 // The department and VAT tables: default files, loading, saving and the gift /
 // voucher department lookup the converter relies on; and the table editor's
 // model, without widgets: opening, the two lists, "Salva Reparto" with its
-// messages and question, "Ripristina reparto", "Salvataggio Tabelle", closing
-// without saving, and what the converter's lookup sees meanwhile.
+// messages and question, "Ripristina reparto", "Salvataggio Tabelle" (the
+// ways the window closes are in tst_frmconfigurazione).
 
 #include "common/Fault.h"
 #include "common/CaseTable.h"
@@ -26,19 +26,6 @@ namespace {
 
 const QStringList kVatIds{"01", "02", "03", "04", "05", "06", "07", "08", "09", "10", "11", "12"};
 const QByteArray kBroken("<TbIva><Aliquota><Id>01</Id>");
-
-// Tb-Reparti.xml with `count` default departments, changed by the overrides
-// "position=IdIva[,FlagOmaggio[,FlagBuono]]".
-QByteArray repartiXml(int count, const QStringList& overrides = {}, const QString& sep = "\n ") {
-    QStringList named;
-    for (const QString& o : overrides) {
-        const QString k = o.section('=', 0, 0);
-        const QStringList f = o.section('=', 1).split(',');
-        named << k + ".IdIva=" + f[0] << k + ".FlagOmaggio=" + f.value(1, "False")
-              << k + ".FlagBuono=" + f.value(2, "False");
-    }
-    return departmentXml(count, named, sep);
-}
 
 // Tb-Iva.xml whose entry k has the k-th code of `ids`.
 QByteArray vatXml(const QStringList& ids, const QString& sep = "\n ") {
@@ -82,7 +69,7 @@ struct Tables {
 
     QString path(bool vat) const { return dir.filePath(vat ? "Tb-Iva.xml" : "Tb-Reparti.xml"); }
     void write(bool vat, const QByteArray& bytes) { writeBytes(path(vat), bytes); }
-    QByteArray good(bool vat) { return vat ? vatXml(kVatIds.mid(0, 3)) : repartiXml(3); }
+    QByteArray good(bool vat) { return vat ? vatXml(kVatIds.mid(0, 3)) : departmentXml(3); }
     int load(bool vat) { return vat ? tables.LoadIva() : tables.LoadReparti(); }
     void store(bool vat) { vat ? tables.StoreDataIva() : tables.StoreDataReparti(); }
     void create(bool vat) { vat ? tables.CreateDefaultIva() : tables.CreateDefaultReparti(); }
@@ -293,7 +280,7 @@ private slots:
             QTest::newRow(name) << vat << content << status << entries;
         };
 
-        const QByteArray depts = repartiXml(3);
+        const QByteArray depts = departmentXml(3);
         row("departments", false, depts, 0, 3);
         row("vat", true, vatXml(kVatIds.mid(0, 4)), 0, 4);
         row("departments missing", false, QByteArray(), -1, 0);
@@ -314,7 +301,7 @@ private slots:
 
         // A good document loaded before is replaced, also by a failed load.
         Tables t;
-        t.write(vat, vat ? vatXml(kVatIds.mid(0, 9)) : repartiXml(9));
+        t.write(vat, vat ? vatXml(kVatIds.mid(0, 9)) : departmentXml(9));
         QCOMPARE(t.load(vat), 0);
         if (content.isNull()) {
             QVERIFY(QFile::remove(t.path(vat)));
@@ -405,7 +392,7 @@ private slots:
         QFETCH(QByteArray, expected);
         Tables t;
         if (depts != "0") {
-            t.write(false, repartiXml(depts.toInt(), list(overrides)));
+            t.write(false, departmentXml(depts.toInt(), list(overrides)));
         }
         if (!vatIds.isEmpty()) {
             t.write(true, vatXml(vatIds == "*" ? kVatIds : list(vatIds, Qt::KeepEmptyParts)));
@@ -420,14 +407,14 @@ private slots:
         QTest::addColumn<QByteArray>("departments");
         QTest::addColumn<QByteArray>("vat");
 
-        const QStringList overrides{"3=3", "7=3,True", "9=3,False,True"};
-        QTest::newRow("indented") << repartiXml(20, overrides) << vatXml(kVatIds);
-        QTest::newRow("no whitespace") << repartiXml(20, overrides, "") << vatXml(kVatIds, "");
+        const QStringList overrides{"3.IdIva=3", "7.IdIva=3", "7.FlagOmaggio=True", "9.IdIva=3", "9.FlagBuono=True"};
+        QTest::newRow("indented") << departmentXml(20, overrides) << vatXml(kVatIds);
+        QTest::newRow("no whitespace") << departmentXml(20, overrides, "") << vatXml(kVatIds, "");
         QTest::newRow("tabs and CR LF")
-            << repartiXml(20, overrides, "\r\n\t \t") << vatXml(kVatIds, "\r\n\t \t");
+            << departmentXml(20, overrides, "\r\n\t \t") << vatXml(kVatIds, "\r\n\t \t");
         // Elements of the same names outside a "Reparto" / "Aliquota" do not shift the count.
         QTest::newRow("same names outside the entries")
-            << repartiXml(20, overrides)
+            << departmentXml(20, overrides)
                    .replace("<TabReparti>", "<TabReparti><Info><IdIva>3</IdIva><FlagOmaggio>True"
                                             "</FlagOmaggio><FlagBuono>True</FlagBuono></Info>")
             << vatXml(kVatIds).replace("<TbIva>", "<TbIva><Versione><Id>09</Id></Versione>");
@@ -446,7 +433,7 @@ private slots:
     }
     void lookupSetsCurrentState() {
         Tables t;
-        t.write(false, repartiXml(10, {"4=2", "6=7,True", "8=0"}));
+        t.write(false, departmentXml(10, {"4.IdIva=2", "6.IdIva=7", "6.FlagOmaggio=True"}));
         t.write(true, vatXml({"01", "07", "03"}));
         // Department 4 points at VAT entry 2, whose code is 7.
         QCOMPARE(t.lookup(4, 0), "6");
@@ -460,12 +447,12 @@ private slots:
     }
     void lookupReusesDocumentsUntilChanged() {
         Tables t;
-        t.write(false, repartiXml(50, {"3=3", "7=3,True"}));
+        t.write(false, departmentXml(50, {"3.IdIva=3", "7.IdIva=3", "7.FlagOmaggio=True"}));
         t.write(true, vatXml(kVatIds));
         QCOMPARE(t.lookup(3, 0), "7");
 
         // The files change on disk: the loaded documents are still used.
-        t.write(false, repartiXml(50, {"3=3", "5=3,True"}));
+        t.write(false, departmentXml(50, {"3.IdIva=3", "5.IdIva=3", "5.FlagOmaggio=True"}));
         QVERIFY(QFile::remove(t.path(true)));
         QCOMPARE(t.lookup(3, 0), "7");
 
@@ -524,69 +511,6 @@ private slots:
                 QCOMPARE(got, want);
             }
         }
-    }
-    void closing_data() {
-        QTest::addColumn<bool>("save"); // "Salvataggio Tabelle", or closed any other way
-        QTest::newRow("closed without saving") << false;
-        QTest::newRow("Salvataggio Tabelle") << true;
-    }
-    // Department 3 takes VAT 3 and department 7 takes VAT 3 for gifts: the
-    // converter's lookup sees that while the editor is open, saved or not; once
-    // the editor is closed it sees the files.
-    void closing() {
-        QFETCH(bool, save);
-        Fixture f;
-        f.editor.load();
-        const QByteArray departmentsBefore = readFile(f.path(kDeptFile));
-        const QByteArray vatBefore = readFile(f.path(kVatFile));
-        QVERIFY(!departmentsBefore.isEmpty() && !vatBefore.isEmpty());
-
-        for (const char* step : {"dept 3", "vat 3", "salva", "dept 7", "vat 3", "FlagOmaggio=1", "salva"}) {
-            f.run(step);
-        }
-        QCOMPARE(f.tables.SearchDepartmentOmaggioBuono(3, 0), std::optional<std::int16_t>(7));
-        QCOMPARE(readFile(f.path(kDeptFile)), departmentsBefore);
-        QVERIFY(f.editor.modified());
-
-        QSignalSpy closeRequested(&f.editor, &DepartmentEditor::closeRequested);
-        if (save) {
-            // The VAT table is written again too: a file gone meanwhile comes back.
-            QVERIFY(QFile::remove(f.path(kVatFile)));
-            f.editor.Command1.click();
-            QCOMPARE(closeRequested.size(), 1);
-            QVERIFY(!f.editor.modified());
-            QCOMPARE(readFile(f.path(kDeptFile) + ".bak"), departmentsBefore);
-            for (const char* field : {"CodiceReparto=", "DescrizioneReparto=", "CodiceIva=",
-                                      "DescrizioneIva=", "Aliquota=", "FlagOmaggio=0", "FlagBuono=0"}) {
-                const QString key = QString::fromLatin1(field).section('=', 0, 0);
-                QCOMPARE(key + '=' + f.actual(key), QString::fromLatin1(field));
-            }
-        }
-        f.editor.unload();
-        QVERIFY(f.tables.departmentDocument().elementsByTagName("Reparto").isEmpty());
-        QVERIFY(f.tables.vatDocument().elementsByTagName("Aliquota").isEmpty());
-
-        const QDomDocument departments = parsedFile(f.path(kDeptFile));
-        QCOMPARE(departments.elementsByTagName("Reparto").size(), 50);
-        QCOMPARE(nthText(departments, "IdIva", 3), save ? QString("03") : QString("0"));
-        QCOMPARE(nthText(departments, "IdIva", 7), save ? QString("03") : QString("0"));
-        QCOMPARE(nthText(departments, "FlagOmaggio", 7), save ? QString("True") : QString("False"));
-        QCOMPARE(nthText(departments, "Scelto", 7), save ? QString("True") : QString("False"));
-        QCOMPARE(nthText(departments, "Descrizione", 7), QString("Reparto n. 07"));
-        if (!save) {
-            QCOMPARE(readFile(f.path(kDeptFile)), departmentsBefore);
-            QCOMPARE(readFile(f.path(kVatFile)), vatBefore);
-        }
-        // The VAT table is never changed by the editor, only written again.
-        const QDomDocument vat = parsedFile(f.path(kVatFile));
-        QCOMPARE(vat.elementsByTagName("Aliquota").size(), 12);
-        QCOMPARE(nthText(vat, "Descrizione", 3), QString("Aliquota 22% "));
-        QCOMPARE(nthText(vat, "Percentuale", 3), QString("22.00"));
-
-        // Closed: the lookup reads the files again.
-        QCOMPARE(f.tables.SearchDepartmentOmaggioBuono(3, 0),
-                 save ? std::optional<std::int16_t>(7) : std::nullopt);
-        QVERIFY(f.ui.boxes.isEmpty());
     }
 };
 
