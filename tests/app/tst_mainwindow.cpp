@@ -55,6 +55,17 @@ struct Shown {
     QString shown(const char* field) const { return find<QLineEdit>(field)->text(); }
     void trigger(const char* entry) const { find<QAction>(entry)->trigger(); }
     void click(const char* name) const { find<QAbstractButton>(name)->click(); }
+    // Service mode locks the settings, polls and offers the test and the cancel.
+    void checkMode(bool service) const {
+        for (const char* setting : {"txtTimerVal", "cmdChgTimer", "cboAddedFunctions", "cboMaxLenDescr",
+                                    "chbTrace", "OptionRS232", "OptionRete"}) {
+            QVERIFY2(find<QWidget>(setting)->isEnabled() == !service, setting);
+        }
+        QCOMPARE(find<QPushButton>("CMBFile")->isEnabled(), service);
+        QCOMPARE(find<QPushButton>("AnnullaSco")->isEnabled(), service);
+        QCOMPARE(find<QAction>("m_Configura")->isEnabled(), !service);
+        QCOMPARE(f.engine.Timer21->isActive(), service);
+    }
 
     ProgramFixture f;
     fVelmar window{f.program};
@@ -94,14 +105,10 @@ private slots:
         for (const QString& n : clicks.split(u',')) {
             s.click(("Check" + n).toLatin1().constData());
         }
-        for (const char* setting : {"txtTimerVal", "cmdChgTimer", "cboAddedFunctions", "cboMaxLenDescr",
-                                    "chbTrace", "cmbBaude", "Command1", "OptionRS232", "OptionRete"}) {
+        s.checkMode(service);
+        for (const char* setting : {"cmbBaude", "Command1"}) {
             QVERIFY2(s.find<QWidget>(setting)->isEnabled() == !service, setting);
         }
-        QCOMPARE(s.find<QPushButton>("CMBFile")->isEnabled(), service);
-        QCOMPARE(s.find<QPushButton>("AnnullaSco")->isEnabled(), service);
-        QCOMPARE(s.find<QAction>("m_Configura")->isEnabled(), !service);
-        QCOMPARE(s.f.engine.Timer21->isActive(), service);
         for (int n = 1; n <= 4; ++n) {
             QCOMPARE(s.find<QCheckBox>(("Check" + QByteArray::number(n)).constData())->isChecked(),
                      s.f.panel.check(n).value() == 1);
@@ -154,13 +161,7 @@ private slots:
                          box->isChecked() ? u"Porta non disponibile"_s : u"Non attivo"_s);
             }
         }
-        for (const char* setting : {"txtTimerVal", "cmdChgTimer", "cboAddedFunctions", "chbTrace", "OptionRS232"}) {
-            QVERIFY2(s.find<QWidget>(setting)->isEnabled() == !service, setting);
-        }
-        QCOMPARE(s.find<QPushButton>("CMBFile")->isEnabled(), service);
-        QCOMPARE(s.find<QPushButton>("AnnullaSco")->isEnabled(), service);
-        QCOMPARE(s.find<QAction>("m_Configura")->isEnabled(), !service);
-        QCOMPARE(s.f.engine.Timer21->isActive(), service);
+        s.checkMode(service);
         QCOMPARE(s.f.engine.job.bShowStatus, service);
         QCOMPARE(s.shown("Text3"), service ? u"Timer ON"_s : u"Timer OFF"_s);
         QCOMPARE(s.shown("txtTimerVal"), u"1"_s); // 1 s, the interval in use
@@ -175,9 +176,7 @@ private slots:
             s.f.rt.runUntilUs(s.f.rt.nowUs() + 8'000'000);
             QVERIFY(QFile::exists(s.f.data(u"SR_MATR.001"_s)));
             QCOMPARE(s.f.ticks(), afterDump);
-            QVERIFY(s.find<QPushButton>("CMBFile")->isEnabled());
-            QVERIFY(!s.find<QWidget>("txtTimerVal")->isEnabled());
-            QVERIFY(s.f.engine.Timer21->isActive());
+            s.checkMode(true);
             QCOMPARE(s.shown("txtStatoEcr1"), u"In linea"_s);
             QVERIFY(!s.shown("txtMatricola1").isEmpty());
         }
