@@ -156,30 +156,19 @@ private slots:
     // Payment lines are counted for the link, which waits for the register's
     // answer after the last one; the count starts afresh with every receipt.
     void totalLinesLeftCountsWrittenPaymentLines_data() {
-        QTest::addColumn<int>("family");
-        QTest::addColumn<QByteArray>("receipt");
-        QTest::addColumn<int>("expected");
-        const QByteArray mixed = "SALE,N1,P1000;\r\nDISC,V100;\r\nCHEQ,V400;\r\nCARD;\r\n"
-                                 "CRED,T2,V100;\r\nTICK,V100;\r\nTEND,N3;\r\nCASH;\r\n";
-        QTest::newRow("family 0") << 0 << mixed << 6;
-        QTest::newRow("family 5") << 5 << mixed << 6;
-        QTest::newRow("no payment") << 0 << "SALE,N1,P100;\r\nOPNF;\r\nCLNF;\r\n"_ba << 0;
-        QTest::newRow("deposit") << 1 << "DEPO,V500;\r\n"_ba << 1;
-        QTest::newRow("dropped payment-like text")
-            << 0 << "PRNT,:12345678904;\r\nCLNF;\r\n"_ba << 0;
-        QTest::newRow("non-fiscal text ending in T") << 0 << "PRNT,:PAGA 1T;\r\n"_ba << 0;
+        addCaseRows(u"convert/paymentcounts.txt"_s, {"family", "receipt", "expected"});
         QTest::newRow("the most commands a receipt holds")
-            << 0 << "CHEQ\r\n"_ba.repeated(int(SlConverter::kMaxCommands))
-            << int(SlConverter::kMaxCommands);
+            << "0"_ba << "CHEQ\r\n"_ba.repeated(int(SlConverter::kMaxCommands))
+            << QByteArray::number(SlConverter::kMaxCommands);
     }
     void totalLinesLeftCountsWrittenPaymentLines() {
-        QFETCH(int, family);
+        QFETCH(QByteArray, family);
         QFETCH(QByteArray, receipt);
-        QFETCH(int, expected);
+        QFETCH(QByteArray, expected);
         ConverterFixture fx;
-        fx.setFamily(family);
+        fx.setFamily(family.toInt());
         QCOMPARE(fx.convert(receipt), std::int16_t(0));
-        QCOMPARE(int(fx.result.paymentLines), expected);
+        QCOMPARE(QByteArray::number(fx.result.paymentLines), expected);
     }
 
     void nonFiscalDocumentIsReportedToTheLink() {
