@@ -270,80 +270,38 @@ private slots:
         QCOMPARE(t.load(vat), 0);
         QCOMPARE(nthText(t.doc(vat), "Descrizione", 5), accented);
     }
-    void load_data() {
-        QTest::addColumn<bool>("vat");
-        QTest::addColumn<QByteArray>("content"); // null: no file
-        QTest::addColumn<int>("status");
-        QTest::addColumn<int>("entries");
-        const auto row = [](const char* name, bool vat, const QByteArray& content, int status,
-                            int entries) {
-            QTest::newRow(name) << vat << content << status << entries;
-        };
-
-        const QByteArray depts = departmentXml(3);
-        row("departments", false, depts, 0, 3);
-        row("vat", true, vatXml(kVatIds.mid(0, 4)), 0, 4);
-        row("departments missing", false, QByteArray(), -1, 0);
-        row("vat missing", true, QByteArray(), -1, 0);
-        row("truncated", false, depts.left(depts.size() - 20), -1, 0);
-        row("not xml", true, "01;Aliquota 4%;4.00"_ba, -1, 0);
-        row("empty file", false, ""_ba, -1, 0);
-        row("mismatched tags", false, "<TabReparti><Reparto></TabReparti>"_ba, -1, 0);
-        row("no declaration", false, "<TabReparti><Reparto><Id>01</Id></Reparto></TabReparti>"_ba,
-            0, 1);
-        row("empty table", true, "<TbIva/>"_ba, 0, 0);
-    }
+    void load_data() { addCaseRows(u"tables/load.txt"_s, {"table", "content", "status", "entries"}); }
     void load() {
-        QFETCH(bool, vat);
+        QFETCH(QByteArray, table);
         QFETCH(QByteArray, content);
-        QFETCH(int, status);
-        QFETCH(int, entries);
+        QFETCH(QByteArray, status);
+        QFETCH(QByteArray, entries);
+        const bool vat = table == "vat";
 
         // A good document loaded before is replaced, also by a failed load.
         Tables t;
         t.write(vat, vat ? vatXml(kVatIds.mid(0, 9)) : departmentXml(9));
         QCOMPARE(t.load(vat), 0);
-        if (content.isNull()) {
+        if (content == "(no file)") {
             QVERIFY(QFile::remove(t.path(vat)));
         } else {
             t.write(vat, content);
         }
 
-        QCOMPARE(t.load(vat), status);
+        QCOMPARE(t.load(vat), status.toInt());
         QCOMPARE(t.tables.currentFilePath(), t.path(vat));
-        QCOMPARE(t.doc(vat).elementsByTagName(vat ? "Aliquota" : "Reparto").size(), entries);
+        QCOMPARE(t.doc(vat).elementsByTagName(vat ? "Aliquota" : "Reparto").size(), entries.toInt());
         QVERIFY(t.ui.boxes.isEmpty());
     }
     void storeFailures_data() {
-        QTest::addColumn<bool>("vat");
-        QTest::addColumn<QString>("file"); // before the load: "good", "broken" or "missing"
-        QTest::addColumn<QString>("obstacle");
-        QTest::addColumn<QString>("text");
-        const auto row = [](const char* name, bool vat, const QString& file,
-                            const QString& obstacle, const QString& text) {
-            QTest::newRow(name) << vat << file << obstacle << text;
-        };
-
-        // A document whose load failed is never written: the critical box says so.
-        row("departments broken", false, "broken", "",
-            "Impossibile salvare la tabella dei reparti");
-        row("vat missing", true, "missing", "", "Impossibile salvare la tabella IVA");
-        // A refused write shows the fault, and only that.
-        const QString refused("Error 75 (Errore di accesso al percorso/file) in procedure %1 of "
-                              "Form FrmConfigurazioneReparti");
-        const QString reparti = refused.arg("StoreDataReparti");
-        const QString iva = refused.arg("StoreDataIva");
-        row("data directory is a file", false, "good", "file-as-dir", reparti);
-        row("directory in place of the file", true, "good", "dir-as-file", iva);
-        row("data directory missing", false, "good", "missing-dir", reparti);
-        row("refused after failed load", true, "missing", "file-as-dir", "Impossibile salvare la tabella IVA");
-        row("refused after broken load", false, "broken", "dir-as-file", "Impossibile salvare la tabella dei reparti");
+        addCaseRows(u"tables/storefailures.txt"_s, {"table", "file", "obstacle", "text"});
     }
     void storeFailures() {
-        QFETCH(bool, vat);
-        QFETCH(QString, file);
-        QFETCH(QString, obstacle);
-        QFETCH(QString, text);
+        QFETCH(QByteArray, table);
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, obstacle);
+        QFETCH(QByteArray, text);
+        const bool vat = table == "vat";
 
         Tables t;
         if (file != "missing") {
@@ -362,7 +320,7 @@ private slots:
         }
 
         t.store(vat);
-        QCOMPARE(t.ui.texts(), QStringList{text});
+        QCOMPARE(t.ui.texts(), QStringList{QString::fromUtf8(text)});
         if (!obstacle.isEmpty()) {
             return;
         }
