@@ -194,20 +194,15 @@ private slots:
     // cancel "k" are read as commands, not as the rest of a text. The journal
     // has the register clock's time (09:15:00 at 0) of the refusal and the void.
     void halfCommandDropped_data() {
-        QTest::addColumn<Us>("pauseUs");
-        QTest::addColumn<bool>("lineReset");
-        QTest::addColumn<QByteArray>("journal"); // kinds and times
-        QTest::newRow("2.5 s of silence")
-            << Us(2500000) << false << "refused \"LAT 09:15:02, void 09:15:02"_ba;
-        QTest::newRow("1.5 s of silence") << Us(1500000) << false << QByteArray();
-        QTest::newRow("line reset") << Us(1000) << true << "void 09:15:00"_ba;
+        addCaseRows(u"sim/halfcommand.txt"_s, {"pause", "lineReset", "journal"});
     }
     void halfCommandDropped() {
-        QFETCH(Us, pauseUs);
-        QFETCH(bool, lineReset);
+        QFETCH(QByteArray, pause);
+        QFETCH(QByteArray, lineReset);
         QFETCH(QByteArray, journal);
+        const Us pauseUs = pause.toLongLong();
         Bench b(config(0, false), "100H1R\"LAT");
-        if (lineReset) {
+        if (lineReset == "1") {
             b.model.lineReset();
         }
         b.write("KKk", pauseUs);
