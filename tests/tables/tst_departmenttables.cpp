@@ -87,12 +87,6 @@ struct Tables {
 };
 
 
-const char* const kDeptFile = "Tb-Reparti.xml";
-const char* const kVatFile = "Tb-Iva.xml";
-
-// The default VAT table, as the system writes it when the file is missing.
-QByteArray vatXml() { return tableXml("TbIva", "Aliquota", defaultEntries(true)); }
-
 // One box as "icon buttons [default] title [modal]|text", for comparing.
 QString describe(const MessageBox& b) {
     static const char* const icons[] = {"None", "Information", "Exclamation", "Critical",
@@ -112,9 +106,6 @@ QString describe(const MessageBox& b) {
 // The editor on a table object over a temporary data directory.
 struct Fixture : Tables {
     DepartmentEditor editor{tables, ui};
-
-    using Tables::path;
-    QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }
 
     TextControl* text(const QString& name) {
         for (TextControl* t : {&editor.CodiceReparto, &editor.DescrizioneReparto, &editor.CodiceIva,
@@ -169,7 +160,7 @@ struct Fixture : Tables {
             return QString::number((key == "List1" ? editor.List1 : editor.List2).listIndex());
         }
         if (key == "deptFile") { // the department file's bytes on disk
-            return QString::fromUtf8(readFile(path(kDeptFile)));
+            return QString::fromUtf8(readFile(path(false)));
         }
         if (key.startsWith("item")) { // List1's entry for department N
             return editor.List1.items().value(key.mid(4).toInt() - 1);
@@ -186,8 +177,8 @@ struct Fixture : Tables {
         }
         if (key == "files") {
             return u"%1,%2"_s
-                .arg(parsedFile(path(kDeptFile)).elementsByTagName("Reparto").size())
-                .arg(parsedFile(path(kVatFile)).elementsByTagName("Aliquota").size());
+                .arg(parsedFile(path(false)).elementsByTagName("Reparto").size())
+                .arg(parsedFile(path(true)).elementsByTagName("Aliquota").size());
         }
         if (key == "FlagOmaggio" || key == "FlagBuono") {
             return QString::number((key == "FlagOmaggio" ? editor.FlagOmaggio : editor.FlagBuono).value());
@@ -203,6 +194,7 @@ class TestDepartmentTables : public QObject {
     Q_OBJECT
 
 private slots:
+    // The default file of each table, then the table loaded, edited and saved.
     void defaults_data() {
         QTest::addColumn<bool>("vat");
         QTest::newRow("departments") << false;
@@ -243,26 +235,21 @@ private slots:
         QVERIFY(t.doc(vat).documentElement().isNull());
         t.create(vat);
         QCOMPARE(entriesOf(t.path(vat)), expected);
-    }
-    void saveRoundTrip_data() { defaults_data(); }
-    void saveRoundTrip() {
-        QFETCH(bool, vat);
-        Tables t;
-        t.create(vat);
+
+        // Saved after entry 5 was edited in memory, as the editor does.
         QCOMPARE(t.load(vat), 0);
-        // Edit entry 5 in memory, as the editor does.
         const QString accented = u"Caff\u00e8 & t\u00e8 <bar> "_s;
         t.doc(vat).elementsByTagName("Descrizione").item(4).firstChild().setNodeValue(accented);
-        QList<QStringList> expected = defaultEntries(vat);
-        expected[4][1] = "Descrizione=" + accented;
+        QList<QStringList> edited = expected;
+        edited[4][1] = "Descrizione=" + accented;
 
         t.store(vat);
         QVERIFY2(t.ui.boxes.isEmpty(), qPrintable(t.ui.texts().join('|')));
         QCOMPARE(t.tables.currentFilePath(), t.path(vat));
-        const QByteArray bytes = readFile(t.path(vat));
-        QVERIFY(bytes.startsWith("<?xml "));
-        QVERIFY2(bytes.contains("Caff\xc3\xa8"), bytes.constData()); // UTF-8, not Latin-1
-        QCOMPARE(entriesOf(t.path(vat)), expected);
+        const QByteArray saved = readFile(t.path(vat));
+        QVERIFY(saved.startsWith("<?xml "));
+        QVERIFY2(saved.contains("Caff\xc3\xa8"), saved.constData()); // UTF-8, not Latin-1
+        QCOMPARE(entriesOf(t.path(vat)), edited);
 
         // Read back by the object itself after the documents were dropped.
         t.tables.discardDocuments();
@@ -446,9 +433,8 @@ private slots:
 
         Fixture f;
         if (!setup.isEmpty() || !rawDepartments.isEmpty()) {
-            QVERIFY(writeFile(f.path(kDeptFile),
-                              rawDepartments.isEmpty() ? departmentXml(50, list(setup)) : rawDepartments));
-            QVERIFY(writeFile(f.path(kVatFile), vatXml()));
+            f.write(false, rawDepartments.isEmpty() ? departmentXml(50, list(setup)) : rawDepartments);
+            f.write(true, tableXml("TbIva", "Aliquota", defaultEntries(true))); // the default table
         }
         f.editor.load();
         for (const QString& step : list(steps)) {
