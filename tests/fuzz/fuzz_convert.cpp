@@ -5,9 +5,9 @@
 //   - the result is 0 or 1 and matches the outcome;
 //   - Converted: XON.txt exists, holds 1 to kMaxCommands lines, every line ends
 //     with CR LF and holds no other CR or LF and is not empty, and
-//     the payment line count equals the number of written lines that end in "T" and
-//     have a digit right before a "T" (counted here, independently of the
-//     converter); the receipt is within kMaxReceiptBytes and holds no control
+//     the payment line count the link gets equals the number of written
+//     lines that are payment lines (isPaymentLine, tested on its own in
+//     tst_converter); the receipt is within kMaxReceiptBytes and holds no control
 //     byte but tabs and line ends;
 //   - Refused: XON.txt is left well-formed as far as it was written, with at
 //     most kMaxCommands lines;
@@ -44,7 +44,9 @@
 #include "common/Cp1252.h"
 #include "common/OperatorUi.h"
 #include "common/TextRules.h"
+#include "convert/CommandFixes.h"
 #include "convert/Mod_SLParser.h"
+#include "FuzzCheck.h"
 #include "tables/DepartmentTables.h"
 
 #include <algorithm>
@@ -64,18 +66,6 @@
 using namespace velmar;
 
 namespace {
-
-[[noreturn]] void breach(const char* what) {
-    std::fprintf(stderr, "fuzz_convert: invariant broken: %s\n", what);
-    __builtin_trap();
-}
-
-#define CHECK(cond)                                                                                \
-    do {                                                                                           \
-        if (!(cond)) {                                                                             \
-            breach(#cond);                                                                         \
-        }                                                                                          \
-    } while (0)
 
 struct Setup {
     QTemporaryDir dir;
@@ -227,18 +217,6 @@ bool tameReadLines(QByteArray& receipt) {
     return any;
 }
 
-bool isPaymentCommand(std::string_view line) {
-    if (line.empty() || line.back() != 'T') {
-        return false;
-    }
-    for (std::size_t i = 0; i + 1 < line.size(); ++i) {
-        if (line[i] >= '0' && line[i] <= '9' && line[i + 1] == 'T') {
-            return true;
-        }
-    }
-    return false;
-}
-
 struct OutputFile {
     QByteArray bytes;
     std::size_t commands = 0;
@@ -248,25 +226,25 @@ struct OutputFile {
 // Checks the line structure of XON.txt and counts its commands and payment lines.
 OutputFile checkOutputFile(const QString& path) {
     QFile f(path);
-    CHECK(f.open(QIODevice::ReadOnly));
+    FUZZ_CHECK(f.open(QIODevice::ReadOnly));
     OutputFile o{f.readAll()};
     const std::string_view all(o.bytes.constData(), static_cast<std::size_t>(o.bytes.size()));
     std::size_t pos = 0;
     while (pos < all.size()) {
         const std::size_t lf = all.find('\n', pos);
-        CHECK(lf != std::string_view::npos); // the last line has its CR LF too
-        CHECK(lf > pos && all[lf - 1] == '\r');
+        FUZZ_CHECK(lf != std::string_view::npos); // the last line has its CR LF too
+        FUZZ_CHECK(lf > pos && all[lf - 1] == '\r');
         const std::string_view command = all.substr(pos, lf - 1 - pos);
-        CHECK(!command.empty());
-        CHECK(command.find('\r') == std::string_view::npos);
-        CHECK(std::count(command.begin(), command.end(), '"') <= 2);
+        FUZZ_CHECK(!command.empty());
+        FUZZ_CHECK(command.find('\r') == std::string_view::npos);
+        FUZZ_CHECK(std::count(command.begin(), command.end(), '"') <= 2);
         ++o.commands;
-        if (isPaymentCommand(command)) {
+        if (isPaymentLine(command)) {
             ++o.payments;
         }
         pos = lf + 1;
     }
-    CHECK(o.commands <= SlConverter::kMaxCommands);
+    FUZZ_CHECK(o.commands <= SlConverter::kMaxCommands);
     return o;
 }
 
@@ -382,42 +360,43 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const qint64 departmentSize = withDepartments ? departments.size() : 0;
     const qint64 vatSize = withVat ? vat.size() : 0;
 
-    const ConversionResult link = converter.ConvertSlFile(QDir(setup->dataDir).filePath(input), settings);
+    const ConversionResult link =
+        converter.ConvertSlFile(QDir(setup->dataDir).filePath(input), settings);
     const std::int16_t result = link.code;
     const ConversionOutcome outcome = converter.lastOutcome();
     const QString output = converter.outputPath();
 
-    CHECK(result == 0 || result == 1);
-    CHECK(outcome != ConversionOutcome::MissingInput);
-    CHECK((result == 1) ==
-          (outcome == ConversionOutcome::Refused || outcome == ConversionOutcome::Failed));
-    CHECK((outcome == ConversionOutcome::Empty) == receipt.isEmpty());
-    CHECK(outcome == ConversionOutcome::Converted || !converter.lastReason().isEmpty());
-    CHECK(fileSize(input) == receipt.size());
-    CHECK(fileSize(departmentFile) == departmentSize);
-    CHECK(fileSize(vatFile) == vatSize);
+    FUZZ_CHECK(result == 0 || result == 1);
+    FUZZ_CHECK(outcome != ConversionOutcome::MissingInput);
+    FUZZ_CHECK((result == 1) ==
+               (outcome == ConversionOutcome::Refused || outcome == ConversionOutcome::Failed));
+    FUZZ_CHECK((outcome == ConversionOutcome::Empty) == receipt.isEmpty());
+    FUZZ_CHECK(outcome == ConversionOutcome::Converted || !converter.lastReason().isEmpty());
+    FUZZ_CHECK(fileSize(input) == receipt.size());
+    FUZZ_CHECK(fileSize(departmentFile) == departmentSize);
+    FUZZ_CHECK(fileSize(vatFile) == vatSize);
     OutputFile written;
     switch (outcome) {
     case ConversionOutcome::Converted:
-        CHECK(QFileInfo::exists(output));
-        CHECK(link.outputPath == output);
-        CHECK(receipt.size() <= SlConverter::kMaxReceiptBytes);
-        CHECK(!hasControlByte(receipt));
+        FUZZ_CHECK(QFileInfo::exists(output));
+        FUZZ_CHECK(link.outputPath == output);
+        FUZZ_CHECK(receipt.size() <= SlConverter::kMaxReceiptBytes);
+        FUZZ_CHECK(!hasControlByte(receipt));
         written = checkOutputFile(output);
-        CHECK(written.commands >= 1);
-        CHECK(written.payments == link.paymentLines);
+        FUZZ_CHECK(written.commands >= 1);
+        FUZZ_CHECK(written.payments == link.paymentLines);
         break;
     case ConversionOutcome::Refused:
-        CHECK(QFileInfo::exists(output));
-        CHECK(link.outputPath.isEmpty());
+        FUZZ_CHECK(QFileInfo::exists(output));
+        FUZZ_CHECK(link.outputPath.isEmpty());
         written = checkOutputFile(output);
         break;
     case ConversionOutcome::Empty:
-        CHECK(!QFileInfo::exists(output));
-        CHECK(link.outputPath.isEmpty());
+        FUZZ_CHECK(!QFileInfo::exists(output));
+        FUZZ_CHECK(link.outputPath.isEmpty());
         break;
     case ConversionOutcome::Failed:
-        CHECK(link.outputPath.isEmpty());
+        FUZZ_CHECK(link.outputPath.isEmpty());
         break;
     case ConversionOutcome::MissingInput:
         break;
@@ -429,10 +408,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (plain != receipt) {
         writeFile(input, plain);
         SlConverter again({tables, setup->library, ui, setup->dataDir, channel});
-        CHECK(again.ConvertSlFile(QDir(setup->dataDir).filePath(input), settings).code == result);
-        CHECK(again.lastOutcome() == outcome);
+        FUZZ_CHECK(again.ConvertSlFile(QDir(setup->dataDir).filePath(input), settings).code ==
+                   result);
+        FUZZ_CHECK(again.lastOutcome() == outcome);
         if (outcome == ConversionOutcome::Converted || outcome == ConversionOutcome::Refused) {
-            CHECK(checkOutputFile(output).bytes == written.bytes);
+            FUZZ_CHECK(checkOutputFile(output).bytes == written.bytes);
         }
     }
 
