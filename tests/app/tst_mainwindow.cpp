@@ -284,18 +284,11 @@ private slots:
         QCOMPARE(s.find<QPushButton>("CMBFile")->isEnabled(), channel == 0); // until the job ends
     }
 
-    // From the tray: a double click shows the window with the four dump
-    // states; other clicks do nothing.
-    void trayClicks_data() {
-        QTest::addColumn<int>("reason");
-        QTest::addColumn<bool>("shown");
-        QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << true;
-        QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << false;
-        QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false;
-    }
+    void trayClicks_data() { addCaseRows(u"app/trayclicks.txt"_s, {"reason", "window"}); }
     void trayClicks() {
-        QFETCH(int, reason);
-        QFETCH(bool, shown);
+        QFETCH(QByteArray, reason);
+        QFETCH(QByteArray, window);
+        const bool shown = window == "1";
         Shown s("1100");
         QVERIFY(s.start());
         s.f.engine.job.bDumpConf[2] = false;
@@ -303,7 +296,7 @@ private slots:
         QTRY_VERIFY(!s.window.isVisible());
         QVERIFY(s.f.panel.tray.visible() && !s.f.engine.job.bShowStatus);
 
-        s.window.tray().activate(static_cast<QSystemTrayIcon::ActivationReason>(reason));
+        s.window.tray().activate(static_cast<QSystemTrayIcon::ActivationReason>(reason.toInt()));
         QCOMPARE(s.window.isVisible(), shown);
         QCOMPARE(s.f.engine.job.bShowStatus, shown);
         if (shown) {
