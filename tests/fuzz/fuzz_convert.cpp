@@ -74,7 +74,6 @@ struct Setup {
     QByteArray goodDepartments;
     QByteArray goodVat;
     QByteArray defaultDepartments;
-    QByteArray defaultVat;
 };
 
 Setup* setup = nullptr;
@@ -137,19 +136,9 @@ unsigned headerValue(const std::uint8_t* data, std::size_t size, std::size_t i) 
 }
 
 QString maxLenText(unsigned v) {
-    switch (v) {
-    case 0:
-        return QStringLiteral("30");
-    case 16:
-        return QStringLiteral("abc");
-    case 254:
-        return QStringLiteral("99999"); // beyond 16 bits
-    case 255:
-        return QStringLiteral("-3");
-    default:
-        break;
-    }
-    return QString::number(v <= 15 ? 17 + v : (v - 17) % 201);
+    // 99999: beyond 16 bits.
+    const char* const odd = v == 0 ? "30" : v == 16 ? "abc" : v == 254 ? "99999" : v == 255 ? "-3" : nullptr;
+    return odd ? QString::fromLatin1(odd) : QString::number(v <= 15 ? 17 + v : (v - 17) % 201);
 }
 
 QByteArray cutShort(const QByteArray& table, unsigned fraction) {
@@ -157,64 +146,29 @@ QByteArray cutShort(const QByteArray& table, unsigned fraction) {
         static_cast<qsizetype>(table.size() * static_cast<qsizetype>(fraction) / 256));
 }
 
-// Calls `fn(start, end)` for every line of the receipt.
-template <typename Fn> void forEachLine(const QByteArray& receipt, Fn fn) {
-    qsizetype start = 0;
-    const qsizetype n = receipt.size();
-    while (start < n) {
-        qsizetype end = start;
-        while (end < n && receipt[end] != '\r' && receipt[end] != '\n') {
+// Replaces `from` by `to` in the READ lines (inRead) or in the other lines;
+// true when the receipt has a READ line.
+bool replaceInLines(QByteArray& receipt, bool inRead, char from, char to) {
+    bool any = false;
+    for (qsizetype start = 0, end = 0; start < receipt.size(); start = end + 1) {
+        for (end = start; end < receipt.size() && receipt[end] != '\r' && receipt[end] != '\n';) {
             ++end;
         }
-        fn(start, end);
-        start = end + 1;
-    }
-}
-
-bool isReadLine(const QByteArray& receipt, qsizetype start, qsizetype end) {
-    return text::startsWithNoCase(
-        std::string_view(receipt.constData() + start, static_cast<std::size_t>(end - start)),
-        "READ");
-}
-
-// The receipt with every double quote outside READ lines made an apostrophe.
-QByteArray withoutHostQuotes(QByteArray receipt) {
-    forEachLine(receipt, [&receipt](qsizetype start, qsizetype end) {
-        if (!isReadLine(receipt, start, end)) {
-            for (qsizetype i = start; i < end; ++i) {
-                if (receipt[i] == '"') {
-                    receipt[i] = '\'';
-                }
-            }
+        const bool read = text::startsWithNoCase(
+            std::string_view(receipt.constData() + start, static_cast<std::size_t>(end - start)), "READ");
+        any = any || read;
+        if (read == inRead) {
+            std::replace(receipt.begin() + start, receipt.begin() + end, from, to);
         }
-    });
-    return receipt;
+    }
+    return any;
 }
 
 bool hasControlByte(const QByteArray& receipt) {
-    for (char c : receipt) {
+    return std::any_of(receipt.begin(), receipt.end(), [](char c) {
         const auto b = static_cast<unsigned char>(c);
-        if ((b < 0x20 && b != '\t' && b != '\r' && b != '\n') || b == 0x7F) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Replaces "/" in READ lines; true when the receipt has a READ line.
-bool tameReadLines(QByteArray& receipt) {
-    bool any = false;
-    forEachLine(receipt, [&receipt, &any](qsizetype start, qsizetype end) {
-        if (isReadLine(receipt, start, end)) {
-            any = true;
-            for (qsizetype i = start; i < end; ++i) {
-                if (receipt[i] == '/') {
-                    receipt[i] = '_';
-                }
-            }
-        }
+        return (b < 0x20 && b != '\t' && b != '\r' && b != '\n') || b == 0x7F;
     });
-    return any;
 }
 
 struct OutputFile {
@@ -334,7 +288,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             lineEnds += unitLineEnds;
         }
     }
-    const bool hasRead = tameReadLines(receipt);
+    const bool hasRead = replaceInLines(receipt, true, '/', '_');
 
     const QString input = QStringLiteral("SR_DATI.001");
     writeFile(input, receipt);
@@ -404,7 +358,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The host's double quotes count for nothing: as apostrophes they give
     // the same commands, so none of them ended up as a double quote.
-    const QByteArray plain = withoutHostQuotes(receipt);
+    QByteArray plain = receipt;
+    replaceInLines(plain, false, '"', '\'');
     if (plain != receipt) {
         writeFile(input, plain);
         SlConverter again({tables, setup->library, ui, setup->dataDir, channel});
