@@ -86,9 +86,7 @@ private slots:
 
     void tickModes_data() { addCaseRows(u"app/tickmodes.txt"_s, {"ticks", "clicks", "service"}); }
     void tickModes() {
-        QFETCH(QByteArray, ticks);
-        QFETCH(QByteArray, clicks);
-        QFETCH(QByteArray, service);
+        const auto [ticks, clicks, service] = caseFields("ticks", "clicks", "service");
         Shown s(ticks);
         QVERIFY(s.start());
         for (const QByteArray& n : clicks.split(',')) {
@@ -113,11 +111,8 @@ private slots:
         addCaseRows(u"app/startup.txt"_s, {"ticks", "link", "missingPorts", "serviceMode", "afterDump"});
     }
     void startUpStates() {
-        QFETCH(QByteArray, ticks);
-        QFETCH(QByteArray, link);
-        QFETCH(QByteArray, missingPorts);
-        QFETCH(QByteArray, serviceMode);
-        QFETCH(QByteArray, afterDump);
+        const auto [ticks, link, missingPorts, serviceMode, afterDump] =
+            caseFields("ticks", "link", "missingPorts", "serviceMode", "afterDump");
         const bool network = link == "network", service = serviceMode == "1", firstRun = ticks == "none";
         QList<int> missing;
         for (const QString& n : QString::fromLatin1(missingPorts).split(u' ', Qt::SkipEmptyParts)) {
@@ -205,8 +200,7 @@ private slots:
     // longest text it can hold whole.
     void layout_data() { addCaseRows(u"app/layout.txt"_s, {"field", "text"}); }
     void layout() {
-        QFETCH(QByteArray, field);
-        QFETCH(QByteArray, text);
+        const auto [field, text] = caseFields("field", "text");
         Shown s("0000");
         QVERIFY(s.start());
         const QSize need = s.window.sizeHint();
@@ -240,12 +234,8 @@ private slots:
         addCaseRows(u"app/settimer.txt"_s, {"typed", "jobRunning", "message", "interval", "file", "field"});
     }
     void setTimer() {
-        QFETCH(QByteArray, typed);
-        QFETCH(QByteArray, jobRunning);
-        QFETCH(QByteArray, message);
-        QFETCH(QByteArray, interval);
-        QFETCH(QByteArray, file);
-        QFETCH(QByteArray, field);
+        const auto [typed, jobRunning, message, interval, file, field] =
+            caseFields("typed", "jobRunning", "message", "interval", "file", "field");
         Shown s("0000");
         s.f.setting(SettingsFiles::kTimer, "2\r\n");
         QVERIFY(s.start());
@@ -264,10 +254,8 @@ private slots:
 
     void testPrint_data() { addCaseRows(u"app/testprint.txt"_s, {"family", "dumped", "written", "receipt"}); }
     void testPrint() {
-        QFETCH(QByteArray, family);
-        QFETCH(QByteArray, dumped);
-        QFETCH(QByteArray, written);
-        QFETCH(QByteArray, receipt);
+        const auto [family, dumped, written, receipt] =
+            caseFields("family", "dumped", "written", "receipt");
         const int channel = written.toInt();
         Shown s("1111", family + "\r\n");
         QVERIFY(s.start());
@@ -286,8 +274,7 @@ private slots:
 
     void trayClicks_data() { addCaseRows(u"app/trayclicks.txt"_s, {"reason", "window"}); }
     void trayClicks() {
-        QFETCH(QByteArray, reason);
-        QFETCH(QByteArray, window);
+        const auto [reason, window] = caseFields("reason", "window");
         const bool shown = window == "1";
         Shown s("1100");
         QVERIFY(s.start());
@@ -372,9 +359,7 @@ private slots:
 
     void manual_data() { addCaseRows(u"app/manual.txt"_s, {"present", "opens", "message"}); }
     void manual() {
-        QFETCH(QByteArray, present);
-        QFETCH(QByteArray, opens);
-        QFETCH(QByteArray, message);
+        const auto [present, opens, message] = caseFields("present", "opens", "message");
         Shown s("0000");
         QVERIFY(s.start());
         const QString path = QDir(s.f.program.startup.manualFolder()).filePath(u"manvelmar.pdf"_s);

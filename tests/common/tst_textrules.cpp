@@ -22,6 +22,7 @@
 
 using namespace velmar;
 using velmar::test::addCaseRows;
+using velmar::test::caseFields;
 using velmar::test::faultOf;
 using namespace Qt::StringLiterals;
 
@@ -104,9 +105,7 @@ private slots:
                                        << "1"_ba;
     }
     void numbers() {
-        QFETCH(QByteArray, text);
-        QFETCH(QByteArray, value);
-        QFETCH(QByteArray, numeric);
+        const auto [text, value, numeric] = caseFields("text", "value", "numeric");
         const bool overflow = value == "overflow";
         double got = -12345;
         QCOMPARE(faultOf([&] { got = text::leadingNumber(view(text)); }),
@@ -125,10 +124,8 @@ private slots:
         addCaseRows(u"common/rounding.txt"_s, {"value", "rounded", "fits16", "fits32"});
     }
     void rounding() {
-        QFETCH(QByteArray, value);
-        QFETCH(QByteArray, rounded);
-        QFETCH(QByteArray, fits16);
-        QFETCH(QByteArray, fits32);
+        const auto [value, rounded, fits16, fits32] =
+            caseFields("value", "rounded", "fits16", "fits32");
         const double v = value.toDouble(), r = rounded.toDouble();
         if (!std::isnan(v)) {
             COMPARE_EXACT(text::roundHalfEven(v), r);
@@ -143,8 +140,7 @@ private slots:
 
     void numberText_data() { addCaseRows(u"common/numbertext.txt"_s, {"value", "expected"}); }
     void numberText() {
-        QFETCH(QByteArray, value);
-        QFETCH(QByteArray, expected);
+        const auto [value, expected] = caseFields("value", "expected");
         QCOMPARE(QByteArray::fromStdString(text::numberText(value.toDouble())), expected);
     }
 
@@ -178,10 +174,8 @@ private slots:
         addCaseRows(u"common/findnocase.txt"_s, {"hay", "needle", "start", "expected"});
     }
     void findNoCase() {
-        QFETCH(QByteArray, hay);
-        QFETCH(QByteArray, needle);
-        QFETCH(QByteArray, start);
-        QFETCH(QByteArray, expected);
+        const auto [hay, needle, start, expected] =
+            caseFields("hay", "needle", "start", "expected");
         const auto from = std::size_t(start.toInt());
         QCOMPARE(QByteArray::number(text::findNoCase(view(hay), view(needle), from)), expected);
         if (from == 1) {
@@ -195,10 +189,7 @@ private slots:
         addCaseRows(u"common/trimblanks.txt"_s, {"text", "both", "left", "right"});
     }
     void trimBlanks() {
-        QFETCH(QByteArray, text);
-        QFETCH(QByteArray, both);
-        QFETCH(QByteArray, left);
-        QFETCH(QByteArray, right);
+        const auto [text, both, left, right] = caseFields("text", "both", "left", "right");
         QCOMPARE(bytes(text::trimBlanks(view(text))), both);
         QCOMPARE(bytes(text::trimLeftBlanks(view(text))), left);
         QCOMPARE(bytes(text::trimRightBlanks(view(text))), right);
@@ -223,8 +214,7 @@ private slots:
 
     void encodeCharacter_data() { addCaseRows(u"common/cp1252encode.txt"_s, {"unicode", "byte"}); }
     void encodeCharacter() {
-        QFETCH(QByteArray, unicode);
-        QFETCH(QByteArray, byte);
+        const auto [unicode, byte] = caseFields("unicode", "byte");
         const QByteArray out = cp1252::encode(QString(QChar(char16_t(unicode.toInt(nullptr, 16)))));
         QCOMPARE(out.toHex().toUpper(), byte);
     }
@@ -275,8 +265,7 @@ private slots:
         }
     }
     void readsLineEnds() {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QByteArray, lines);
+        const auto [bytes, lines] = caseFields("bytes", "lines");
         QByteArrayList expected = lines.split('\n');
         expected.removeLast(); // what follows the last line's "\n"
         const QString p = writeFile(bytes);

@@ -125,9 +125,7 @@ private slots:
             << QByteArray::number(SlConverter::kMaxCommands);
     }
     void totalLinesLeftCountsWrittenPaymentLines() {
-        QFETCH(QByteArray, family);
-        QFETCH(QByteArray, receipt);
-        QFETCH(QByteArray, expected);
+        const auto [family, receipt, expected] = caseFields("family", "receipt", "expected");
         ConverterFixture fx;
         fx.setFamily(family.toInt());
         QCOMPARE(fx.convert(receipt), std::int16_t(0));
@@ -148,8 +146,7 @@ private slots:
         addCaseRows(u"convert/readnames.txt"_s, {"line", "expectedPath"});
     }
     void readLineNamesItsDataFile() {
-        QFETCH(QByteArray, line);
-        QFETCH(QByteArray, expectedPath);
+        const auto [line, expectedPath] = caseFields("line", "expectedPath");
         QString expected = QString::fromLatin1(expectedPath);
         ConverterFixture fx;
         fx.iCurrentCom = 2;
@@ -162,8 +159,7 @@ private slots:
     // Names of Velmar's own files, in any case, whatever their extension.
     void driverFileNames_data() { addCaseRows(u"convert/drivernames.txt"_s, {"name", "own"}); }
     void driverFileNames() {
-        QFETCH(QByteArray, name);
-        QFETCH(QByteArray, own);
+        const auto [name, own] = caseFields("name", "own");
         QCOMPARE(SlConverter::isDriverFileName(QString::fromLatin1(name)), own == "1");
     }
 
@@ -173,9 +169,7 @@ private slots:
         addCaseRows(u"convert/readrefusals.txt"_s, {"name", "entry", "reasonPart"});
     }
     void readLineRefusals() {
-        QFETCH(QByteArray, name);
-        QFETCH(QByteArray, entry);
-        QFETCH(QByteArray, reasonPart);
+        const auto [name, entry, reasonPart] = caseFields("name", "entry", "reasonPart");
         ConverterFixture fx;
         QTemporaryDir elsewhere;
         const QString outside = elsewhere.filePath(u"outside.txt"_s);
@@ -230,9 +224,7 @@ private slots:
             << QByteArray() << "lo scontrino supera i 1048576 byte"_ba;
     }
     void refusalNamesTheLineAndKeepsTheLinkPath() {
-        QFETCH(QByteArray, receipt);
-        QFETCH(QByteArray, written);
-        QFETCH(QByteArray, reasonPart);
+        const auto [receipt, written, reasonPart] = caseFields("receipt", "written", "reasonPart");
         ConverterFixture fx;
         QCOMPARE(fx.convert(receipt), std::int16_t(1));
         QCOMPARE(fx.converter.lastOutcome(), ConversionOutcome::Refused);
@@ -251,9 +243,7 @@ private slots:
                                     << QByteArray() << "Overflow"_ba;
     }
     void faultRefusesTheReceipt() {
-        QFETCH(QByteArray, receipt);
-        QFETCH(QByteArray, setup);
-        QFETCH(QByteArray, reasonPart);
+        const auto [receipt, setup, reasonPart] = caseFields("receipt", "setup", "reasonPart");
         ConverterFixture fx;
         if (setup == "tables") {
             QVERIFY(copyGoldenTables(fx.dir.path()));
@@ -356,15 +346,13 @@ private slots:
 
     void normalize_data() { addCaseRows(u"convert/normalize.txt"_s, {"line", "expected"}); }
     void normalize() {
-        QFETCH(QByteArray, line);
-        QFETCH(QByteArray, expected);
+        const auto [line, expected] = caseFields("line", "expected");
         QCOMPARE(bytes(NormalizeSlLine(str(line), 30)), expected);
     }
     // Every byte of the replacement table, seen through upper case first.
     void replacement_data() { addCaseRows(u"convert/replacement.txt"_s, {"code", "becomes"}); }
     void replacement() {
-        QFETCH(QByteArray, code);
-        QFETCH(QByteArray, becomes);
+        const auto [code, becomes] = caseFields("code", "becomes");
         const QByteArray line = "PRNT,:X" + QByteArray(1, char(code.toInt())) + "Y";
         QCOMPARE(bytes(NormalizeSlLine(str(line), 30)), "PRNT,:X" + becomes + "Y;");
     }
@@ -372,9 +360,7 @@ private slots:
         addCaseRows(u"convert/descriptionlength.txt"_s, {"maxLen", "text", "expectedText"});
     }
     void descriptionLength() {
-        QFETCH(QByteArray, maxLen);
-        QFETCH(QByteArray, text);
-        QFETCH(QByteArray, expectedText);
+        const auto [maxLen, text, expectedText] = caseFields("maxLen", "text", "expectedText");
         const QByteArray line = "PLUD,:" + text + ",N1";
         QCOMPARE(bytes(NormalizeSlLine(str(line), std::int16_t(maxLen.toInt()))),
                  "PLUD,:" + expectedText + ",N1;");
@@ -385,12 +371,8 @@ private slots:
                     {"atStart", "line", "key", "preset", "result", "value"});
     }
     void lookup() {
-        QFETCH(QByteArray, atStart);
-        QFETCH(QByteArray, line);
-        QFETCH(QByteArray, key);
-        QFETCH(QByteArray, preset);
-        QFETCH(QByteArray, result);
-        QFETCH(QByteArray, value);
+        const auto [atStart, line, key, preset, result, value] =
+            caseFields("atStart", "line", "key", "preset", "result", "value");
         bool flag = atStart == "1";
         std::string v = str(preset);
         QCOMPARE(QByteArray::number(GetSlField(flag, v, str(line), str(key))), result);
@@ -402,26 +384,21 @@ private slots:
         addCaseRows(u"convert/commandfixes.txt"_s, {"fix", "out", "argument", "expected"});
     }
     void commandFixes() {
-        QFETCH(QByteArray, fix);
-        QFETCH(QByteArray, out);
-        QFETCH(QByteArray, argument);
-        QFETCH(QByteArray, expected);
+        const auto [fix, out, argument, expected] =
+            caseFields("fix", "out", "argument", "expected");
         std::string s = str(out);
         fix == "bar" ? applyBarFix(s, argument == "1") : applyDepositFix(s, argument.toInt());
         QCOMPARE(bytes(s), expected);
     }
     void paymentLine_data() { addCaseRows(u"convert/paymentlines.txt"_s, {"out", "payment"}); }
     void paymentLine() {
-        QFETCH(QByteArray, out);
-        QFETCH(QByteArray, payment);
+        const auto [out, payment] = caseFields("out", "payment");
         QCOMPARE(isPaymentLine(str(out)), payment == "1");
     }
 
     void taxCodes_data() { addCaseRows(u"convert/taxcodes.txt"_s, {"kind", "code", "valid"}); }
     void taxCodes() {
-        QFETCH(QByteArray, kind);
-        QFETCH(QByteArray, code);
-        QFETCH(QByteArray, valid);
+        const auto [kind, code, valid] = caseFields("kind", "code", "valid");
         QCOMPARE(kind == "cf" ? CheckCodiceFiscale(str(code)) : CheckPartitaIva(str(code)),
                  valid == "1");
     }

@@ -67,9 +67,7 @@ class TestEcrsim : public QObject {
 private slots:
     void commandLine_data() { addCaseRows(u"sim/commandline.txt"_s, {"args", "status", "says"}); }
     void commandLine() {
-        QFETCH(QByteArray, args);
-        QFETCH(QByteArray, status);
-        QFETCH(QByteArray, says);
+        const auto [args, status, says] = caseFields("args", "status", "says");
         QProcess p;
         p.start(ecrsim, QString::fromLatin1(args).split(u' '));
         QVERIFY(p.waitForFinished(10000));

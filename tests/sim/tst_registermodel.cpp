@@ -14,6 +14,7 @@
 
 using namespace velmar::sim;
 using velmar::test::addCaseRows;
+using velmar::test::caseFields;
 
 namespace {
 
@@ -135,8 +136,7 @@ private slots:
         QTest::newRow("text of 129 bytes") << '"' + x128 + 'x' << "error"_ba;
     }
     void parser() {
-        QFETCH(QByteArray, stream);
-        QFETCH(QByteArray, commands);
+        const auto [stream, commands] = caseFields("stream", "commands");
         QByteArrayList got;
         for (const auto& step : CommandParser::parseAll(stream)) {
             got << describe(step);
@@ -150,9 +150,7 @@ private slots:
         addCaseRows(u"sim/documents.txt"_s, {"family", "stream", "journal"});
     }
     void documents() {
-        QFETCH(QByteArray, family);
-        QFETCH(QByteArray, stream);
-        QFETCH(QByteArray, journal);
+        const auto [family, stream, journal] = caseFields("family", "stream", "journal");
         Bench b(config(family.toInt(), false), stream, 10000000);
         QJsonArray got;
         for (QJsonObject o : b.journal()) {
@@ -173,9 +171,7 @@ private slots:
         addCaseRows(u"sim/refusals.txt"_s, {"family", "before", "command"});
     }
     void refusals() {
-        QFETCH(QByteArray, family);
-        QFETCH(QByteArray, before);
-        QFETCH(QByteArray, command);
+        const auto [family, before, command] = caseFields("family", "before", "command");
         const QByteArray stream = before + command;
         for (bool serial : {true, false}) {
             Bench b(config(family.toInt(), serial), stream, 10000000);
@@ -197,9 +193,7 @@ private slots:
         addCaseRows(u"sim/halfcommand.txt"_s, {"pause", "lineReset", "journal"});
     }
     void halfCommandDropped() {
-        QFETCH(QByteArray, pause);
-        QFETCH(QByteArray, lineReset);
-        QFETCH(QByteArray, journal);
+        const auto [pause, lineReset, journal] = caseFields("pause", "lineReset", "journal");
         const Us pauseUs = pause.toLongLong();
         Bench b(config(0, false), "100H1R\"LAT");
         if (lineReset == "1") {
@@ -222,12 +216,8 @@ private slots:
         addCaseRows(u"sim/echo.txt"_s, {"baud", "first", "second", "secondAt", "echo", "echoTimes"});
     }
     void echoTiming() {
-        QFETCH(QByteArray, baud);
-        QFETCH(QByteArray, first);
-        QFETCH(QByteArray, second);
-        QFETCH(QByteArray, secondAt);
-        QFETCH(QByteArray, echo);
-        QFETCH(QByteArray, echoTimes);
+        const auto [baud, first, second, secondAt, echo, echoTimes] =
+            caseFields("baud", "first", "second", "secondAt", "echo", "echoTimes");
         const Times times = timesOf(echoTimes, baud.toInt());
         RegisterConfig c = config(0);
         c.baud = baud.toInt();
@@ -250,11 +240,8 @@ private slots:
         addCaseRows(u"sim/flow.txt"_s, {"baud", "printSpeed", "stream", "xoff", "xon"});
     }
     void flowControl() {
-        QFETCH(QByteArray, baud);
-        QFETCH(QByteArray, printSpeed);
-        QFETCH(QByteArray, stream);
-        QFETCH(QByteArray, xoff);
-        QFETCH(QByteArray, xon);
+        const auto [baud, printSpeed, stream, xoff, xon] =
+            caseFields("baud", "printSpeed", "stream", "xoff", "xon");
         const Us xoffAt = timesOf(xoff, baud.toInt())[0], xonAt = timesOf(xon, baud.toInt())[0];
         RegisterConfig c = config(0);
         c.baud = baud.toInt();
@@ -279,11 +266,8 @@ private slots:
         addCaseRows(u"sim/answers.txt"_s, {"family", "line", "stream", "answer", "firstByte"});
     }
     void answers() {
-        QFETCH(QByteArray, family);
-        QFETCH(QByteArray, line);
-        QFETCH(QByteArray, stream);
-        QFETCH(QByteArray, answer);
-        QFETCH(QByteArray, firstByte);
+        const auto [family, line, stream, answer, firstByte] =
+            caseFields("family", "line", "stream", "answer", "firstByte");
         const bool serial = line == "serial";
         RegisterConfig c = config(family.toInt(), serial);
         c.firstReceiptNumber = 42;
@@ -308,11 +292,8 @@ private slots:
         addCaseRows(u"sim/ack.txt"_s, {"family", "after", "delayUs", "settled", "ack"});
     }
     void ack() {
-        QFETCH(QByteArray, family);
-        QFETCH(QByteArray, after);
-        QFETCH(QByteArray, delayUs);
-        QFETCH(QByteArray, settled);
-        QFETCH(QByteArray, ack);
+        const auto [family, after, delayUs, settled, ack] =
+            caseFields("family", "after", "delayUs", "settled", "ack");
         const Us settledUs = timesOf(settled)[0];
         Bench b(config(family.toInt()), "\"A\"100H1R1T", 2000000);
         const Us etx = b.timeOf(ETX);
@@ -331,9 +312,7 @@ private slots:
         addCaseRows(u"sim/faults.txt"_s, {"out", "times", "receipt"});
     }
     void faultAtCommand() {
-        QFETCH(QByteArray, out);
-        QFETCH(QByteArray, times);
-        QFETCH(QByteArray, receipt);
+        const auto [out, times, receipt] = caseFields("out", "times", "receipt");
         const QString tag = QString::fromLatin1(QTest::currentDataTag());
         const QString fault = tag == u"none"_s ? QString() : tag;
         Bench b(config(0, true, fault), "K 1R1T", 60000000);

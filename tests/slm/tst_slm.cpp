@@ -63,8 +63,7 @@ private slots:
     // library refuses with ERRO and a reason.
     void mapping_data() { addCaseRows(u"slm/mapping.txt"_s, {"line", "command"}); }
     void mapping() {
-        QFETCH(QByteArray, line);
-        QFETCH(QByteArray, command);
+        const auto [line, command] = caseFields("line", "command");
         const QByteArray answer = convertGuarded(line);
         if (!command.startsWith("ERRO ~")) {
             QCOMPARE(answer, command);
@@ -93,9 +92,7 @@ private slots:
         addCaseRows(u"slm/probe.txt"_s, {"folder", "accepted", "message"});
     }
     void probeOfReplacements() {
-        QFETCH(QByteArray, folder);
-        QFETCH(QByteArray, accepted);
-        QFETCH(QByteArray, message);
+        const auto [folder, accepted, message] = caseFields("folder", "accepted", "message");
         const QString path = folder == "bin" ? binDir()
                              : folder.startsWith('/') ? QString::fromLatin1(folder)
                                                       : binDir() + u"/fake-slm/"_s + QString::fromLatin1(folder);

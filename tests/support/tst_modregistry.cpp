@@ -14,6 +14,7 @@
 
 using namespace velmar;
 using velmar::test::addCaseRows;
+using velmar::test::caseFields;
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -64,8 +65,7 @@ private slots:
 
     void isValidKeyName_data() { addCaseRows(u"support/keynames.txt"_s, {"path", "valid"}); }
     void isValidKeyName() {
-        QFETCH(QByteArray, path);
-        QFETCH(QByteArray, valid);
+        const auto [path, valid] = caseFields("path", "valid");
         QCOMPARE(IsValidKeyName(QString::fromLatin1(path)), valid == "1");
     }
 
@@ -100,8 +100,7 @@ private slots:
 
     void customDataDir_data() { addCaseRows(u"support/customdatadir.txt"_s, {"value", "found"}); }
     void customDataDir() {
-        QFETCH(QByteArray, value);
-        QFETCH(QByteArray, found);
+        const auto [value, found] = caseFields("value", "found");
         QTemporaryDir dir;
         QVERIFY(QFile(dir.filePath(u"file.txt"_s)).open(QIODevice::WriteOnly));
         const QVariant stored =

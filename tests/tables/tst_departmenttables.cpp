@@ -259,10 +259,8 @@ private slots:
     }
     void load_data() { addCaseRows(u"tables/load.txt"_s, {"table", "content", "status", "entries"}); }
     void load() {
-        QFETCH(QByteArray, table);
-        QFETCH(QByteArray, content);
-        QFETCH(QByteArray, status);
-        QFETCH(QByteArray, entries);
+        const auto [table, content, status, entries] =
+            caseFields("table", "content", "status", "entries");
         const bool vat = table == "vat";
 
         // A good document loaded before is replaced, also by a failed load.
@@ -284,10 +282,7 @@ private slots:
         addCaseRows(u"tables/storefailures.txt"_s, {"table", "file", "obstacle", "text"});
     }
     void storeFailures() {
-        QFETCH(QByteArray, table);
-        QFETCH(QByteArray, file);
-        QFETCH(QByteArray, obstacle);
-        QFETCH(QByteArray, text);
+        const auto [table, file, obstacle, text] = caseFields("table", "file", "obstacle", "text");
         const bool vat = table == "vat";
 
         Tables t;
@@ -329,12 +324,8 @@ private slots:
                     {"depts", "overrides", "vatIds", "d", "kind", "expected"});
     }
     void lookup() {
-        QFETCH(QByteArray, depts);
-        QFETCH(QByteArray, overrides);
-        QFETCH(QByteArray, vatIds);
-        QFETCH(QByteArray, d);
-        QFETCH(QByteArray, kind);
-        QFETCH(QByteArray, expected);
+        const auto [depts, overrides, vatIds, d, kind, expected] =
+            caseFields("depts", "overrides", "vatIds", "d", "kind", "expected");
         Tables t;
         if (depts != "0") {
             t.write(false, departmentXml(depts.toInt(), list(overrides)));
@@ -365,8 +356,7 @@ private slots:
             << vatXml(kVatIds).replace("<TbIva>", "<TbIva><Versione><Id>09</Id></Versione>");
     }
     void lookupFileShapes() {
-        QFETCH(QByteArray, departments);
-        QFETCH(QByteArray, vat);
+        const auto [departments, vat] = caseFields("departments", "vat");
         Tables t;
         t.write(false, departments);
         t.write(true, vat);
@@ -424,11 +414,8 @@ private slots:
     }
 
     void flows() {
-        QFETCH(QByteArray, setup);
-        QFETCH(QByteArray, rawDepartments);
-        QFETCH(QByteArray, steps);
-        QFETCH(QByteArray, expect);
-        QFETCH(QByteArray, boxesText);
+        const auto [setup, rawDepartments, steps, expect, boxesText] =
+            caseFields("setup", "rawDepartments", "steps", "expect", "boxesText");
         const QStringList boxes = list(boxesText);
 
         Fixture f;

@@ -79,13 +79,8 @@ private slots:
                     {"how", "row", "codice", "vatRow", "codiceIva", "omaggio", "boxes"});
     }
     void pickDepartment() {
-        QFETCH(QByteArray, how);
-        QFETCH(QByteArray, row);
-        QFETCH(QByteArray, codice);
-        QFETCH(QByteArray, vatRow);
-        QFETCH(QByteArray, codiceIva);
-        QFETCH(QByteArray, omaggio);
-        QFETCH(QByteArray, boxes);
+        const auto [how, row, codice, vatRow, codiceIva, omaggio, boxes] =
+            caseFields("how", "row", "codice", "vatRow", "codiceIva", "omaggio", "boxes");
         Window w(departmentXml(8, {"4.IdIva=3", "4.FlagOmaggio=True", "5.IdIva=2", "6.IdIva=40"}));
         w.form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.form));

@@ -60,9 +60,7 @@ private slots:
         addCaseRows(u"tools/converts.txt"_s, {"options", "receipt", "expected"});
     }
     void convertsToTheBytesOfXon() {
-        QFETCH(QByteArray, options);
-        QFETCH(QByteArray, receipt);
-        QFETCH(QByteArray, expected);
+        const auto [options, receipt, expected] = caseFields("options", "receipt", "expected");
         const QString file = receiptFile(dir, u"receipt.txt"_s, receipt);
         const Run r = run(QString::fromLatin1(options).split(u' ', Qt::SkipEmptyParts) << file);
         QCOMPARE(r.err, QByteArray());
@@ -88,9 +86,8 @@ private slots:
         addCaseRows(u"tools/refusals.txt"_s, {"receipt", "exitCode", "reasonPart"});
     }
     void refusalGivesOneLineReason() {
-        QFETCH(QByteArray, receipt);
-        QFETCH(QByteArray, exitCode);
-        QFETCH(QByteArray, reasonPart);
+        const auto [receipt, exitCode, reasonPart] =
+            caseFields("receipt", "exitCode", "reasonPart");
         const QString file = receiptFile(dir, u"bad.txt"_s, receipt);
         const Run r = run({file});
         QCOMPARE(r.exitCode, exitCode.toInt());
