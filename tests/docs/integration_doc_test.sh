@@ -131,7 +131,7 @@ for s in $(seq 1 $sessions); do
 done
 
 # --- The blocks, in the guide's order --------------------------------------
-last_out=        # the standard output of the last sh block, until consumed
+last_out=        # the standard output of the last block, when an sh block
 last_line=
 receipts=0
 sr_out_line=
@@ -140,6 +140,8 @@ for n in $(seq 1 "$count"); do
     info=$(sed -n 1p "$blocks/$n.info")
     line=$(sed -n 2p "$blocks/$n.info")
     body=$blocks/$n.body
+    previous=$last_out # an output block checks the sh block right before it
+    last_out=
     case $info in
     sh)
         t0=$(date +%s%N)
@@ -170,13 +172,12 @@ for n in $(seq 1 "$count"); do
         last_line=$line
         ;;
     output)
-        if [ -z "$last_out" ]; then
+        if [ -z "$previous" ]; then
             fail "$line" "output block without an sh block right before it"
-        elif ! sed 's/\r$//' "$last_out" | diff -u "$body" - > "$blocks/$n.diff"; then
+        elif ! sed 's/\r$//' "$previous" | diff -u "$body" - > "$blocks/$n.diff"; then
             fail "$line" "the sh block at line $last_line printed something else (- guide, + program):"
             show "$blocks/$n.diff"
         fi
-        last_out=
         ;;
     "xml excerpt="*)
         file=${info#xml excerpt=}
@@ -187,21 +188,14 @@ for n in $(seq 1 "$count"); do
             part=$(cat "$body")
             [[ $'\n'"$whole"$'\n' == *$'\n'"$part"$'\n'* ]] || fail "$line" "these lines are not in $file"
         fi
-        last_out=
         ;;
     receipt\ family=*)
-        rest=${info#receipt family=}
-        family=${rest%% *}
-        expect=
-        if [ "$rest" != "$family" ]; then
-            attr=${rest#"$family" }
-            if [[ $attr =~ ^expect=\"(.*)\"$ ]]; then
-                expect=${BASH_REMATCH[1]}
-            else
-                fail "$line" "unknown receipt attribute: $attr"
-                continue
-            fi
+        if ! [[ $info =~ ^receipt\ family=([^ ]*)( expect=\"(.*)\")?$ ]]; then
+            fail "$line" "unknown receipt attribute: ${info#receipt family=* }"
+            continue
         fi
+        family=${BASH_REMATCH[1]}
+        expect=${BASH_REMATCH[3]}
         if [ "$family" != 5 ]; then
             fail "$line" "only family=5 receipts are printed end to end, not family=$family"
             continue
@@ -217,16 +211,13 @@ for n in $(seq 1 "$count"); do
         printf '%s\n' "$expect" > "$queue/$receipts.expect"
         echo "$line" > "$queue/$receipts.line"
         : > "$queue/$receipts.ready"
-        last_out=
         ;;
     sr_out)
         sr_out_line=$line
         sr_out_pattern=$body
-        last_out=
         ;;
     *)
         fail "$line" "unknown info string \"$info\": every block must be checked (see \"How this guide is checked\")"
-        last_out=
         ;;
     esac
 done
