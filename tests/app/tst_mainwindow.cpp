@@ -159,18 +159,9 @@ private slots:
 
     // Every job's end is told once: the channel's last job, its register's
     // state, the log line, and a notice beside the tray icon for an error.
-    void jobEnd_data() {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("shown"); // the channel's last job after its time
-        QTest::addColumn<QString>("state");
-        QTest::newRow("printed") << 0 << "TUTTO OK" << "In linea";
-        QTest::newRow("no answer") << -4 << "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr"
-                                   << "Non risponde";
-    }
+    void jobEnd_data() { addCaseRows(u"app/jobend.txt"_s, {"code", "shown", "state"}); }
     void jobEnd() {
-        QFETCH(int, code);
-        QFETCH(QString, shown);
-        QFETCH(QString, state);
+        const auto [code, shown, state] = caseFields("code", "shown", "state");
         Shown s("0100");
         QVERIFY(s.start());
         QVERIFY(writeFile(s.f.data(u"SR_MATR.002"_s), "ABC12345\r\nStato: RT\r\n"));
@@ -180,17 +171,17 @@ private slots:
         s.f.engine.job.bShowStatus = false; // a dump switched the status texts off: results still go out
         s.f.engine.job.iCurrentCom = 2;
         s.f.engine.job.bJobRunning = true;
-        s.f.program.cycle.FinishJob(static_cast<std::int16_t>(code));
+        s.f.program.cycle.FinishJob(static_cast<std::int16_t>(code.toInt()));
         s.f.program.cycle.FinishJob(0); // no job running any more: nothing to tell
         QCOMPARE(ended.size(), 1);
         const QByteArray error = readFile(s.f.data(u"SR_ERR.002"_s));
         QCOMPARE(ended.first().at(2).toByteArray() + (error.isEmpty() ? "" : "\r\n"), error);
-        QCOMPARE(s.shown("txtUltimoLavoro2").section(u"  "_s, 1), shown);
-        QCOMPARE(s.shown("txtStatoEcr2"), state);
+        QCOMPARE(s.shown("txtUltimoLavoro2").section(u"  "_s, 1).toUtf8(), shown);
+        QCOMPARE(s.shown("txtStatoEcr2").toUtf8(), state);
         QCOMPARE(s.shown("txtMatricola2"), u"ABC12345"_s);
-        QCOMPARE(notices.size(), code == 0 ? 0 : 1);
-        if (code != 0) {
-            QCOMPARE(notices.first().at(1).toString(), shown);
+        QCOMPARE(notices.size(), code == "0" ? 0 : 1);
+        if (code != "0") {
+            QCOMPARE(notices.first().at(1).toString().toUtf8(), shown);
         }
         QCOMPARE(notes.size(), 1);
         QVERIFY(notes.first().first().toString().startsWith(u"COM2: VELMAR TERMINATO : "_s));
