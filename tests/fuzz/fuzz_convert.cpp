@@ -108,16 +108,15 @@ QByteArray vatTable() {
     return x + "</TbIva>\n";
 }
 
-void writeFile(const QString& name, const QByteArray& bytes) {
+// Writes a file of the data directory, or removes it when it is not `present`.
+void putFile(const QString& name, const QByteArray& bytes, bool present = true) {
     QFile f(QDir(setup->dataDir).filePath(name));
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) {
+    if (!present) {
+        f.remove();
+    } else if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) {
         std::fprintf(stderr, "fuzz_convert: cannot write %s\n", qPrintable(f.fileName()));
         std::abort();
     }
-}
-
-void removeFile(const QString& name) {
-    QFile::remove(QDir(setup->dataDir).filePath(name));
 }
 
 // Every file of the data directory goes (READ lines create files there).
@@ -291,17 +290,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool hasRead = replaceInLines(receipt, true, '/', '_');
 
     const QString input = QStringLiteral("SR_DATI.001");
-    writeFile(input, receipt);
-    if (withDepartments) {
-        writeFile(QString::fromLatin1(DepartmentTables::kDepartmentFile), departments);
-    } else {
-        removeFile(QString::fromLatin1(DepartmentTables::kDepartmentFile));
-    }
-    if (withVat) {
-        writeFile(QString::fromLatin1(DepartmentTables::kVatFile), vat);
-    } else {
-        removeFile(QString::fromLatin1(DepartmentTables::kVatFile));
-    }
+    const QString departmentFile = QString::fromLatin1(DepartmentTables::kDepartmentFile);
+    const QString vatFile = QString::fromLatin1(DepartmentTables::kVatFile);
+    putFile(input, receipt);
+    putFile(departmentFile, departments, withDepartments);
+    putFile(vatFile, vat, withVat);
 
     const ConverterSettings settings{family, cp1252::encode(maxLen).toStdString(), "99MEX012345"};
     LoggingOperatorUi ui(nullptr);
@@ -309,8 +302,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tables.setDataDirectory(setup->dataDir);
     const std::int16_t channel = 1;
     SlConverter converter({tables, setup->library, ui, setup->dataDir, channel});
-    const QString departmentFile = QString::fromLatin1(DepartmentTables::kDepartmentFile);
-    const QString vatFile = QString::fromLatin1(DepartmentTables::kVatFile);
     const qint64 departmentSize = withDepartments ? departments.size() : 0;
     const qint64 vatSize = withVat ? vat.size() : 0;
 
@@ -361,7 +352,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QByteArray plain = receipt;
     replaceInLines(plain, false, '"', '\'');
     if (plain != receipt) {
-        writeFile(input, plain);
+        putFile(input, plain);
         SlConverter again({tables, setup->library, ui, setup->dataDir, channel});
         FUZZ_CHECK(again.ConvertSlFile(QDir(setup->dataDir).filePath(input), settings).code ==
                    result);
