@@ -56,10 +56,6 @@ QStringList list(const QByteArray& field, Qt::SplitBehavior empty = Qt::SkipEmpt
     return QString::fromUtf8(field).split(';', empty);
 }
 
-void writeBytes(const QString& path, const QByteArray& bytes) {
-    QVERIFY2(writeFile(path, bytes), qPrintable(path));
-}
-
 // A table object on its own data directory; `vat` picks the table of each call.
 struct Tables {
     QTemporaryDir dir;
@@ -68,7 +64,7 @@ struct Tables {
     Tables() { tables.setDataDirectory(dir.path()); }
 
     QString path(bool vat) const { return dir.filePath(vat ? "Tb-Iva.xml" : "Tb-Reparti.xml"); }
-    void write(bool vat, const QByteArray& bytes) { writeBytes(path(vat), bytes); }
+    void write(bool vat, const QByteArray& bytes) { QVERIFY(writeFile(path(vat), bytes)); }
     QByteArray good(bool vat) { return vat ? vatXml(kVatIds.mid(0, 3)) : departmentXml(3); }
     int load(bool vat) { return vat ? tables.LoadIva() : tables.LoadReparti(); }
     void store(bool vat) { vat ? tables.StoreDataIva() : tables.StoreDataReparti(); }
@@ -292,7 +288,7 @@ private slots:
         QCOMPARE(t.load(vat), file == "good" ? 0 : -1);
         QVERIFY(t.ui.boxes.isEmpty());
         if (obstacle == "file-as-dir") {
-            writeBytes(t.dir.filePath("plain-file"), "x");
+            QVERIFY(writeFile(t.dir.filePath("plain-file"), "x"));
             t.tables.setDataDirectory(t.dir.filePath("plain-file"));
         } else if (obstacle == "dir-as-file") {
             QFile::remove(t.path(vat));

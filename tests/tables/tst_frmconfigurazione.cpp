@@ -106,21 +106,14 @@ private slots:
         QCOMPARE(w.widget<QCheckBox>("FlagOmaggio")->isChecked(), omaggio == "1");
         QCOMPARE(w.ui.boxes.size(), boxes.toInt());
     }
-    void editAndClose_data() {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<int>("answer"); // to "save the changes?": MsgAnswer, -1 for no question
-        QTest::addColumn<bool>("saved");
-        QTest::newRow("close box, No") << "close" << int(MsgAnswer::No) << false;
-        QTest::newRow("Esc, Annulla: stays open") << "esc" << int(MsgAnswer::Cancel) << false;
-        QTest::newRow("Esc, Yes: saved") << "esc" << int(MsgAnswer::Yes) << true;
-        QTest::newRow("Salvataggio Tabelle") << "save" << -1 << true;
-    }
+    void editAndClose_data() { addCaseRows(u"tables/editandclose.txt"_s, {"how", "reply", "saving"}); }
     // Department 5 takes VAT 3 for gifts through the widgets; then the window
     // closes, asking first when that would lose the change.
     void editAndClose() {
-        QFETCH(QString, how);
-        QFETCH(int, answer);
-        QFETCH(bool, saved);
+        const auto [how, reply, saving] = caseFields("how", "reply", "saving");
+        const int answer = reply == "none" ? -1
+                           : int(reply == "Yes" ? MsgAnswer::Yes : reply == "No" ? MsgAnswer::No : MsgAnswer::Cancel);
+        const bool saved = saving == "1";
         Window w;
         w.form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.form));
@@ -168,8 +161,7 @@ private slots:
             return;
         }
         QVERIFY(!w.form.isVisible());
-        QCOMPARE(w.form.result(), how == "save" ? int(QDialog::Accepted) : saved ? int(QDialog::Accepted)
-                                                                                 : int(QDialog::Rejected));
+        QCOMPARE(w.form.result(), saved ? int(QDialog::Accepted) : int(QDialog::Rejected));
         QVERIFY(w.tables.departmentDocument().elementsByTagName("Reparto").isEmpty()); // dropped
 
         QDomDocument onDisk;
