@@ -92,13 +92,13 @@ for target in fuzz_normalizer fuzz_slfield fuzz_convert; do
     set -e
 
     # Any report counts, even one a sanitizer recovered from.
-    reports=$(grep -cE '^(==[0-9]+==ERROR|SUMMARY: |.*runtime error: |fuzz_convert: invariant)' \
+    reports=$(grep -cE '^(==[0-9]+==ERROR|SUMMARY: |.*runtime error: |fuzz: invariant)' \
         "$run/log.txt" || true)
     artifacts=$(find "$run/artifacts" -type f | wc -l)
     grep -E '^(#[0-9]+.*DONE|stat::number_of_executed_units|stat::peak_rss_mb)' "$run/log.txt" || true
     if [ "$status" -ne 0 ] || [ "$reports" -ne 0 ] || [ "$artifacts" -ne 0 ]; then
         echo "!! $target: FINDING (exit $status, $reports report lines, $artifacts artifacts)"
-        grep -E -A40 '^(==[0-9]+==ERROR|.*runtime error: |fuzz_convert: invariant)' "$run/log.txt" |
+        grep -E -A40 '^(==[0-9]+==ERROR|.*runtime error: |fuzz: invariant)' "$run/log.txt" |
             head -60 || tail -40 "$run/log.txt"
         find "$run/artifacts" -type f -print
         failed+=("$target")

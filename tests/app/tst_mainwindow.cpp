@@ -5,6 +5,8 @@
 
 #include "ProgramFixture.h"
 
+#include "common/CaseTable.h"
+
 #include "app/Form1.h"
 #include "app/QtOperatorUi.h"
 #include "app/TrayIcon.h"
@@ -32,8 +34,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QByteArray kTestLine = "K\"PROVA\"10H1R0M10H1R1T\r\n";
-
 // The program with its window, built before the start-up as velmar builds it.
 struct Shown {
     explicit Shown(const QByteArray& ticks, const QByteArray& options = {}) {
@@ -55,6 +55,17 @@ struct Shown {
     QString shown(const char* field) const { return find<QLineEdit>(field)->text(); }
     void trigger(const char* entry) const { find<QAction>(entry)->trigger(); }
     void click(const char* name) const { find<QAbstractButton>(name)->click(); }
+    // Service mode locks the settings, polls and offers the test and the cancel.
+    void checkMode(bool service) const {
+        for (const char* setting : {"txtTimerVal", "cmdChgTimer", "cboAddedFunctions", "cboMaxLenDescr",
+                                    "chbTrace", "OptionRS232", "OptionRete"}) {
+            QVERIFY2(find<QWidget>(setting)->isEnabled() == !service, setting);
+        }
+        QCOMPARE(find<QPushButton>("CMBFile")->isEnabled(), service);
+        QCOMPARE(find<QPushButton>("AnnullaSco")->isEnabled(), service);
+        QCOMPARE(find<QAction>("m_Configura")->isEnabled(), !service);
+        QCOMPARE(f.engine.Timer21->isActive(), service);
+    }
 
     ProgramFixture f;
     fVelmar window{f.program};
@@ -73,35 +84,18 @@ private:
 private slots:
     void initTestCase() { isolateUserFolders(home_.path()); }
 
-    // The last clicked tick decides: ticked, service mode (settings locked,
-    // polling, test and cancel); unticked, configuration mode.
-    void tickModes_data() {
-        QTest::addColumn<QByteArray>("ticks");
-        QTest::addColumn<QString>("clicks");
-        QTest::addColumn<bool>("service");
-        QTest::newRow("Check2 ticked beside Check1") << "1000"_ba << "2" << true;
-        QTest::newRow("Check2 unticked, Check1 still ticked") << "1100"_ba << "2" << false;
-        QTest::newRow("unticked and ticked again") << "1111"_ba << "3,3" << true;
-        QTest::newRow("first tick from none") << "0000"_ba << "4" << true;
-        QTest::newRow("last tick cleared") << "0001"_ba << "4" << false;
-    }
+    void tickModes_data() { addCaseRows(u"app/tickmodes.txt"_s, {"ticks", "clicks", "service"}); }
     void tickModes() {
-        QFETCH(QByteArray, ticks);
-        QFETCH(QString, clicks);
-        QFETCH(bool, service);
+        const auto [ticks, clicks, service] = caseFields("ticks", "clicks", "service");
         Shown s(ticks);
         QVERIFY(s.start());
-        for (const QString& n : clicks.split(u',')) {
-            s.click(("Check" + n).toLatin1().constData());
+        for (const QByteArray& n : clicks.split(',')) {
+            s.click(("Check" + n).constData());
         }
-        for (const char* setting : {"txtTimerVal", "cmdChgTimer", "cboAddedFunctions", "cboMaxLenDescr",
-                                    "chbTrace", "cmbBaude", "Command1", "OptionRS232", "OptionRete"}) {
-            QVERIFY2(s.find<QWidget>(setting)->isEnabled() == !service, setting);
+        s.checkMode(service == "1");
+        for (const char* setting : {"cmbBaude", "Command1"}) {
+            QVERIFY2(s.find<QWidget>(setting)->isEnabled() == (service == "0"), setting);
         }
-        QCOMPARE(s.find<QPushButton>("CMBFile")->isEnabled(), service);
-        QCOMPARE(s.find<QPushButton>("AnnullaSco")->isEnabled(), service);
-        QCOMPARE(s.find<QAction>("m_Configura")->isEnabled(), !service);
-        QCOMPARE(s.f.engine.Timer21->isActive(), service);
         for (int n = 1; n <= 4; ++n) {
             QCOMPARE(s.find<QCheckBox>(("Check" + QByteArray::number(n)).constData())->isChecked(),
                      s.f.panel.check(n).value() == 1);
@@ -114,36 +108,24 @@ private slots:
     // that answers is identified on the first poll: the other channels go out
     // of service, the program stays in service.
     void startUpStates_data() {
-        QTest::addColumn<QByteArray>("ticks");
-        QTest::addColumn<bool>("network");
-        QTest::addColumn<QList<int>>("missing");
-        QTest::addColumn<bool>("service");
-        QTest::addColumn<QByteArray>("afterDump"); // the ticks once a register answered; null: no register
-        QTest::newRow("0000, serial") << "0000"_ba << false << QList<int>{} << false << QByteArray();
-        QTest::newRow("0000, network") << "0000"_ba << true << QList<int>{} << false << QByteArray();
-        QTest::newRow("0000, no port") << "0000"_ba << false << QList<int>{1, 2, 3, 4} << false << QByteArray();
-        QTest::newRow("first run, COM2-COM4 missing") << QByteArray() << false << QList<int>{2, 3, 4} << true
-                                                       << "1000"_ba;
-        QTest::newRow("first run, all ports, register on COM1") << QByteArray() << false << QList<int>{}
-                                                                 << true << "1000"_ba;
-        QTest::newRow("1000, serial") << "1000"_ba << false << QList<int>{} << true << QByteArray();
-        QTest::newRow("1000, network") << "1000"_ba << true << QList<int>{} << true << QByteArray();
-        QTest::newRow("0010, port 3 missing") << "0010"_ba << false << QList<int>{3} << true << QByteArray();
+        addCaseRows(u"app/startup.txt"_s, {"ticks", "link", "missingPorts", "serviceMode", "afterDump"});
     }
     void startUpStates() {
-        QFETCH(QByteArray, ticks);
-        QFETCH(bool, network);
-        QFETCH(QList<int>, missing);
-        QFETCH(bool, service);
-        QFETCH(QByteArray, afterDump);
-        Shown s(ticks.isNull() ? QByteArray() : ticks,
+        const auto [ticks, link, missingPorts, serviceMode, afterDump] =
+            caseFields("ticks", "link", "missingPorts", "serviceMode", "afterDump");
+        const bool network = link == "network", service = serviceMode == "1", firstRun = ticks == "none";
+        QList<int> missing;
+        for (const QString& n : QString::fromLatin1(missingPorts).split(u' ', Qt::SkipEmptyParts)) {
+            missing << n.toInt();
+        }
+        Shown s(firstRun ? QByteArray() : ticks,
                 network ? " 5 \r\n30\r\n0\r\n1\r\n\r\n\r\n\r\n3500\r\n"_ba : QByteArray());
-        if (ticks.isNull()) {
+        if (firstRun) {
             QFile::remove(s.f.folder(QLatin1String(SettingsFiles::kChannels)));
         }
         s.f.serial.missing = QSet<int>(missing.begin(), missing.end());
         QVERIFY(s.start());
-        const QByteArray loaded = ticks.isNull() ? "1111"_ba : ticks;
+        const QByteArray loaded = firstRun ? "1111"_ba : ticks;
         QCOMPARE(s.f.ticks(), loaded);
         for (int n = 1; n <= 4; ++n) {
             auto* box = s.find<QCheckBox>(("Check" + QByteArray::number(n)).constData());
@@ -154,13 +136,7 @@ private slots:
                          box->isChecked() ? u"Porta non disponibile"_s : u"Non attivo"_s);
             }
         }
-        for (const char* setting : {"txtTimerVal", "cmdChgTimer", "cboAddedFunctions", "chbTrace", "OptionRS232"}) {
-            QVERIFY2(s.find<QWidget>(setting)->isEnabled() == !service, setting);
-        }
-        QCOMPARE(s.find<QPushButton>("CMBFile")->isEnabled(), service);
-        QCOMPARE(s.find<QPushButton>("AnnullaSco")->isEnabled(), service);
-        QCOMPARE(s.find<QAction>("m_Configura")->isEnabled(), !service);
-        QCOMPARE(s.f.engine.Timer21->isActive(), service);
+        s.checkMode(service);
         QCOMPARE(s.f.engine.job.bShowStatus, service);
         QCOMPARE(s.shown("Text3"), service ? u"Timer ON"_s : u"Timer OFF"_s);
         QCOMPARE(s.shown("txtTimerVal"), u"1"_s); // 1 s, the interval in use
@@ -170,14 +146,12 @@ private slots:
         for (const char* field : {"cmbBaude", "Command1"}) {
             QVERIFY2(s.find<QWidget>(field)->isEnabled() == (!network && !service), field);
         }
-        if (!afterDump.isNull()) {
+        if (!afterDump.isEmpty()) {
             s.f.serial.answer = [](const QByteArray& written) { return QList<Reply>{{20, written}}; };
             s.f.rt.runUntilUs(s.f.rt.nowUs() + 8'000'000);
             QVERIFY(QFile::exists(s.f.data(u"SR_MATR.001"_s)));
             QCOMPARE(s.f.ticks(), afterDump);
-            QVERIFY(s.find<QPushButton>("CMBFile")->isEnabled());
-            QVERIFY(!s.find<QWidget>("txtTimerVal")->isEnabled());
-            QVERIFY(s.f.engine.Timer21->isActive());
+            s.checkMode(true);
             QCOMPARE(s.shown("txtStatoEcr1"), u"In linea"_s);
             QVERIFY(!s.shown("txtMatricola1").isEmpty());
         }
@@ -185,18 +159,9 @@ private slots:
 
     // Every job's end is told once: the channel's last job, its register's
     // state, the log line, and a notice beside the tray icon for an error.
-    void jobEnd_data() {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("shown"); // the channel's last job after its time
-        QTest::addColumn<QString>("state");
-        QTest::newRow("printed") << 0 << "TUTTO OK" << "In linea";
-        QTest::newRow("no answer") << -4 << "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr"
-                                   << "Non risponde";
-    }
+    void jobEnd_data() { addCaseRows(u"app/jobend.txt"_s, {"code", "shown", "state"}); }
     void jobEnd() {
-        QFETCH(int, code);
-        QFETCH(QString, shown);
-        QFETCH(QString, state);
+        const auto [code, shown, state] = caseFields("code", "shown", "state");
         Shown s("0100");
         QVERIFY(s.start());
         QVERIFY(writeFile(s.f.data(u"SR_MATR.002"_s), "ABC12345\r\nStato: RT\r\n"));
@@ -206,17 +171,17 @@ private slots:
         s.f.engine.job.bShowStatus = false; // a dump switched the status texts off: results still go out
         s.f.engine.job.iCurrentCom = 2;
         s.f.engine.job.bJobRunning = true;
-        s.f.program.cycle.FinishJob(static_cast<std::int16_t>(code));
+        s.f.program.cycle.FinishJob(static_cast<std::int16_t>(code.toInt()));
         s.f.program.cycle.FinishJob(0); // no job running any more: nothing to tell
         QCOMPARE(ended.size(), 1);
         const QByteArray error = readFile(s.f.data(u"SR_ERR.002"_s));
         QCOMPARE(ended.first().at(2).toByteArray() + (error.isEmpty() ? "" : "\r\n"), error);
-        QCOMPARE(s.shown("txtUltimoLavoro2").section(u"  "_s, 1), shown);
-        QCOMPARE(s.shown("txtStatoEcr2"), state);
+        QCOMPARE(s.shown("txtUltimoLavoro2").section(u"  "_s, 1).toUtf8(), shown);
+        QCOMPARE(s.shown("txtStatoEcr2").toUtf8(), state);
         QCOMPARE(s.shown("txtMatricola2"), u"ABC12345"_s);
-        QCOMPARE(notices.size(), code == 0 ? 0 : 1);
-        if (code != 0) {
-            QCOMPARE(notices.first().at(1).toString(), shown);
+        QCOMPARE(notices.size(), code == "0" ? 0 : 1);
+        if (code != "0") {
+            QCOMPARE(notices.first().at(1).toString().toUtf8(), shown);
         }
         QCOMPARE(notes.size(), 1);
         QVERIFY(notes.first().first().toString().startsWith(u"COM2: VELMAR TERMINATO : "_s));
@@ -224,26 +189,17 @@ private slots:
 
     // The window never shrinks below what it holds, and each field shows the
     // longest text it can hold whole.
-    void layout_data() {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("dump state") << "Text4" << "-1 : DUMP NON ESEGUITO";
-        QTest::newRow("register state") << "txtStatoEcr2" << "Porta non disponibile";
-        QTest::newRow("status") << "Text2" << "VELMAR TERMINATO : GIORNALE ELETTR. IN ESAURIMENTO : SOSTITUIRE";
-        QTest::newRow("heartbeat") << "Text3" << "Timer OFF";
-        QTest::newRow("address") << "TxtRemoteIP" << "255.255.255.255";
-    }
+    void layout_data() { addCaseRows(u"app/layout.txt"_s, {"field", "text"}); }
     void layout() {
-        QFETCH(QString, field);
-        QFETCH(QString, text);
+        const auto [field, text] = caseFields("field", "text");
         Shown s("0000");
         QVERIFY(s.start());
         const QSize need = s.window.sizeHint();
         s.window.resize(200, 150);
         QTRY_VERIFY(s.window.width() >= need.width() && s.window.height() >= need.height());
-        auto* edit = s.find<QLineEdit>(field.toLatin1().constData());
-        edit->setText(text);
-        QVERIFY2(edit->fontMetrics().horizontalAdvance(text) <= edit->contentsRect().width() - 6,
+        auto* edit = s.find<QLineEdit>(field.constData());
+        edit->setText(QString::fromLatin1(text));
+        QVERIFY2(edit->fontMetrics().horizontalAdvance(edit->text()) <= edit->contentsRect().width() - 6,
                  qPrintable(QString::number(edit->contentsRect().width())));
     }
 
@@ -265,64 +221,37 @@ private slots:
         QVERIFY2(entries.contains(u"Copia"_s) && entries.contains(u"Seleziona tutto"_s), qPrintable(entries.join(u'|')));
     }
 
-    // "Set timer": refused during a job; "0" is told and falls back to 1 s.
     void setTimer_data() {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<bool>("jobRunning");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<int>("interval");
-        QTest::addColumn<QByteArray>("file"); // null: VMTIMER1.TXT as it was
-        QTest::addColumn<QString>("field");
-        QTest::newRow("during a job") << "5" << true << "Connessione in corso, valore non accettato"
-                                      << 2000 << QByteArray() << "5";
-        QTest::newRow("zero") << "0" << false << "Valore non ammesso" << 1000 << "1\r\n"_ba << "1";
-        QTest::newRow("milliseconds") << "500" << false << QString() << 500 << "500\r\n"_ba << "500ms";
-        QTest::newRow("seconds") << "5" << false << QString() << 5000 << "5\r\n"_ba << "5";
+        addCaseRows(u"app/settimer.txt"_s, {"typed", "jobRunning", "message", "interval", "file", "field"});
     }
     void setTimer() {
-        QFETCH(QString, typed);
-        QFETCH(bool, jobRunning);
-        QFETCH(QString, message);
-        QFETCH(int, interval);
-        QFETCH(QByteArray, file);
-        QFETCH(QString, field);
+        const auto [typed, jobRunning, message, interval, file, field] =
+            caseFields("typed", "jobRunning", "message", "interval", "file", "field");
         Shown s("0000");
         s.f.setting(SettingsFiles::kTimer, "2\r\n");
         QVERIFY(s.start());
         const QByteArray before = s.f.saved(SettingsFiles::kTimer);
-        s.f.engine.job.bJobRunning = jobRunning;
+        s.f.engine.job.bJobRunning = jobRunning == "1";
         auto* edit = s.find<QLineEdit>("txtTimerVal");
         edit->clear();
-        QTest::keyClicks(edit, typed);
+        QTest::keyClicks(edit, QString::fromLatin1(typed));
         s.click("cmdChgTimer");
-        QCOMPARE(s.f.ui.texts(), message.isEmpty() ? QStringList() : QStringList{message});
-        QCOMPARE(s.f.engine.job.nPollInterval, interval);
-        QCOMPARE(s.f.engine.Timer21->interval(), interval);
-        QCOMPARE(s.f.saved(SettingsFiles::kTimer), file.isNull() ? before : file);
-        QCOMPARE(edit->text(), field);
+        QCOMPARE(s.f.ui.texts(), message.isEmpty() ? QStringList() : QStringList{QString::fromLatin1(message)});
+        QCOMPARE(s.f.engine.job.nPollInterval, interval.toInt());
+        QCOMPARE(s.f.engine.Timer21->interval(), interval.toInt());
+        QCOMPARE(s.f.saved(SettingsFiles::kTimer), file == "unchanged" ? before : file);
+        QCOMPARE(edit->text().toLatin1(), field);
     }
 
-    // " Esegui Test" writes a receipt for the highest identified channel;
-    // family 4 ("Vers. SystemConnection") gets the "A" line first.
-    void testPrint_data() {
-        QTest::addColumn<int>("family");
-        QTest::addColumn<QList<int>>("dumped");
-        QTest::addColumn<int>("channel");
-        QTest::addColumn<QByteArray>("receipt");
-        QTest::newRow("family 4") << 4 << QList<int>{1} << 1 << "A\r\n"_ba + kTestLine;
-        QTest::newRow("family 0") << 0 << QList<int>{1} << 1 << kTestLine;
-        QTest::newRow("family 5, highest channel") << 5 << QList<int>{1, 3} << 3 << kTestLine;
-        QTest::newRow("no dump yet") << 4 << QList<int>{} << 0 << QByteArray();
-    }
+    void testPrint_data() { addCaseRows(u"app/testprint.txt"_s, {"family", "dumped", "written", "receipt"}); }
     void testPrint() {
-        QFETCH(int, family);
-        QFETCH(QList<int>, dumped);
-        QFETCH(int, channel);
-        QFETCH(QByteArray, receipt);
-        Shown s("1111", QByteArray::number(family) + "\r\n");
+        const auto [family, dumped, written, receipt] =
+            caseFields("family", "dumped", "written", "receipt");
+        const int channel = written.toInt();
+        Shown s("1111", family + "\r\n");
         QVERIFY(s.start());
-        for (int n : dumped) {
-            s.f.engine.job.bDumpConf[static_cast<std::size_t>(n)] = false;
+        for (const QString& n : QString::fromLatin1(dumped).split(u' ', Qt::SkipEmptyParts)) {
+            s.f.engine.job.bDumpConf[n.toUInt()] = false;
         }
         s.click("CMBFile");
         for (int n = 1; n <= 4; ++n) {
@@ -334,18 +263,10 @@ private slots:
         QCOMPARE(s.find<QPushButton>("CMBFile")->isEnabled(), channel == 0); // until the job ends
     }
 
-    // From the tray: a double click shows the window with the four dump
-    // states; other clicks do nothing.
-    void trayClicks_data() {
-        QTest::addColumn<int>("reason");
-        QTest::addColumn<bool>("shown");
-        QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << true;
-        QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << false;
-        QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false;
-    }
+    void trayClicks_data() { addCaseRows(u"app/trayclicks.txt"_s, {"reason", "window"}); }
     void trayClicks() {
-        QFETCH(int, reason);
-        QFETCH(bool, shown);
+        const auto [reason, window] = caseFields("reason", "window");
+        const bool shown = window == "1";
         Shown s("1100");
         QVERIFY(s.start());
         s.f.engine.job.bDumpConf[2] = false;
@@ -353,7 +274,7 @@ private slots:
         QTRY_VERIFY(!s.window.isVisible());
         QVERIFY(s.f.panel.tray.visible() && !s.f.engine.job.bShowStatus);
 
-        s.window.tray().activate(static_cast<QSystemTrayIcon::ActivationReason>(reason));
+        s.window.tray().activate(static_cast<QSystemTrayIcon::ActivationReason>(reason.toInt()));
         QCOMPARE(s.window.isVisible(), shown);
         QCOMPARE(s.f.engine.job.bShowStatus, shown);
         if (shown) {
@@ -427,33 +348,24 @@ private slots:
         QVERIFY(s.window.close()); // once ended, the window may go
     }
 
-    void manual_data() {
-        QTest::addColumn<bool>("present");
-        QTest::addColumn<bool>("opens");
-        QTest::addColumn<QString>("message"); // "@" stands for the manual's path
-        QTest::newRow("missing") << false << true << "File: @ non trovato";
-        QTest::newRow("opened") << true << true << QString();
-        QTest::newRow("no reader") << true << false << "Operazione non eseguita: verificare presenza Reader ";
-    }
+    void manual_data() { addCaseRows(u"app/manual.txt"_s, {"present", "opens", "message"}); }
     void manual() {
-        QFETCH(bool, present);
-        QFETCH(bool, opens);
-        QFETCH(QString, message);
+        const auto [present, opens, message] = caseFields("present", "opens", "message");
         Shown s("0000");
         QVERIFY(s.start());
         const QString path = QDir(s.f.program.startup.manualFolder()).filePath(u"manvelmar.pdf"_s);
-        if (present) {
+        if (present == "1") {
             QVERIFY(writeFile(path, "%PDF-1.4\n"));
         }
         QList<QUrl> opened;
         s.window.openDocument = [&](const QUrl& url) {
             opened << url;
-            return opens;
+            return opens == "1";
         };
         s.trigger("m_Manual");
-        message.replace(u'@', QDir::toNativeSeparators(path));
-        QCOMPARE(s.f.ui.texts(), message.isEmpty() ? QStringList() : QStringList{message});
-        QCOMPARE(opened, present ? QList<QUrl>{QUrl::fromLocalFile(path)} : QList<QUrl>());
+        const QString text = QString::fromLatin1(message).replace(u'@', QDir::toNativeSeparators(path));
+        QCOMPARE(s.f.ui.texts(), text.isEmpty() ? QStringList() : QStringList{text});
+        QCOMPARE(opened, present == "1" ? QList<QUrl>{QUrl::fromLocalFile(path)} : QList<QUrl>());
     }
 
     // The about window from "&Informazioni  su  Velmar", twice: the same

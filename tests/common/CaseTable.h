@@ -9,6 +9,8 @@
 
 #include <QTest>
 
+#include <array>
+
 namespace velmar::test {
 
 inline QByteArray unescaped(const QByteArray& field) {
@@ -62,6 +64,12 @@ inline void addCaseRows(const QString& file, const QList<const char*>& columns) 
             row << unescaped(cells[i]);
         }
     }
+}
+
+// The current row's fields by column name, for a structured binding:
+//   const auto [line, expected] = caseFields("line", "expected");
+template <typename... Names> std::array<QByteArray, sizeof...(Names)> caseFields(Names... names) {
+    return {*static_cast<QByteArray*>(QTest::qData(names, QMetaType::QByteArray))...};
 }
 
 } // namespace velmar::test

@@ -32,27 +32,21 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Expectation {
-    bool refused = false;
-    QByteArrayList commands;
-};
-
-struct GoldenCase {
+// What NAME.xon expects of one family: its headers, whether the receipt is
+// refused, XON.txt, and how many sections name the family (one belongs).
+struct Golden {
     QByteArray matricola;
     QString maxLen = u"30"_s;
-    Expectation byFamily[7];
-    bool seen[7] = {};
+    bool refused = false;
+    QByteArray xon;
+    int sections = 0;
 };
 
-GoldenCase parseGolden(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        qFatal("cannot read %s", qPrintable(path));
-    }
-    GoldenCase g;
-    QList<int> current;
+Golden golden(const QString& path, int family) {
+    Golden g;
+    bool mine = false;
     const QRegularExpression header(u"^\\[([0-6 ]+)\\]\\s*(refused)?\\s*$"_s);
-    for (QByteArray line : f.readAll().split('\n')) {
+    for (QByteArray line : readFile(path).split('\n')) {
         if (line.endsWith('\r')) {
             line.chop(1);
         }
@@ -61,48 +55,17 @@ GoldenCase parseGolden(const QString& path) {
         }
         if (line.startsWith("matricola: ")) {
             g.matricola = line.mid(11);
-            continue;
-        }
-        if (line.startsWith("max-len: ")) {
+        } else if (line.startsWith("max-len: ")) {
             g.maxLen = QString::fromLatin1(line.mid(9));
-            continue;
-        }
-        const auto m = header.match(QString::fromLatin1(line));
-        if (m.hasMatch()) {
-            current.clear();
-            for (const QString& n : m.captured(1).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-                const int family = n.toInt();
-                if (g.seen[family]) {
-                    qFatal("%s: family %d twice", qPrintable(path), family);
-                }
-                g.seen[family] = true;
-                g.byFamily[family].refused = !m.captured(2).isEmpty();
-                current << family;
-            }
-            continue;
-        }
-        if (current.isEmpty()) {
-            qFatal("%s: command before the first [families] header: %s", qPrintable(path),
-                   line.constData());
-        }
-        for (int family : current) {
-            g.byFamily[family].commands << line;
-        }
-    }
-    for (int family = 0; family < 7; ++family) {
-        if (!g.seen[family]) {
-            qFatal("%s: no section for family %d", qPrintable(path), family);
+        } else if (const auto m = header.match(QString::fromLatin1(line)); m.hasMatch()) {
+            mine = m.captured(1).split(u' ', Qt::SkipEmptyParts).contains(QString::number(family));
+            g.sections += mine ? 1 : 0;
+            g.refused = mine ? !m.captured(2).isEmpty() : g.refused;
+        } else if (mine) {
+            g.xon += line + "\r\n";
         }
     }
     return g;
-}
-
-QByteArray asXon(const QByteArrayList& commands) {
-    QByteArray bytes;
-    for (const QByteArray& c : commands) {
-        bytes += c + "\r\n";
-    }
-    return bytes;
 }
 
 std::string str(const QByteArray& b) {
@@ -156,30 +119,17 @@ private slots:
     // Payment lines are counted for the link, which waits for the register's
     // answer after the last one; the count starts afresh with every receipt.
     void totalLinesLeftCountsWrittenPaymentLines_data() {
-        QTest::addColumn<int>("family");
-        QTest::addColumn<QByteArray>("receipt");
-        QTest::addColumn<int>("expected");
-        const QByteArray mixed = "SALE,N1,P1000;\r\nDISC,V100;\r\nCHEQ,V400;\r\nCARD;\r\n"
-                                 "CRED,T2,V100;\r\nTICK,V100;\r\nTEND,N3;\r\nCASH;\r\n";
-        QTest::newRow("family 0") << 0 << mixed << 6;
-        QTest::newRow("family 5") << 5 << mixed << 6;
-        QTest::newRow("no payment") << 0 << "SALE,N1,P100;\r\nOPNF;\r\nCLNF;\r\n"_ba << 0;
-        QTest::newRow("deposit") << 1 << "DEPO,V500;\r\n"_ba << 1;
-        QTest::newRow("dropped payment-like text")
-            << 0 << "PRNT,:12345678904;\r\nCLNF;\r\n"_ba << 0;
-        QTest::newRow("non-fiscal text ending in T") << 0 << "PRNT,:PAGA 1T;\r\n"_ba << 0;
+        addCaseRows(u"convert/paymentcounts.txt"_s, {"family", "receipt", "expected"});
         QTest::newRow("the most commands a receipt holds")
-            << 0 << "CHEQ\r\n"_ba.repeated(int(SlConverter::kMaxCommands))
-            << int(SlConverter::kMaxCommands);
+            << "0"_ba << "CHEQ\r\n"_ba.repeated(int(SlConverter::kMaxCommands))
+            << QByteArray::number(SlConverter::kMaxCommands);
     }
     void totalLinesLeftCountsWrittenPaymentLines() {
-        QFETCH(int, family);
-        QFETCH(QByteArray, receipt);
-        QFETCH(int, expected);
+        const auto [family, receipt, expected] = caseFields("family", "receipt", "expected");
         ConverterFixture fx;
-        fx.setFamily(family);
+        fx.setFamily(family.toInt());
         QCOMPARE(fx.convert(receipt), std::int16_t(0));
-        QCOMPARE(int(fx.result.paymentLines), expected);
+        QCOMPARE(QByteArray::number(fx.result.paymentLines), expected);
     }
 
     void nonFiscalDocumentIsReportedToTheLink() {
@@ -196,8 +146,7 @@ private slots:
         addCaseRows(u"convert/readnames.txt"_s, {"line", "expectedPath"});
     }
     void readLineNamesItsDataFile() {
-        QFETCH(QByteArray, line);
-        QFETCH(QByteArray, expectedPath);
+        const auto [line, expectedPath] = caseFields("line", "expectedPath");
         QString expected = QString::fromLatin1(expectedPath);
         ConverterFixture fx;
         fx.iCurrentCom = 2;
@@ -210,8 +159,7 @@ private slots:
     // Names of Velmar's own files, in any case, whatever their extension.
     void driverFileNames_data() { addCaseRows(u"convert/drivernames.txt"_s, {"name", "own"}); }
     void driverFileNames() {
-        QFETCH(QByteArray, name);
-        QFETCH(QByteArray, own);
+        const auto [name, own] = caseFields("name", "own");
         QCOMPARE(SlConverter::isDriverFileName(QString::fromLatin1(name)), own == "1");
     }
 
@@ -221,9 +169,7 @@ private slots:
         addCaseRows(u"convert/readrefusals.txt"_s, {"name", "entry", "reasonPart"});
     }
     void readLineRefusals() {
-        QFETCH(QByteArray, name);
-        QFETCH(QByteArray, entry);
-        QFETCH(QByteArray, reasonPart);
+        const auto [name, entry, reasonPart] = caseFields("name", "entry", "reasonPart");
         ConverterFixture fx;
         QTemporaryDir elsewhere;
         const QString outside = elsewhere.filePath(u"outside.txt"_s);
@@ -278,9 +224,7 @@ private slots:
             << QByteArray() << "lo scontrino supera i 1048576 byte"_ba;
     }
     void refusalNamesTheLineAndKeepsTheLinkPath() {
-        QFETCH(QByteArray, receipt);
-        QFETCH(QByteArray, written);
-        QFETCH(QByteArray, reasonPart);
+        const auto [receipt, written, reasonPart] = caseFields("receipt", "written", "reasonPart");
         ConverterFixture fx;
         QCOMPARE(fx.convert(receipt), std::int16_t(1));
         QCOMPARE(fx.converter.lastOutcome(), ConversionOutcome::Refused);
@@ -299,9 +243,7 @@ private slots:
                                     << QByteArray() << "Overflow"_ba;
     }
     void faultRefusesTheReceipt() {
-        QFETCH(QByteArray, receipt);
-        QFETCH(QByteArray, setup);
-        QFETCH(QByteArray, reasonPart);
+        const auto [receipt, setup, reasonPart] = caseFields("receipt", "setup", "reasonPart");
         ConverterFixture fx;
         if (setup == "tables") {
             QVERIFY(copyGoldenTables(fx.dir.path()));
@@ -382,14 +324,14 @@ private slots:
         QFETCH(QString, name);
         QFETCH(int, family);
         const QString base = testDataDir() + u"/golden/"_s + name;
-        const GoldenCase g = parseGolden(base + u".xon"_s);
-        const Expectation& want = g.byFamily[family];
+        const Golden want = golden(base + u".xon"_s, family);
+        QCOMPARE(want.sections, 1);
 
         ConverterFixture fx;
         QVERIFY(copyGoldenTables(fx.dir.path()));
         fx.setFamily(family);
-        fx.settings.maxDescrLen = g.maxLen.toStdString();
-        fx.settings.registrationNumber = g.matricola.toStdString();
+        fx.settings.maxDescrLen = want.maxLen.toStdString();
+        fx.settings.registrationNumber = want.matricola.toStdString();
 
         const std::int16_t result = fx.convert(readFile(base + u".sl"_s));
 
@@ -397,22 +339,20 @@ private slots:
         QCOMPARE(fx.converter.lastOutcome(),
                  want.refused ? ConversionOutcome::Refused : ConversionOutcome::Converted);
         QVERIFY2(fx.ui.boxes.isEmpty(), qPrintable(fx.ui.texts().join(QLatin1Char('|'))));
-        QCOMPARE(fx.xon(), asXon(want.commands));
+        QCOMPARE(fx.xon(), want.xon);
         // Only a conversion that reached the end names XON.txt for the link.
         QCOMPARE(fx.result.outputPath, want.refused ? QString() : fx.converter.outputPath());
     }
 
     void normalize_data() { addCaseRows(u"convert/normalize.txt"_s, {"line", "expected"}); }
     void normalize() {
-        QFETCH(QByteArray, line);
-        QFETCH(QByteArray, expected);
+        const auto [line, expected] = caseFields("line", "expected");
         QCOMPARE(bytes(NormalizeSlLine(str(line), 30)), expected);
     }
     // Every byte of the replacement table, seen through upper case first.
     void replacement_data() { addCaseRows(u"convert/replacement.txt"_s, {"code", "becomes"}); }
     void replacement() {
-        QFETCH(QByteArray, code);
-        QFETCH(QByteArray, becomes);
+        const auto [code, becomes] = caseFields("code", "becomes");
         const QByteArray line = "PRNT,:X" + QByteArray(1, char(code.toInt())) + "Y";
         QCOMPARE(bytes(NormalizeSlLine(str(line), 30)), "PRNT,:X" + becomes + "Y;");
     }
@@ -420,9 +360,7 @@ private slots:
         addCaseRows(u"convert/descriptionlength.txt"_s, {"maxLen", "text", "expectedText"});
     }
     void descriptionLength() {
-        QFETCH(QByteArray, maxLen);
-        QFETCH(QByteArray, text);
-        QFETCH(QByteArray, expectedText);
+        const auto [maxLen, text, expectedText] = caseFields("maxLen", "text", "expectedText");
         const QByteArray line = "PLUD,:" + text + ",N1";
         QCOMPARE(bytes(NormalizeSlLine(str(line), std::int16_t(maxLen.toInt()))),
                  "PLUD,:" + expectedText + ",N1;");
@@ -433,12 +371,8 @@ private slots:
                     {"atStart", "line", "key", "preset", "result", "value"});
     }
     void lookup() {
-        QFETCH(QByteArray, atStart);
-        QFETCH(QByteArray, line);
-        QFETCH(QByteArray, key);
-        QFETCH(QByteArray, preset);
-        QFETCH(QByteArray, result);
-        QFETCH(QByteArray, value);
+        const auto [atStart, line, key, preset, result, value] =
+            caseFields("atStart", "line", "key", "preset", "result", "value");
         bool flag = atStart == "1";
         std::string v = str(preset);
         QCOMPARE(QByteArray::number(GetSlField(flag, v, str(line), str(key))), result);
@@ -450,26 +384,21 @@ private slots:
         addCaseRows(u"convert/commandfixes.txt"_s, {"fix", "out", "argument", "expected"});
     }
     void commandFixes() {
-        QFETCH(QByteArray, fix);
-        QFETCH(QByteArray, out);
-        QFETCH(QByteArray, argument);
-        QFETCH(QByteArray, expected);
+        const auto [fix, out, argument, expected] =
+            caseFields("fix", "out", "argument", "expected");
         std::string s = str(out);
         fix == "bar" ? applyBarFix(s, argument == "1") : applyDepositFix(s, argument.toInt());
         QCOMPARE(bytes(s), expected);
     }
     void paymentLine_data() { addCaseRows(u"convert/paymentlines.txt"_s, {"out", "payment"}); }
     void paymentLine() {
-        QFETCH(QByteArray, out);
-        QFETCH(QByteArray, payment);
+        const auto [out, payment] = caseFields("out", "payment");
         QCOMPARE(isPaymentLine(str(out)), payment == "1");
     }
 
     void taxCodes_data() { addCaseRows(u"convert/taxcodes.txt"_s, {"kind", "code", "valid"}); }
     void taxCodes() {
-        QFETCH(QByteArray, kind);
-        QFETCH(QByteArray, code);
-        QFETCH(QByteArray, valid);
+        const auto [kind, code, valid] = caseFields("kind", "code", "valid");
         QCOMPARE(kind == "cf" ? CheckCodiceFiscale(str(code)) : CheckPartitaIva(str(code)),
                  valid == "1");
     }

@@ -6,45 +6,14 @@
 #   host_example_test.sh BIN_FOLDER SOURCE_FOLDER
 set -eu
 
-[ $# -eq 2 ] || { echo "usage: $0 BIN_FOLDER SOURCE_FOLDER" >&2; exit 2; }
-bin=$(cd "$1" && pwd)
-src=$(cd "$2" && pwd)
+. "$(dirname "$0")/session.sh" "$@"
 send=$src/docs/examples/host-send.sh
-for f in "$send" "$bin/velmard" "$bin/ecrsim" "$bin/libqarn_slm1.so"; do
-    [ -e "$f" ] || { echo "FAIL: missing $f" >&2; exit 1; }
-done
-started=$(date +%s)
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/velmar-host-test.XXXXXX")
-pids=()
-cleanup() {
-    set +e
-    for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null; done
-    for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-# A portable copy of velmard: channel 1 on ecrsim, family 5.
-data=$work/shop
-mkdir -p "$data" "$work/config/Qarnwerk" "$work/run"
-chmod 700 "$work/run"
-cp "$bin/velmard" "$bin/libqarn_slm1.so" "$data/"
-printf '1000\r\n' > "$data/VMCHKCOM.TXT"
-printf '0.1\r\n' > "$data/VMTIMER1.TXT" # a quick poll: every case waits on it
-printf '5\r\n30\r\n0\r\n0\r\n\r\n\r\n\r\n3500\r\n' > "$data/VMCHKSCO.TXT"
-printf '[SerialPorts]\nCOM1=%s\nCOM2=%s/none\nCOM3=%s/none\nCOM4=%s/none\n' "$work/ecr" "$work" "$work" "$work" \
-    > "$work/config/Qarnwerk/QARNVELMAR.conf"
-journal=$work/journal.jsonl
-: > "$journal"
-"$bin/ecrsim" --family 5 --pty "$work/ecr" --journal "$journal" --quiet >/dev/null 2>"$work/ecrsim.log" &
-pids+=($!)
-for _ in $(seq 100); do [ -e "$work/ecr" ] && break; sleep 0.1; done
-XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/run "$data/velmard" >/dev/null 2>"$work/velmard.log" &
-pids+=($!)
-for _ in $(seq 300); do [ -e "$data/SR_MATR.001" ] && break; sleep 0.1; done
-[ -e "$data/SR_MATR.001" ] || { echo "FAIL: velmard did not identify ecrsim" >&2; cat "$work/velmard.log" >&2; exit 1; }
+work=$sandbox
+start_session "$work/session"
+data=$work/session/prog
+journal=$work/session/journal.jsonl
+wait_for "$data/SR_MATR.001" 300 ||
+    { echo "FAIL: velmard did not identify ecrsim" >&2; cat "$work/session/velmard.log" >&2; exit 1; }
 
 printf 'FUNC,N25;\nPLUD,:Pane casereccio,P150,Q2,N1;\nCASH,V500;\n' > "$work/sale.txt"
 printf 'FUNC,N25;\nSCON,%%10;\nCASH;\n' > "$work/unknown.txt"
@@ -114,7 +83,7 @@ done
 
 echo "host example: $(($(date +%s) - started)) s"
 if [ "$failures" -ne 0 ]; then
-    tail -n 20 "$work/velmard.log" | sed 's/^/    velmard | /' >&2
+    tail -n 20 "$work/session/velmard.log" | sed 's/^/    velmard | /' >&2
 fi
 echo "$passed passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -14,17 +14,8 @@
 #   sr_out              the layout every SR_OUT.001 of the receipts matches
 set -eu
 
-[ $# -eq 2 ] || { echo "usage: $0 BIN_FOLDER SOURCE_FOLDER" >&2; exit 2; }
-bin=$(cd "$1" && pwd)
-src=$(cd "$2" && pwd)
+. "$(dirname "$0")/session.sh" "$@"
 guide=$src/docs/INTEGRATION.md
-for f in "$guide" "$src/docs/examples/host-send.sh" "$bin/velmard" "$bin/ecrsim" "$bin/velmar-convert" \
-    "$bin/libqarn_slm1.so"; do
-    [ -e "$f" ] || { echo "FAIL: missing $f" >&2; exit 1; }
-done
-
-started=$(date +%s)
-sandbox=$(mktemp -d "${TMPDIR:-/tmp}/velmar-doc-test.XXXXXX")
 work=$sandbox/work         # the sh blocks' folder
 scratch=$sandbox/home      # their HOME and XDG folders
 e2e=$sandbox/e2e           # the receipts' sessions: velmard and ecrsim, 1/ and 2/
@@ -36,22 +27,7 @@ chmod 700 "$scratch/run"
 cp "$src/docs/examples/host-send.sh" "$sandbox/examples/"
 chmod +x "$sandbox/examples/host-send.sh"
 
-own_pgid=$(stat=$(cat /proc/$$/stat); set -- ${stat##*) }; echo "$3")
-pids=()      # ecrsim, velmard and the runners of the receipts
-groups=()    # process groups of the sh blocks (each its own session)
 declare -A group_line
-cleanup() {
-    set +e
-    for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null; done
-    for g in "${groups[@]}"; do [ "$g" != "$own_pgid" ] && kill -TERM -- "-$g" 2>/dev/null; done
-    for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
-    sleep 0.2
-    for g in "${groups[@]}"; do [ "$g" != "$own_pgid" ] && kill -KILL -- "-$g" 2>/dev/null; done
-    rm -rf "$sandbox"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
 failures=0
 fail() { # block-line what
     echo "FAIL: INTEGRATION.md line $1: $2" >&2
@@ -63,14 +39,6 @@ running() { # pid: alive and not a zombie
     stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
     set -- ${stat##*) }
     [ "$1" != Z ]
-}
-wait_for() { # file tenths
-    local i=0
-    while [ ! -e "$1" ]; do
-        i=$((i + 1))
-        [ "$i" -le "$2" ] || return 1
-        sleep 0.1
-    done
 }
 
 # --- The guide's blocks: N.info (info string and line), N.body --------------
@@ -90,30 +58,12 @@ count=$(find "$blocks" -name '*.info' | wc -l)
 # with its own ecrsim. The receipts alternate between the two, so two print
 # at a time (a receipt takes seconds of the driver's own pauses).
 sessions=2
-start_session() { # S
-    local d=$e2e/$1
-    mkdir -p "$d/prog" "$d/config/Qarnwerk" "$d/run"
-    chmod 700 "$d/run"
-    cp "$bin/velmard" "$bin/libqarn_slm1.so" "$d/prog/"
-    printf '1000\r\n' > "$d/prog/VMCHKCOM.TXT"
-    printf '0.1\r\n' > "$d/prog/VMTIMER1.TXT" # a quick poll: the receipts wait on it
-    printf '5\r\n30\r\n0\r\n0\r\n\r\n\r\n\r\n3500\r\n' > "$d/prog/VMCHKSCO.TXT"
-    printf '[SerialPorts]\nCOM1=%s\nCOM2=%s/none\nCOM3=%s/none\nCOM4=%s/none\n' "$d/ecr" "$d" "$d" "$d" \
-        > "$d/config/Qarnwerk/QARNVELMAR.conf"
-    : > "$d/journal.jsonl"
-    "$bin/ecrsim" --family 5 --pty "$d/ecr" --journal "$d/journal.jsonl" --quiet >/dev/null 2>"$d/ecrsim.log" &
-    pids+=($!)
-    wait_for "$d/ecr" 100 || { echo "FAIL: ecrsim did not start" >&2; show "$d/ecrsim.log"; exit 1; }
-    XDG_CONFIG_HOME=$d/config XDG_RUNTIME_DIR=$d/run "$d/prog/velmard" >/dev/null 2>"$d/velmard.log" &
-    pids+=($!)
-    echo $! > "$d/velmard.pid"
-}
-for s in $(seq 1 $sessions); do start_session "$s"; done
+for s in $(seq 1 $sessions); do start_session "$e2e/$s"; done
 
 # One receipt, as a host: SR_DATI (CR LF, renamed into place), SR_START, the
 # answer, the journal. Writes N.result: "ok MILLISECONDS" or what went wrong.
 print_receipt() { # N expect
-    local k=$1 expect=$2 before t0 t1 docs refused new
+    local k=$1 expect=$2 before t0 t1 docs refused new got
     before=$(wc -l < "$journal")
     t0=$(date +%s%N)
     LC_ALL=C awk '{ printf "%s\r\n", $0 }' "$queue/$k.receipt" > "$data/.dati"
@@ -139,29 +89,19 @@ print_receipt() { # N expect
     refused=$(printf '%s' "$new" | grep -c '"kind":"refused"' || true)
     if [ -e "$data/FINESCO.001" ]; then
         [ -e "$data/SR_OUT.001" ] && cp "$data/SR_OUT.001" "$queue/$k.sr_out"
-        rm -f "$data/FINESCO.001" "$data/SR_OUT.001"
-        if [ -n "$expect" ]; then
-            echo "printed (FINESCO.001), expected SR_ERR.001 \"$expect\"" > "$queue/$k.result"
-        elif [ "$docs" -ne 1 ] || [ "$refused" -ne 0 ]; then
-            printf 'printed, but the journal has %s new documents and %s refused commands (one document, none refused expected):\n%s\n' \
-                "$docs" "$refused" "$new" > "$queue/$k.result"
-        else
-            echo "ok $(((t1 - t0) / 1000000))" > "$queue/$k.result"
-        fi
-        return
-    fi
-    local text
-    text=$(sed 's/\r$//' "$data/SR_ERR.001")
-    rm -f "$data/SR_ERR.001" "$data/SR_OUT.001" "$data/SR_DATI.001"
-    if [ -z "$expect" ]; then
-        echo "not printed: SR_ERR.001 \"$text\"" > "$queue/$k.result"
-    elif [ "$text" != "$expect" ]; then
-        echo "SR_ERR.001 \"$text\", expected \"$expect\"" > "$queue/$k.result"
-    elif [ "$docs" -ne 0 ]; then
-        printf 'refused as expected, but the register printed %s documents:\n%s\n' "$docs" "$new" > "$queue/$k.result"
+        got="printed (FINESCO.001); in the journal $docs documents, $refused refused commands"
     else
-        echo "ok $(((t1 - t0) / 1000000))" > "$queue/$k.result"
+        got="SR_ERR.001 \"$(sed 's/\r$//' "$data/SR_ERR.001")\"; in the journal $docs documents"
+        rm -f "$data/SR_DATI.001"
     fi
+    rm -f "$data/FINESCO.001" "$data/SR_ERR.001" "$data/SR_OUT.001"
+    local want="printed (FINESCO.001); in the journal 1 documents, 0 refused commands"
+    [ -z "$expect" ] || want="SR_ERR.001 \"$expect\"; in the journal 0 documents"
+    if [ "$got" = "$want" ]; then
+        echo "ok $(((t1 - t0) / 1000000))"
+    else
+        printf '%s, expected %s; the new journal lines:\n%s\n' "$got" "$want" "$new"
+    fi > "$queue/$k.result"
 }
 
 # A runner per session prints its share of the queued receipts (the Nth
@@ -191,7 +131,7 @@ for s in $(seq 1 $sessions); do
 done
 
 # --- The blocks, in the guide's order --------------------------------------
-last_out=        # the standard output of the last sh block, until consumed
+last_out=        # the standard output of the last block, when an sh block
 last_line=
 receipts=0
 sr_out_line=
@@ -200,6 +140,8 @@ for n in $(seq 1 "$count"); do
     info=$(sed -n 1p "$blocks/$n.info")
     line=$(sed -n 2p "$blocks/$n.info")
     body=$blocks/$n.body
+    previous=$last_out # an output block checks the sh block right before it
+    last_out=
     case $info in
     sh)
         t0=$(date +%s%N)
@@ -230,13 +172,12 @@ for n in $(seq 1 "$count"); do
         last_line=$line
         ;;
     output)
-        if [ -z "$last_out" ]; then
+        if [ -z "$previous" ]; then
             fail "$line" "output block without an sh block right before it"
-        elif ! sed 's/\r$//' "$last_out" | diff -u "$body" - > "$blocks/$n.diff"; then
+        elif ! sed 's/\r$//' "$previous" | diff -u "$body" - > "$blocks/$n.diff"; then
             fail "$line" "the sh block at line $last_line printed something else (- guide, + program):"
             show "$blocks/$n.diff"
         fi
-        last_out=
         ;;
     "xml excerpt="*)
         file=${info#xml excerpt=}
@@ -247,21 +188,14 @@ for n in $(seq 1 "$count"); do
             part=$(cat "$body")
             [[ $'\n'"$whole"$'\n' == *$'\n'"$part"$'\n'* ]] || fail "$line" "these lines are not in $file"
         fi
-        last_out=
         ;;
     receipt\ family=*)
-        rest=${info#receipt family=}
-        family=${rest%% *}
-        expect=
-        if [ "$rest" != "$family" ]; then
-            attr=${rest#"$family" }
-            if [[ $attr =~ ^expect=\"(.*)\"$ ]]; then
-                expect=${BASH_REMATCH[1]}
-            else
-                fail "$line" "unknown receipt attribute: $attr"
-                continue
-            fi
+        if ! [[ $info =~ ^receipt\ family=([^ ]*)( expect=\"(.*)\")?$ ]]; then
+            fail "$line" "unknown receipt attribute: ${info#receipt family=* }"
+            continue
         fi
+        family=${BASH_REMATCH[1]}
+        expect=${BASH_REMATCH[3]}
         if [ "$family" != 5 ]; then
             fail "$line" "only family=5 receipts are printed end to end, not family=$family"
             continue
@@ -277,16 +211,13 @@ for n in $(seq 1 "$count"); do
         printf '%s\n' "$expect" > "$queue/$receipts.expect"
         echo "$line" > "$queue/$receipts.line"
         : > "$queue/$receipts.ready"
-        last_out=
         ;;
     sr_out)
         sr_out_line=$line
         sr_out_pattern=$body
-        last_out=
         ;;
     *)
         fail "$line" "unknown info string \"$info\": every block must be checked (see \"How this guide is checked\")"
-        last_out=
         ;;
     esac
 done

@@ -5,9 +5,9 @@
 //   - the result is 0 or 1 and matches the outcome;
 //   - Converted: XON.txt exists, holds 1 to kMaxCommands lines, every line ends
 //     with CR LF and holds no other CR or LF and is not empty, and
-//     the payment line count equals the number of written lines that end in "T" and
-//     have a digit right before a "T" (counted here, independently of the
-//     converter); the receipt is within kMaxReceiptBytes and holds no control
+//     the payment line count the link gets equals the number of written
+//     lines that are payment lines (isPaymentLine, tested on its own in
+//     tst_converter); the receipt is within kMaxReceiptBytes and holds no control
 //     byte but tabs and line ends;
 //   - Refused: XON.txt is left well-formed as far as it was written, with at
 //     most kMaxCommands lines;
@@ -44,7 +44,9 @@
 #include "common/Cp1252.h"
 #include "common/OperatorUi.h"
 #include "common/TextRules.h"
+#include "convert/CommandFixes.h"
 #include "convert/Mod_SLParser.h"
+#include "FuzzCheck.h"
 #include "tables/DepartmentTables.h"
 
 #include <algorithm>
@@ -65,26 +67,10 @@ using namespace velmar;
 
 namespace {
 
-[[noreturn]] void breach(const char* what) {
-    std::fprintf(stderr, "fuzz_convert: invariant broken: %s\n", what);
-    __builtin_trap();
-}
-
-#define CHECK(cond)                                                                                \
-    do {                                                                                           \
-        if (!(cond)) {                                                                             \
-            breach(#cond);                                                                         \
-        }                                                                                          \
-    } while (0)
-
 struct Setup {
     QTemporaryDir dir;
     QString dataDir;
     ConversionLibrary library;
-    QByteArray goodDepartments;
-    QByteArray goodVat;
-    QByteArray defaultDepartments;
-    QByteArray defaultVat;
 };
 
 Setup* setup = nullptr;
@@ -119,16 +105,15 @@ QByteArray vatTable() {
     return x + "</TbIva>\n";
 }
 
-void writeFile(const QString& name, const QByteArray& bytes) {
+// Writes a file of the data directory, or removes it when it is not `present`.
+void putFile(const QString& name, const QByteArray& bytes, bool present = true) {
     QFile f(QDir(setup->dataDir).filePath(name));
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) {
+    if (!present) {
+        f.remove();
+    } else if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) {
         std::fprintf(stderr, "fuzz_convert: cannot write %s\n", qPrintable(f.fileName()));
         std::abort();
     }
-}
-
-void removeFile(const QString& name) {
-    QFile::remove(QDir(setup->dataDir).filePath(name));
 }
 
 // Every file of the data directory goes (READ lines create files there).
@@ -147,96 +132,34 @@ unsigned headerValue(const std::uint8_t* data, std::size_t size, std::size_t i) 
 }
 
 QString maxLenText(unsigned v) {
-    switch (v) {
-    case 0:
-        return QStringLiteral("30");
-    case 16:
-        return QStringLiteral("abc");
-    case 254:
-        return QStringLiteral("99999"); // beyond 16 bits
-    case 255:
-        return QStringLiteral("-3");
-    default:
-        break;
-    }
-    return QString::number(v <= 15 ? 17 + v : (v - 17) % 201);
+    // 99999: beyond 16 bits.
+    const char* const odd = v == 0 ? "30" : v == 16 ? "abc" : v == 254 ? "99999" : v == 255 ? "-3" : nullptr;
+    return odd ? QString::fromLatin1(odd) : QString::number(v <= 15 ? 17 + v : (v - 17) % 201);
 }
 
-QByteArray cutShort(const QByteArray& table, unsigned fraction) {
-    return table.left(
-        static_cast<qsizetype>(table.size() * static_cast<qsizetype>(fraction) / 256));
-}
-
-// Calls `fn(start, end)` for every line of the receipt.
-template <typename Fn> void forEachLine(const QByteArray& receipt, Fn fn) {
-    qsizetype start = 0;
-    const qsizetype n = receipt.size();
-    while (start < n) {
-        qsizetype end = start;
-        while (end < n && receipt[end] != '\r' && receipt[end] != '\n') {
+// Replaces `from` by `to` in the READ lines (inRead) or in the other lines;
+// true when the receipt has a READ line.
+bool replaceInLines(QByteArray& receipt, bool inRead, char from, char to) {
+    bool any = false;
+    for (qsizetype start = 0, end = 0; start < receipt.size(); start = end + 1) {
+        for (end = start; end < receipt.size() && receipt[end] != '\r' && receipt[end] != '\n';) {
             ++end;
         }
-        fn(start, end);
-        start = end + 1;
-    }
-}
-
-bool isReadLine(const QByteArray& receipt, qsizetype start, qsizetype end) {
-    return text::startsWithNoCase(
-        std::string_view(receipt.constData() + start, static_cast<std::size_t>(end - start)),
-        "READ");
-}
-
-// The receipt with every double quote outside READ lines made an apostrophe.
-QByteArray withoutHostQuotes(QByteArray receipt) {
-    forEachLine(receipt, [&receipt](qsizetype start, qsizetype end) {
-        if (!isReadLine(receipt, start, end)) {
-            for (qsizetype i = start; i < end; ++i) {
-                if (receipt[i] == '"') {
-                    receipt[i] = '\'';
-                }
-            }
-        }
-    });
-    return receipt;
-}
-
-bool hasControlByte(const QByteArray& receipt) {
-    for (char c : receipt) {
-        const auto b = static_cast<unsigned char>(c);
-        if ((b < 0x20 && b != '\t' && b != '\r' && b != '\n') || b == 0x7F) {
-            return true;
+        const bool read = text::startsWithNoCase(
+            std::string_view(receipt.constData() + start, static_cast<std::size_t>(end - start)), "READ");
+        any = any || read;
+        if (read == inRead) {
+            std::replace(receipt.begin() + start, receipt.begin() + end, from, to);
         }
     }
-    return false;
-}
-
-// Replaces "/" in READ lines; true when the receipt has a READ line.
-bool tameReadLines(QByteArray& receipt) {
-    bool any = false;
-    forEachLine(receipt, [&receipt, &any](qsizetype start, qsizetype end) {
-        if (isReadLine(receipt, start, end)) {
-            any = true;
-            for (qsizetype i = start; i < end; ++i) {
-                if (receipt[i] == '/') {
-                    receipt[i] = '_';
-                }
-            }
-        }
-    });
     return any;
 }
 
-bool isPaymentCommand(std::string_view line) {
-    if (line.empty() || line.back() != 'T') {
-        return false;
-    }
-    for (std::size_t i = 0; i + 1 < line.size(); ++i) {
-        if (line[i] >= '0' && line[i] <= '9' && line[i + 1] == 'T') {
-            return true;
-        }
-    }
-    return false;
+bool hasControlByte(const QByteArray& receipt) {
+    return std::any_of(receipt.begin(), receipt.end(), [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return (b < 0x20 && b != '\t' && b != '\r' && b != '\n') || b == 0x7F;
+    });
 }
 
 struct OutputFile {
@@ -248,25 +171,25 @@ struct OutputFile {
 // Checks the line structure of XON.txt and counts its commands and payment lines.
 OutputFile checkOutputFile(const QString& path) {
     QFile f(path);
-    CHECK(f.open(QIODevice::ReadOnly));
+    FUZZ_CHECK(f.open(QIODevice::ReadOnly));
     OutputFile o{f.readAll()};
     const std::string_view all(o.bytes.constData(), static_cast<std::size_t>(o.bytes.size()));
     std::size_t pos = 0;
     while (pos < all.size()) {
         const std::size_t lf = all.find('\n', pos);
-        CHECK(lf != std::string_view::npos); // the last line has its CR LF too
-        CHECK(lf > pos && all[lf - 1] == '\r');
+        FUZZ_CHECK(lf != std::string_view::npos); // the last line has its CR LF too
+        FUZZ_CHECK(lf > pos && all[lf - 1] == '\r');
         const std::string_view command = all.substr(pos, lf - 1 - pos);
-        CHECK(!command.empty());
-        CHECK(command.find('\r') == std::string_view::npos);
-        CHECK(std::count(command.begin(), command.end(), '"') <= 2);
+        FUZZ_CHECK(!command.empty());
+        FUZZ_CHECK(command.find('\r') == std::string_view::npos);
+        FUZZ_CHECK(std::count(command.begin(), command.end(), '"') <= 2);
         ++o.commands;
-        if (isPaymentCommand(command)) {
+        if (isPaymentLine(command)) {
             ++o.payments;
         }
         pos = lf + 1;
     }
-    CHECK(o.commands <= SlConverter::kMaxCommands);
+    FUZZ_CHECK(o.commands <= SlConverter::kMaxCommands);
     return o;
 }
 
@@ -289,9 +212,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
                      qPrintable(setup->library.errorString()));
         std::abort();
     }
-    setup->goodDepartments = departmentTable(true);
-    setup->defaultDepartments = departmentTable(false);
-    setup->goodVat = vatTable();
     std::atexit([] {
         delete setup; // removes the data directory
         setup = nullptr;
@@ -308,16 +228,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QByteArray receipt(reinterpret_cast<const char*>(data + skip),
                        static_cast<qsizetype>(size - skip));
 
-    QByteArray departments = setup->goodDepartments;
-    QByteArray vat = setup->goodVat;
+    static const QByteArray goodDepartments = departmentTable(true), goodVat = vatTable();
+    static const QByteArray defaultDepartments = departmentTable(false);
+    QByteArray departments = goodDepartments;
+    QByteArray vat = goodVat;
     bool withDepartments = true;
     bool withVat = true;
     switch (tablesMode) {
     case 1:
-        departments = cutShort(departments, h3);
+        departments.truncate(departments.size() * qsizetype(h3) / 256);
         break;
     case 2:
-        vat = cutShort(vat, h3);
+        vat.truncate(vat.size() * qsizetype(h3) / 256);
         break;
     case 3: {
         static const QByteArray cut = "\n--8<--\n";
@@ -337,7 +259,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         withDepartments = withVat = false;
         break;
     case 5:
-        departments = setup->defaultDepartments;
+        departments = defaultDepartments;
         break;
     default:
         break;
@@ -356,20 +278,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             lineEnds += unitLineEnds;
         }
     }
-    const bool hasRead = tameReadLines(receipt);
+    const bool hasRead = replaceInLines(receipt, true, '/', '_');
 
     const QString input = QStringLiteral("SR_DATI.001");
-    writeFile(input, receipt);
-    if (withDepartments) {
-        writeFile(QString::fromLatin1(DepartmentTables::kDepartmentFile), departments);
-    } else {
-        removeFile(QString::fromLatin1(DepartmentTables::kDepartmentFile));
-    }
-    if (withVat) {
-        writeFile(QString::fromLatin1(DepartmentTables::kVatFile), vat);
-    } else {
-        removeFile(QString::fromLatin1(DepartmentTables::kVatFile));
-    }
+    const QString departmentFile = QString::fromLatin1(DepartmentTables::kDepartmentFile);
+    const QString vatFile = QString::fromLatin1(DepartmentTables::kVatFile);
+    putFile(input, receipt);
+    putFile(departmentFile, departments, withDepartments);
+    putFile(vatFile, vat, withVat);
 
     const ConverterSettings settings{family, cp1252::encode(maxLen).toStdString(), "99MEX012345"};
     LoggingOperatorUi ui(nullptr);
@@ -377,47 +293,46 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tables.setDataDirectory(setup->dataDir);
     const std::int16_t channel = 1;
     SlConverter converter({tables, setup->library, ui, setup->dataDir, channel});
-    const QString departmentFile = QString::fromLatin1(DepartmentTables::kDepartmentFile);
-    const QString vatFile = QString::fromLatin1(DepartmentTables::kVatFile);
     const qint64 departmentSize = withDepartments ? departments.size() : 0;
     const qint64 vatSize = withVat ? vat.size() : 0;
 
-    const ConversionResult link = converter.ConvertSlFile(QDir(setup->dataDir).filePath(input), settings);
+    const ConversionResult link =
+        converter.ConvertSlFile(QDir(setup->dataDir).filePath(input), settings);
     const std::int16_t result = link.code;
     const ConversionOutcome outcome = converter.lastOutcome();
     const QString output = converter.outputPath();
 
-    CHECK(result == 0 || result == 1);
-    CHECK(outcome != ConversionOutcome::MissingInput);
-    CHECK((result == 1) ==
-          (outcome == ConversionOutcome::Refused || outcome == ConversionOutcome::Failed));
-    CHECK((outcome == ConversionOutcome::Empty) == receipt.isEmpty());
-    CHECK(outcome == ConversionOutcome::Converted || !converter.lastReason().isEmpty());
-    CHECK(fileSize(input) == receipt.size());
-    CHECK(fileSize(departmentFile) == departmentSize);
-    CHECK(fileSize(vatFile) == vatSize);
+    FUZZ_CHECK(result == 0 || result == 1);
+    FUZZ_CHECK(outcome != ConversionOutcome::MissingInput);
+    FUZZ_CHECK((result == 1) ==
+               (outcome == ConversionOutcome::Refused || outcome == ConversionOutcome::Failed));
+    FUZZ_CHECK((outcome == ConversionOutcome::Empty) == receipt.isEmpty());
+    FUZZ_CHECK(outcome == ConversionOutcome::Converted || !converter.lastReason().isEmpty());
+    FUZZ_CHECK(fileSize(input) == receipt.size());
+    FUZZ_CHECK(fileSize(departmentFile) == departmentSize);
+    FUZZ_CHECK(fileSize(vatFile) == vatSize);
     OutputFile written;
     switch (outcome) {
     case ConversionOutcome::Converted:
-        CHECK(QFileInfo::exists(output));
-        CHECK(link.outputPath == output);
-        CHECK(receipt.size() <= SlConverter::kMaxReceiptBytes);
-        CHECK(!hasControlByte(receipt));
+        FUZZ_CHECK(QFileInfo::exists(output));
+        FUZZ_CHECK(link.outputPath == output);
+        FUZZ_CHECK(receipt.size() <= SlConverter::kMaxReceiptBytes);
+        FUZZ_CHECK(!hasControlByte(receipt));
         written = checkOutputFile(output);
-        CHECK(written.commands >= 1);
-        CHECK(written.payments == link.paymentLines);
+        FUZZ_CHECK(written.commands >= 1);
+        FUZZ_CHECK(written.payments == link.paymentLines);
         break;
     case ConversionOutcome::Refused:
-        CHECK(QFileInfo::exists(output));
-        CHECK(link.outputPath.isEmpty());
+        FUZZ_CHECK(QFileInfo::exists(output));
+        FUZZ_CHECK(link.outputPath.isEmpty());
         written = checkOutputFile(output);
         break;
     case ConversionOutcome::Empty:
-        CHECK(!QFileInfo::exists(output));
-        CHECK(link.outputPath.isEmpty());
+        FUZZ_CHECK(!QFileInfo::exists(output));
+        FUZZ_CHECK(link.outputPath.isEmpty());
         break;
     case ConversionOutcome::Failed:
-        CHECK(link.outputPath.isEmpty());
+        FUZZ_CHECK(link.outputPath.isEmpty());
         break;
     case ConversionOutcome::MissingInput:
         break;
@@ -425,14 +340,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The host's double quotes count for nothing: as apostrophes they give
     // the same commands, so none of them ended up as a double quote.
-    const QByteArray plain = withoutHostQuotes(receipt);
+    QByteArray plain = receipt;
+    replaceInLines(plain, false, '"', '\'');
     if (plain != receipt) {
-        writeFile(input, plain);
+        putFile(input, plain);
         SlConverter again({tables, setup->library, ui, setup->dataDir, channel});
-        CHECK(again.ConvertSlFile(QDir(setup->dataDir).filePath(input), settings).code == result);
-        CHECK(again.lastOutcome() == outcome);
+        FUZZ_CHECK(again.ConvertSlFile(QDir(setup->dataDir).filePath(input), settings).code ==
+                   result);
+        FUZZ_CHECK(again.lastOutcome() == outcome);
         if (outcome == ConversionOutcome::Converted || outcome == ConversionOutcome::Refused) {
-            CHECK(checkOutputFile(output).bytes == written.bytes);
+            FUZZ_CHECK(checkOutputFile(output).bytes == written.bytes);
         }
     }
 

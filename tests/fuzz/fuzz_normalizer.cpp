@@ -5,6 +5,7 @@
 
 #include "common/Fault.h"
 #include "convert/SlNormalizer.h"
+#include "FuzzCheck.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,16 +13,6 @@
 #include <string_view>
 
 namespace {
-
-[[noreturn]] void breach() {
-    __builtin_trap();
-}
-
-void check(bool ok) {
-    if (!ok) {
-        breach();
-    }
-}
 
 // The pieces of a normalised line between commas.
 void checkTextFields(std::string_view out, int maxLen) {
@@ -34,8 +25,8 @@ void checkTextFields(std::string_view out, int maxLen) {
         // A text field keeps ":" and at most maxLen characters; the last one
         // may also carry the ";" that closes the line.
         if (!first && !piece.empty() && piece[0] == ':' && maxLen >= 0) {
-            check(piece.size() <= static_cast<std::size_t>(maxLen) + 1 + (last ? 1 : 0) ||
-                  piece == ": " || piece == ": ;");
+            FUZZ_CHECK(piece.size() <= static_cast<std::size_t>(maxLen) + 1 + (last ? 1 : 0) ||
+                       piece == ": " || piece == ": ;");
         }
         if (last) {
             break;
@@ -59,18 +50,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         out = velmar::NormalizeSlLine(line, maxLen);
     } catch (const velmar::Fault& fault) {
         // 6: a number beyond a double; 5: a negative description length.
-        check(fault.number() == 6 || (fault.number() == 5 && maxLen < -1));
+        FUZZ_CHECK(fault.number() == 6 || (fault.number() == 5 && maxLen < -1));
         return 0;
     }
 
     if (line.empty()) {
-        check(out.empty());
+        FUZZ_CHECK(out.empty());
         return 0;
     }
-    check(out.find(';') != std::string::npos);
+    FUZZ_CHECK(out.find(';') != std::string::npos);
     // Growth is bounded: at most two letters for one, "1" for an empty
     // number, "0" and three decimals for a bare point, the closing ";".
-    check(out.size() <= 3 * line.size() + 2);
+    FUZZ_CHECK(out.size() <= 3 * line.size() + 2);
     checkTextFields(out, maxLen);
 
     // The keyword: the first four bytes of the first field, upper-cased, when
@@ -79,13 +70,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view keyword = line.substr(0, comma);
     if (!keyword.empty()) {
         const std::size_t k = keyword.size() < 4 ? keyword.size() : 4;
-        check(out.size() >= k);
+        FUZZ_CHECK(out.size() >= k);
         for (std::size_t i = 0; i < k; ++i) {
             const char c = keyword[i];
             const char u = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
             // Bytes above 127 follow the code page's own case rules.
             if (static_cast<unsigned char>(c) < 128) {
-                check(out[i] == u);
+                FUZZ_CHECK(out[i] == u);
             }
         }
     }

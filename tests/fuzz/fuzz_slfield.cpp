@@ -14,6 +14,7 @@
 #include "common/TextRules.h"
 #include "convert/SlField.h"
 #include "convert/SlNormalizer.h"
+#include "FuzzCheck.h"
 
 #include <array>
 #include <cstddef>
@@ -24,16 +25,6 @@
 #include <string_view>
 
 namespace {
-
-[[noreturn]] void breach() {
-    __builtin_trap();
-}
-
-void check(bool ok) {
-    if (!ok) {
-        breach();
-    }
-}
 
 constexpr std::array<std::string_view, 47> kKeys = {
     // keywords, as the translator tests them
@@ -55,31 +46,31 @@ void checkField(std::string_view line, std::string_view key) {
     flag = false;
     const std::int16_t r2 = velmar::GetSlField(flag, anywhere, line, key);
 
-    check(r1 == 0 || r1 == 1);
-    check(r2 == 0 || r2 == 1);
+    FUZZ_CHECK(r1 == 0 || r1 == 1);
+    FUZZ_CHECK(r2 == 0 || r2 == 1);
     for (const auto& [r, value] : {std::pair{r1, &atStart}, std::pair{r2, &anywhere}}) {
         if (r == 0) {
-            check(*value == kSentinel); // not found leaves the caller's preset
+            FUZZ_CHECK(*value == kSentinel); // not found leaves the caller's preset
         } else {
-            check(value->find_first_of(",;") == std::string::npos);
-            check(value->empty() || line.find(*value) != std::string_view::npos);
+            FUZZ_CHECK(value->find_first_of(",;") == std::string::npos);
+            FUZZ_CHECK(value->empty() || line.find(*value) != std::string_view::npos);
         }
     }
     if (r1 == 1) {
         // Found at the start: it is the first match too, with the same value.
-        check(velmar::text::startsWithNoCase(line, key));
-        check(r2 == 1 && anywhere == atStart);
+        FUZZ_CHECK(velmar::text::startsWithNoCase(line, key));
+        FUZZ_CHECK(r2 == 1 && anywhere == atStart);
     }
     if (r2 == 0) {
-        check(r1 == 0);
+        FUZZ_CHECK(r1 == 0);
     }
 }
 
 void checkLibrary(std::string_view line) {
     const qarn::Answer answer = qarn::convertSlLine(line);
-    check(answer.command.size() <= 63);
+    FUZZ_CHECK(answer.command.size() <= 63);
     if (!answer.ok) {
-        check(answer.command.starts_with("ERRO: "));
+        FUZZ_CHECK(answer.command.starts_with("ERRO: "));
     }
 
     // The C entry point with the line in an area of exactly its length.
@@ -96,14 +87,14 @@ void checkLibrary(std::string_view line) {
     const std::int32_t rc = ConvertSlToXt(input.get(), length, output.data(), status.data());
 
     const void* nul = std::memchr(output.data(), '\0', output.size());
-    check(nul != nullptr); // the command is always ended inside the area
+    FUZZ_CHECK(nul != nullptr); // the command is always ended inside the area
     const std::string command(
         output.data(), static_cast<std::size_t>(static_cast<const char*>(nul) - output.data()));
     // The entry point reads the line up to its length or its first NUL.
     const std::string_view upToNul = line.substr(0, line.find('\0'));
     const qarn::Answer direct = qarn::convertSlLine(upToNul);
-    check(command == direct.command);
-    check(rc == (direct.ok ? 0 : 1));
+    FUZZ_CHECK(command == direct.command);
+    FUZZ_CHECK(rc == (direct.ok ? 0 : 1));
 }
 
 } // namespace
@@ -123,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         normalised = velmar::NormalizeSlLine(line, 30);
     } catch (const velmar::Fault& fault) {
-        check(fault.number() == 6);
+        FUZZ_CHECK(fault.number() == 6);
         return 0;
     }
     checkField(normalised, key);

@@ -1,6 +1,7 @@
 // ecrsim as the driver meets it: a pseudo-terminal opened as a serial port,
 // and a loopback TCP port. Few and quick; every wait is bounded.
 
+#include "common/CaseTable.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -64,25 +65,13 @@ class TestEcrsim : public QObject {
     QTemporaryDir dir;
 
 private slots:
-    void commandLine_data() {
-        QTest::addColumn<QString>("args");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("says");
-        QTest::newRow("help") << u"--help"_s << 0 << "--fault RULE"_ba;
-        QTest::newRow("no family") << u"--tcp 0"_s << 2 << "--family is required"_ba;
-        QTest::newRow("two lines") << u"--family 0 --tcp 0 --pty x"_s << 2 << "exactly one of"_ba;
-        QTest::newRow("bad fault")
-            << u"--family 0 --tcp 0 --fault boom@1"_s << 2 << "unknown fault"_ba;
-        QTest::newRow("bad baud") << u"--family 0 --pty x --baud 1200"_s << 2 << "--baud"_ba;
-    }
+    void commandLine_data() { addCaseRows(u"sim/commandline.txt"_s, {"args", "status", "says"}); }
     void commandLine() {
-        QFETCH(QString, args);
-        QFETCH(int, status);
-        QFETCH(QByteArray, says);
+        const auto [args, status, says] = caseFields("args", "status", "says");
         QProcess p;
-        p.start(ecrsim, args.split(' '));
+        p.start(ecrsim, QString::fromLatin1(args).split(u' '));
         QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitCode(), status);
+        QCOMPARE(p.exitCode(), status.toInt());
         QVERIFY2((p.readAllStandardOutput() + p.readAllStandardError()).contains(says),
                  says.constData());
     }

@@ -63,8 +63,7 @@ private slots:
     // library refuses with ERRO and a reason.
     void mapping_data() { addCaseRows(u"slm/mapping.txt"_s, {"line", "command"}); }
     void mapping() {
-        QFETCH(QByteArray, line);
-        QFETCH(QByteArray, command);
+        const auto [line, command] = caseFields("line", "command");
         const QByteArray answer = convertGuarded(line);
         if (!command.startsWith("ERRO ~")) {
             QCOMPARE(answer, command);
@@ -89,34 +88,21 @@ private slots:
         QVERIFY(convertGuarded(QByteArray(1 << 20, ',')).size() <= 63);
     }
 
-    // The real library, and replacement libraries: only the first seven
-    // characters of the probe's answer count; a missing file or function gets
-    // the installation message.
     void probeOfReplacements_data() {
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<bool>("message");
-        QTest::newRow("the real library") << binDir() << true << false;
-        QTest::newRow("missing file") << u"/nonexistent-velmar"_s << false << true;
-        QTest::newRow("missing function") << u"no_entry"_s << false << true;
-        QTest::newRow("wrong answer") << u"wrong_answer"_s << false << false;
-        QTest::newRow("longer answer") << u"longer_answer"_s << true << false;
-        QTest::newRow("answer without NUL") << u"no_nul"_s << true << false;
+        addCaseRows(u"slm/probe.txt"_s, {"folder", "accepted", "message"});
     }
     void probeOfReplacements() {
-        QFETCH(QString, folder);
-        QFETCH(bool, accepted);
-        QFETCH(bool, message);
-        if (!folder.startsWith(QLatin1Char('/'))) {
-            folder = binDir() + u"/fake-slm/"_s + folder;
-        }
+        const auto [folder, accepted, message] = caseFields("folder", "accepted", "message");
+        const QString path = folder == "bin" ? binDir()
+                             : folder.startsWith('/') ? QString::fromLatin1(folder)
+                                                      : binDir() + u"/fake-slm/"_s + QString::fromLatin1(folder);
         ScriptedOperatorUi ui;
         ConversionLibrary lib;
-        QCOMPARE(ProbeConversionLibrary(lib, folder, ui), accepted);
-        if (accepted) {
+        QCOMPARE(ProbeConversionLibrary(lib, path, ui), accepted == "1");
+        if (accepted == "1") {
             QVERIFY(lib.isLoaded());
         }
-        QCOMPARE(ui.texts(), message ? QStringList{conversionLibraryMissingText()} : QStringList{});
+        QCOMPARE(ui.texts(), message == "1" ? QStringList{conversionLibraryMissingText()} : QStringList{});
         QCOMPARE(conversionLibraryMissingText(),
                  u"ATTENZIONE: DLL QARN.. non presenti, ripetere e verificare l'installazione"_s);
     }

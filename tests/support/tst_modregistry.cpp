@@ -1,6 +1,7 @@
 // The setting store read as a registry: key names, one value, and the custom
 // data directory an installation may set.
 
+#include "common/CaseTable.h"
 #include "common/Fault.h"
 #include "support/modRegistry.h"
 #include "support/SettingStore.h"
@@ -12,6 +13,8 @@
 #include <QTest>
 
 using namespace velmar;
+using velmar::test::addCaseRows;
+using velmar::test::caseFields;
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -60,19 +63,10 @@ private slots:
         QCOMPARE(GetCustomDataDir(), dataDir.path());
     }
 
-    void isValidKeyName_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("the key") << kKey << true;
-        QTest::newRow("empty") << "" << true;
-        QTest::newRow("leading backslash") << "\\SOFTWARE\\Qarnwerk" << false;
-        QTest::newRow("trailing backslash") << "SOFTWARE\\Qarnwerk\\" << false;
-        QTest::newRow("two in a row") << "SOFTWARE\\\\Qarnwerk" << false;
-    }
+    void isValidKeyName_data() { addCaseRows(u"support/keynames.txt"_s, {"path", "valid"}); }
     void isValidKeyName() {
-        QFETCH(QString, path);
-        QFETCH(bool, valid);
-        QCOMPARE(IsValidKeyName(path), valid);
+        const auto [path, valid] = caseFields("path", "valid");
+        QCOMPARE(IsValidKeyName(QString::fromLatin1(path)), valid == "1");
     }
 
 
@@ -104,28 +98,15 @@ private slots:
         QCOMPARE(out, ok ? stored.toString() : u"untouched"_s);
     }
 
-    void customDataDir_data() {
-        QTest::addColumn<QVariant>("stored"); // "@" stands for an existing folder
-        QTest::addColumn<bool>("found");
-        QTest::newRow("existing folder") << QVariant("@") << true;
-        QTest::newRow("trailing slash") << QVariant("@/") << true;
-        QTest::newRow("trailing backslash") << QVariant("@\\") << true;
-        QTest::newRow("absent") << QVariant() << false;
-        QTest::newRow("empty") << QVariant("") << false;
-        QTest::newRow("only a backslash") << QVariant("\\") << false;
-        QTest::newRow("missing folder") << QVariant("@/manca") << false;
-        QTest::newRow("a file, not a folder") << QVariant("@/file.txt") << false;
-    }
+    void customDataDir_data() { addCaseRows(u"support/customdatadir.txt"_s, {"value", "found"}); }
     void customDataDir() {
-        QFETCH(QVariant, stored);
-        QFETCH(bool, found);
+        const auto [value, found] = caseFields("value", "found");
         QTemporaryDir dir;
         QVERIFY(QFile(dir.filePath(u"file.txt"_s)).open(QIODevice::WriteOnly));
-        if (stored.isValid()) {
-            stored = stored.toString().replace(QLatin1String("@"), dir.path());
-        }
+        const QVariant stored =
+            value == "(absent)" ? QVariant() : QVariant(QString::fromLatin1(value).replace(u'@', dir.path()));
         setStored(stored);
-        QCOMPARE(GetCustomDataDir(), found ? dir.path() : QString());
+        QCOMPARE(GetCustomDataDir(), found == "1" ? dir.path() : QString());
         QCOMPARE(store().contains(kValue), stored.isValid()); // the lookup only reads
     }
 };

@@ -1,8 +1,8 @@
 // The department and VAT tables: default files, loading, saving and the gift /
 // voucher department lookup the converter relies on; and the table editor's
 // model, without widgets: opening, the two lists, "Salva Reparto" with its
-// messages and question, "Ripristina reparto", "Salvataggio Tabelle", closing
-// without saving, and what the converter's lookup sees meanwhile.
+// messages and question, "Ripristina reparto", "Salvataggio Tabelle" (the
+// ways the window closes are in tst_frmconfigurazione).
 
 #include "common/Fault.h"
 #include "common/CaseTable.h"
@@ -26,19 +26,6 @@ namespace {
 
 const QStringList kVatIds{"01", "02", "03", "04", "05", "06", "07", "08", "09", "10", "11", "12"};
 const QByteArray kBroken("<TbIva><Aliquota><Id>01</Id>");
-
-// Tb-Reparti.xml with `count` default departments, changed by the overrides
-// "position=IdIva[,FlagOmaggio[,FlagBuono]]".
-QByteArray repartiXml(int count, const QStringList& overrides = {}, const QString& sep = "\n ") {
-    QStringList named;
-    for (const QString& o : overrides) {
-        const QString k = o.section('=', 0, 0);
-        const QStringList f = o.section('=', 1).split(',');
-        named << k + ".IdIva=" + f[0] << k + ".FlagOmaggio=" + f.value(1, "False")
-              << k + ".FlagBuono=" + f.value(2, "False");
-    }
-    return departmentXml(count, named, sep);
-}
 
 // Tb-Iva.xml whose entry k has the k-th code of `ids`.
 QByteArray vatXml(const QStringList& ids, const QString& sep = "\n ") {
@@ -69,10 +56,6 @@ QStringList list(const QByteArray& field, Qt::SplitBehavior empty = Qt::SkipEmpt
     return QString::fromUtf8(field).split(';', empty);
 }
 
-void writeBytes(const QString& path, const QByteArray& bytes) {
-    QVERIFY2(writeFile(path, bytes), qPrintable(path));
-}
-
 // A table object on its own data directory; `vat` picks the table of each call.
 struct Tables {
     QTemporaryDir dir;
@@ -81,8 +64,8 @@ struct Tables {
     Tables() { tables.setDataDirectory(dir.path()); }
 
     QString path(bool vat) const { return dir.filePath(vat ? "Tb-Iva.xml" : "Tb-Reparti.xml"); }
-    void write(bool vat, const QByteArray& bytes) { writeBytes(path(vat), bytes); }
-    QByteArray good(bool vat) { return vat ? vatXml(kVatIds.mid(0, 3)) : repartiXml(3); }
+    void write(bool vat, const QByteArray& bytes) { QVERIFY(writeFile(path(vat), bytes)); }
+    QByteArray good(bool vat) { return vat ? vatXml(kVatIds.mid(0, 3)) : departmentXml(3); }
     int load(bool vat) { return vat ? tables.LoadIva() : tables.LoadReparti(); }
     void store(bool vat) { vat ? tables.StoreDataIva() : tables.StoreDataReparti(); }
     void create(bool vat) { vat ? tables.CreateDefaultIva() : tables.CreateDefaultReparti(); }
@@ -99,12 +82,6 @@ struct Tables {
     }
 };
 
-
-const char* const kDeptFile = "Tb-Reparti.xml";
-const char* const kVatFile = "Tb-Iva.xml";
-
-// The default VAT table, as the system writes it when the file is missing.
-QByteArray vatXml() { return tableXml("TbIva", "Aliquota", defaultEntries(true)); }
 
 // One box as "icon buttons [default] title [modal]|text", for comparing.
 QString describe(const MessageBox& b) {
@@ -125,9 +102,6 @@ QString describe(const MessageBox& b) {
 // The editor on a table object over a temporary data directory.
 struct Fixture : Tables {
     DepartmentEditor editor{tables, ui};
-
-    using Tables::path;
-    QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }
 
     TextControl* text(const QString& name) {
         for (TextControl* t : {&editor.CodiceReparto, &editor.DescrizioneReparto, &editor.CodiceIva,
@@ -182,7 +156,7 @@ struct Fixture : Tables {
             return QString::number((key == "List1" ? editor.List1 : editor.List2).listIndex());
         }
         if (key == "deptFile") { // the department file's bytes on disk
-            return QString::fromUtf8(readFile(path(kDeptFile)));
+            return QString::fromUtf8(readFile(path(false)));
         }
         if (key.startsWith("item")) { // List1's entry for department N
             return editor.List1.items().value(key.mid(4).toInt() - 1);
@@ -199,8 +173,8 @@ struct Fixture : Tables {
         }
         if (key == "files") {
             return u"%1,%2"_s
-                .arg(parsedFile(path(kDeptFile)).elementsByTagName("Reparto").size())
-                .arg(parsedFile(path(kVatFile)).elementsByTagName("Aliquota").size());
+                .arg(parsedFile(path(false)).elementsByTagName("Reparto").size())
+                .arg(parsedFile(path(true)).elementsByTagName("Aliquota").size());
         }
         if (key == "FlagOmaggio" || key == "FlagBuono") {
             return QString::number((key == "FlagOmaggio" ? editor.FlagOmaggio : editor.FlagBuono).value());
@@ -216,6 +190,7 @@ class TestDepartmentTables : public QObject {
     Q_OBJECT
 
 private slots:
+    // The default file of each table, then the table loaded, edited and saved.
     void defaults_data() {
         QTest::addColumn<bool>("vat");
         QTest::newRow("departments") << false;
@@ -256,26 +231,21 @@ private slots:
         QVERIFY(t.doc(vat).documentElement().isNull());
         t.create(vat);
         QCOMPARE(entriesOf(t.path(vat)), expected);
-    }
-    void saveRoundTrip_data() { defaults_data(); }
-    void saveRoundTrip() {
-        QFETCH(bool, vat);
-        Tables t;
-        t.create(vat);
+
+        // Saved after entry 5 was edited in memory, as the editor does.
         QCOMPARE(t.load(vat), 0);
-        // Edit entry 5 in memory, as the editor does.
         const QString accented = u"Caff\u00e8 & t\u00e8 <bar> "_s;
         t.doc(vat).elementsByTagName("Descrizione").item(4).firstChild().setNodeValue(accented);
-        QList<QStringList> expected = defaultEntries(vat);
-        expected[4][1] = "Descrizione=" + accented;
+        QList<QStringList> edited = expected;
+        edited[4][1] = "Descrizione=" + accented;
 
         t.store(vat);
         QVERIFY2(t.ui.boxes.isEmpty(), qPrintable(t.ui.texts().join('|')));
         QCOMPARE(t.tables.currentFilePath(), t.path(vat));
-        const QByteArray bytes = readFile(t.path(vat));
-        QVERIFY(bytes.startsWith("<?xml "));
-        QVERIFY2(bytes.contains("Caff\xc3\xa8"), bytes.constData()); // UTF-8, not Latin-1
-        QCOMPARE(entriesOf(t.path(vat)), expected);
+        const QByteArray saved = readFile(t.path(vat));
+        QVERIFY(saved.startsWith("<?xml "));
+        QVERIFY2(saved.contains("Caff\xc3\xa8"), saved.constData()); // UTF-8, not Latin-1
+        QCOMPARE(entriesOf(t.path(vat)), edited);
 
         // Read back by the object itself after the documents were dropped.
         t.tables.discardDocuments();
@@ -283,80 +253,33 @@ private slots:
         QCOMPARE(t.load(vat), 0);
         QCOMPARE(nthText(t.doc(vat), "Descrizione", 5), accented);
     }
-    void load_data() {
-        QTest::addColumn<bool>("vat");
-        QTest::addColumn<QByteArray>("content"); // null: no file
-        QTest::addColumn<int>("status");
-        QTest::addColumn<int>("entries");
-        const auto row = [](const char* name, bool vat, const QByteArray& content, int status,
-                            int entries) {
-            QTest::newRow(name) << vat << content << status << entries;
-        };
-
-        const QByteArray depts = repartiXml(3);
-        row("departments", false, depts, 0, 3);
-        row("vat", true, vatXml(kVatIds.mid(0, 4)), 0, 4);
-        row("departments missing", false, QByteArray(), -1, 0);
-        row("vat missing", true, QByteArray(), -1, 0);
-        row("truncated", false, depts.left(depts.size() - 20), -1, 0);
-        row("not xml", true, "01;Aliquota 4%;4.00"_ba, -1, 0);
-        row("empty file", false, ""_ba, -1, 0);
-        row("mismatched tags", false, "<TabReparti><Reparto></TabReparti>"_ba, -1, 0);
-        row("no declaration", false, "<TabReparti><Reparto><Id>01</Id></Reparto></TabReparti>"_ba,
-            0, 1);
-        row("empty table", true, "<TbIva/>"_ba, 0, 0);
-    }
+    void load_data() { addCaseRows(u"tables/load.txt"_s, {"table", "content", "status", "entries"}); }
     void load() {
-        QFETCH(bool, vat);
-        QFETCH(QByteArray, content);
-        QFETCH(int, status);
-        QFETCH(int, entries);
+        const auto [table, content, status, entries] =
+            caseFields("table", "content", "status", "entries");
+        const bool vat = table == "vat";
 
         // A good document loaded before is replaced, also by a failed load.
         Tables t;
-        t.write(vat, vat ? vatXml(kVatIds.mid(0, 9)) : repartiXml(9));
+        t.write(vat, vat ? vatXml(kVatIds.mid(0, 9)) : departmentXml(9));
         QCOMPARE(t.load(vat), 0);
-        if (content.isNull()) {
+        if (content == "(no file)") {
             QVERIFY(QFile::remove(t.path(vat)));
         } else {
             t.write(vat, content);
         }
 
-        QCOMPARE(t.load(vat), status);
+        QCOMPARE(t.load(vat), status.toInt());
         QCOMPARE(t.tables.currentFilePath(), t.path(vat));
-        QCOMPARE(t.doc(vat).elementsByTagName(vat ? "Aliquota" : "Reparto").size(), entries);
+        QCOMPARE(t.doc(vat).elementsByTagName(vat ? "Aliquota" : "Reparto").size(), entries.toInt());
         QVERIFY(t.ui.boxes.isEmpty());
     }
     void storeFailures_data() {
-        QTest::addColumn<bool>("vat");
-        QTest::addColumn<QString>("file"); // before the load: "good", "broken" or "missing"
-        QTest::addColumn<QString>("obstacle");
-        QTest::addColumn<QString>("text");
-        const auto row = [](const char* name, bool vat, const QString& file,
-                            const QString& obstacle, const QString& text) {
-            QTest::newRow(name) << vat << file << obstacle << text;
-        };
-
-        // A document whose load failed is never written: the critical box says so.
-        row("departments broken", false, "broken", "",
-            "Impossibile salvare la tabella dei reparti");
-        row("vat missing", true, "missing", "", "Impossibile salvare la tabella IVA");
-        // A refused write shows the fault, and only that.
-        const QString refused("Error 75 (Errore di accesso al percorso/file) in procedure %1 of "
-                              "Form FrmConfigurazioneReparti");
-        const QString reparti = refused.arg("StoreDataReparti");
-        const QString iva = refused.arg("StoreDataIva");
-        row("data directory is a file", false, "good", "file-as-dir", reparti);
-        row("directory in place of the file", true, "good", "dir-as-file", iva);
-        row("data directory missing", false, "good", "missing-dir", reparti);
-        row("refused after failed load", true, "missing", "file-as-dir", "Impossibile salvare la tabella IVA");
-        row("refused after broken load", false, "broken", "dir-as-file", "Impossibile salvare la tabella dei reparti");
+        addCaseRows(u"tables/storefailures.txt"_s, {"table", "file", "obstacle", "text"});
     }
     void storeFailures() {
-        QFETCH(bool, vat);
-        QFETCH(QString, file);
-        QFETCH(QString, obstacle);
-        QFETCH(QString, text);
+        const auto [table, file, obstacle, text] = caseFields("table", "file", "obstacle", "text");
+        const bool vat = table == "vat";
 
         Tables t;
         if (file != "missing") {
@@ -365,7 +288,7 @@ private slots:
         QCOMPARE(t.load(vat), file == "good" ? 0 : -1);
         QVERIFY(t.ui.boxes.isEmpty());
         if (obstacle == "file-as-dir") {
-            writeBytes(t.dir.filePath("plain-file"), "x");
+            QVERIFY(writeFile(t.dir.filePath("plain-file"), "x"));
             t.tables.setDataDirectory(t.dir.filePath("plain-file"));
         } else if (obstacle == "dir-as-file") {
             QFile::remove(t.path(vat));
@@ -375,7 +298,7 @@ private slots:
         }
 
         t.store(vat);
-        QCOMPARE(t.ui.texts(), QStringList{text});
+        QCOMPARE(t.ui.texts(), QStringList{QString::fromUtf8(text)});
         if (!obstacle.isEmpty()) {
             return;
         }
@@ -397,15 +320,11 @@ private slots:
                     {"depts", "overrides", "vatIds", "d", "kind", "expected"});
     }
     void lookup() {
-        QFETCH(QByteArray, depts);
-        QFETCH(QByteArray, overrides);
-        QFETCH(QByteArray, vatIds);
-        QFETCH(QByteArray, d);
-        QFETCH(QByteArray, kind);
-        QFETCH(QByteArray, expected);
+        const auto [depts, overrides, vatIds, d, kind, expected] =
+            caseFields("depts", "overrides", "vatIds", "d", "kind", "expected");
         Tables t;
         if (depts != "0") {
-            t.write(false, repartiXml(depts.toInt(), list(overrides)));
+            t.write(false, departmentXml(depts.toInt(), list(overrides)));
         }
         if (!vatIds.isEmpty()) {
             t.write(true, vatXml(vatIds == "*" ? kVatIds : list(vatIds, Qt::KeepEmptyParts)));
@@ -420,21 +339,20 @@ private slots:
         QTest::addColumn<QByteArray>("departments");
         QTest::addColumn<QByteArray>("vat");
 
-        const QStringList overrides{"3=3", "7=3,True", "9=3,False,True"};
-        QTest::newRow("indented") << repartiXml(20, overrides) << vatXml(kVatIds);
-        QTest::newRow("no whitespace") << repartiXml(20, overrides, "") << vatXml(kVatIds, "");
+        const QStringList overrides{"3.IdIva=3", "7.IdIva=3", "7.FlagOmaggio=True", "9.IdIva=3", "9.FlagBuono=True"};
+        QTest::newRow("indented") << departmentXml(20, overrides) << vatXml(kVatIds);
+        QTest::newRow("no whitespace") << departmentXml(20, overrides, "") << vatXml(kVatIds, "");
         QTest::newRow("tabs and CR LF")
-            << repartiXml(20, overrides, "\r\n\t \t") << vatXml(kVatIds, "\r\n\t \t");
+            << departmentXml(20, overrides, "\r\n\t \t") << vatXml(kVatIds, "\r\n\t \t");
         // Elements of the same names outside a "Reparto" / "Aliquota" do not shift the count.
         QTest::newRow("same names outside the entries")
-            << repartiXml(20, overrides)
+            << departmentXml(20, overrides)
                    .replace("<TabReparti>", "<TabReparti><Info><IdIva>3</IdIva><FlagOmaggio>True"
                                             "</FlagOmaggio><FlagBuono>True</FlagBuono></Info>")
             << vatXml(kVatIds).replace("<TbIva>", "<TbIva><Versione><Id>09</Id></Versione>");
     }
     void lookupFileShapes() {
-        QFETCH(QByteArray, departments);
-        QFETCH(QByteArray, vat);
+        const auto [departments, vat] = caseFields("departments", "vat");
         Tables t;
         t.write(false, departments);
         t.write(true, vat);
@@ -446,7 +364,7 @@ private slots:
     }
     void lookupSetsCurrentState() {
         Tables t;
-        t.write(false, repartiXml(10, {"4=2", "6=7,True", "8=0"}));
+        t.write(false, departmentXml(10, {"4.IdIva=2", "6.IdIva=7", "6.FlagOmaggio=True"}));
         t.write(true, vatXml({"01", "07", "03"}));
         // Department 4 points at VAT entry 2, whose code is 7.
         QCOMPARE(t.lookup(4, 0), "6");
@@ -460,12 +378,12 @@ private slots:
     }
     void lookupReusesDocumentsUntilChanged() {
         Tables t;
-        t.write(false, repartiXml(50, {"3=3", "7=3,True"}));
+        t.write(false, departmentXml(50, {"3.IdIva=3", "7.IdIva=3", "7.FlagOmaggio=True"}));
         t.write(true, vatXml(kVatIds));
         QCOMPARE(t.lookup(3, 0), "7");
 
         // The files change on disk: the loaded documents are still used.
-        t.write(false, repartiXml(50, {"3=3", "5=3,True"}));
+        t.write(false, departmentXml(50, {"3.IdIva=3", "5.IdIva=3", "5.FlagOmaggio=True"}));
         QVERIFY(QFile::remove(t.path(true)));
         QCOMPARE(t.lookup(3, 0), "7");
 
@@ -492,18 +410,14 @@ private slots:
     }
 
     void flows() {
-        QFETCH(QByteArray, setup);
-        QFETCH(QByteArray, rawDepartments);
-        QFETCH(QByteArray, steps);
-        QFETCH(QByteArray, expect);
-        QFETCH(QByteArray, boxesText);
+        const auto [setup, rawDepartments, steps, expect, boxesText] =
+            caseFields("setup", "rawDepartments", "steps", "expect", "boxesText");
         const QStringList boxes = list(boxesText);
 
         Fixture f;
         if (!setup.isEmpty() || !rawDepartments.isEmpty()) {
-            QVERIFY(writeFile(f.path(kDeptFile),
-                              rawDepartments.isEmpty() ? departmentXml(50, list(setup)) : rawDepartments));
-            QVERIFY(writeFile(f.path(kVatFile), vatXml()));
+            f.write(false, rawDepartments.isEmpty() ? departmentXml(50, list(setup)) : rawDepartments);
+            f.write(true, tableXml("TbIva", "Aliquota", defaultEntries(true))); // the default table
         }
         f.editor.load();
         for (const QString& step : list(steps)) {
@@ -524,69 +438,6 @@ private slots:
                 QCOMPARE(got, want);
             }
         }
-    }
-    void closing_data() {
-        QTest::addColumn<bool>("save"); // "Salvataggio Tabelle", or closed any other way
-        QTest::newRow("closed without saving") << false;
-        QTest::newRow("Salvataggio Tabelle") << true;
-    }
-    // Department 3 takes VAT 3 and department 7 takes VAT 3 for gifts: the
-    // converter's lookup sees that while the editor is open, saved or not; once
-    // the editor is closed it sees the files.
-    void closing() {
-        QFETCH(bool, save);
-        Fixture f;
-        f.editor.load();
-        const QByteArray departmentsBefore = readFile(f.path(kDeptFile));
-        const QByteArray vatBefore = readFile(f.path(kVatFile));
-        QVERIFY(!departmentsBefore.isEmpty() && !vatBefore.isEmpty());
-
-        for (const char* step : {"dept 3", "vat 3", "salva", "dept 7", "vat 3", "FlagOmaggio=1", "salva"}) {
-            f.run(step);
-        }
-        QCOMPARE(f.tables.SearchDepartmentOmaggioBuono(3, 0), std::optional<std::int16_t>(7));
-        QCOMPARE(readFile(f.path(kDeptFile)), departmentsBefore);
-        QVERIFY(f.editor.modified());
-
-        QSignalSpy closeRequested(&f.editor, &DepartmentEditor::closeRequested);
-        if (save) {
-            // The VAT table is written again too: a file gone meanwhile comes back.
-            QVERIFY(QFile::remove(f.path(kVatFile)));
-            f.editor.Command1.click();
-            QCOMPARE(closeRequested.size(), 1);
-            QVERIFY(!f.editor.modified());
-            QCOMPARE(readFile(f.path(kDeptFile) + ".bak"), departmentsBefore);
-            for (const char* field : {"CodiceReparto=", "DescrizioneReparto=", "CodiceIva=",
-                                      "DescrizioneIva=", "Aliquota=", "FlagOmaggio=0", "FlagBuono=0"}) {
-                const QString key = QString::fromLatin1(field).section('=', 0, 0);
-                QCOMPARE(key + '=' + f.actual(key), QString::fromLatin1(field));
-            }
-        }
-        f.editor.unload();
-        QVERIFY(f.tables.departmentDocument().elementsByTagName("Reparto").isEmpty());
-        QVERIFY(f.tables.vatDocument().elementsByTagName("Aliquota").isEmpty());
-
-        const QDomDocument departments = parsedFile(f.path(kDeptFile));
-        QCOMPARE(departments.elementsByTagName("Reparto").size(), 50);
-        QCOMPARE(nthText(departments, "IdIva", 3), save ? QString("03") : QString("0"));
-        QCOMPARE(nthText(departments, "IdIva", 7), save ? QString("03") : QString("0"));
-        QCOMPARE(nthText(departments, "FlagOmaggio", 7), save ? QString("True") : QString("False"));
-        QCOMPARE(nthText(departments, "Scelto", 7), save ? QString("True") : QString("False"));
-        QCOMPARE(nthText(departments, "Descrizione", 7), QString("Reparto n. 07"));
-        if (!save) {
-            QCOMPARE(readFile(f.path(kDeptFile)), departmentsBefore);
-            QCOMPARE(readFile(f.path(kVatFile)), vatBefore);
-        }
-        // The VAT table is never changed by the editor, only written again.
-        const QDomDocument vat = parsedFile(f.path(kVatFile));
-        QCOMPARE(vat.elementsByTagName("Aliquota").size(), 12);
-        QCOMPARE(nthText(vat, "Descrizione", 3), QString("Aliquota 22% "));
-        QCOMPARE(nthText(vat, "Percentuale", 3), QString("22.00"));
-
-        // Closed: the lookup reads the files again.
-        QCOMPARE(f.tables.SearchDepartmentOmaggioBuono(3, 0),
-                 save ? std::optional<std::int16_t>(7) : std::nullopt);
-        QVERIFY(f.ui.boxes.isEmpty());
     }
 };
 

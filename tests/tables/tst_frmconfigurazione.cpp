@@ -2,6 +2,7 @@
 // the editor's model (showing a department picked in the list, a tick and a
 // button reaching the table, the ways the window closes).
 
+#include "common/CaseTable.h"
 #include "support/TableFiles.h"
 #include "support/TestSupport.h"
 #include "tables/FrmConfigurazioneReparti.h"
@@ -74,30 +75,12 @@ private slots:
         QCOMPARE(w.manualOpened, 1);
     }
     void pickDepartment_data() {
-        QTest::addColumn<bool>("byKeys"); // arrow keys instead of a click
-        QTest::addColumn<int>("row");
-        QTest::addColumn<QString>("codice");
-        QTest::addColumn<int>("vatRow");      // selected in List2
-        QTest::addColumn<QString>("codiceIva");
-        QTest::addColumn<bool>("omaggio");
-        QTest::addColumn<int>("boxes");
-
-        // Departments 4 and 5 carry VAT 3 and 2, department 4 takes gifts, department 6 a VAT
-        // position the table does not have.
-        QTest::newRow("click: department with VAT 3 and gifts") << false << 3 << "04" << 2 << "03" << true << 0;
-        QTest::newRow("click: department with VAT 2") << false << 4 << "05" << 1 << "02" << false << 0;
-        QTest::newRow("click: VAT beyond the table, told once") << false << 5 << "06" << -1 << "" << false << 1;
-        QTest::newRow("keys: down three times") << true << 3 << "04" << 2 << "03" << true << 0;
+        addCaseRows(u"tables/pickdepartment.txt"_s,
+                    {"how", "row", "codice", "vatRow", "codiceIva", "omaggio", "boxes"});
     }
     void pickDepartment() {
-        QFETCH(bool, byKeys);
-        QFETCH(int, row);
-        QFETCH(QString, codice);
-        QFETCH(int, vatRow);
-        QFETCH(QString, codiceIva);
-        QFETCH(bool, omaggio);
-        QFETCH(int, boxes);
-
+        const auto [how, row, codice, vatRow, codiceIva, omaggio, boxes] =
+            caseFields("how", "row", "codice", "vatRow", "codiceIva", "omaggio", "boxes");
         Window w(departmentXml(8, {"4.IdIva=3", "4.FlagOmaggio=True", "5.IdIva=2", "6.IdIva=40"}));
         w.form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.form));
@@ -107,37 +90,30 @@ private slots:
         QCOMPARE(w.widget<QListWidget>("List2")->count(), 12); // written at opening
         QCOMPARE(w.text("CodiceReparto"), u"01"_s);
 
-        if (byKeys) {
+        if (how == "keys") {
             list1->setFocus();
-            for (int i = 0; i < row; ++i) {
+            for (int i = 0; i < row.toInt(); ++i) {
                 QTest::keyClick(list1, Qt::Key_Down);
             }
         } else {
-            w.clickRow("List1", row);
+            w.clickRow("List1", row.toInt());
         }
-        QCOMPARE(list1->currentRow(), row);
-        QCOMPARE(w.text("CodiceReparto"), codice);
-        QCOMPARE(w.text("DescrizioneReparto"), "Reparto n. " + codice);
-        QCOMPARE(w.text("CodiceIva"), codiceIva);
-        QCOMPARE(w.widget<QListWidget>("List2")->currentRow(), vatRow);
-        QCOMPARE(w.widget<QCheckBox>("FlagOmaggio")->isChecked(), omaggio);
-        QCOMPARE(w.ui.boxes.size(), boxes);
+        QCOMPARE(list1->currentRow(), row.toInt());
+        QCOMPARE(w.text("CodiceReparto").toLatin1(), codice);
+        QCOMPARE(w.text("DescrizioneReparto").toLatin1(), "Reparto n. " + codice);
+        QCOMPARE(w.text("CodiceIva").toLatin1(), codiceIva);
+        QCOMPARE(w.widget<QListWidget>("List2")->currentRow(), vatRow.toInt());
+        QCOMPARE(w.widget<QCheckBox>("FlagOmaggio")->isChecked(), omaggio == "1");
+        QCOMPARE(w.ui.boxes.size(), boxes.toInt());
     }
-    void editAndClose_data() {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<int>("answer"); // to "save the changes?": MsgAnswer, -1 for no question
-        QTest::addColumn<bool>("saved");
-        QTest::newRow("close box, No") << "close" << int(MsgAnswer::No) << false;
-        QTest::newRow("Esc, Annulla: stays open") << "esc" << int(MsgAnswer::Cancel) << false;
-        QTest::newRow("Esc, Yes: saved") << "esc" << int(MsgAnswer::Yes) << true;
-        QTest::newRow("Salvataggio Tabelle") << "save" << -1 << true;
-    }
+    void editAndClose_data() { addCaseRows(u"tables/editandclose.txt"_s, {"how", "reply", "saving"}); }
     // Department 5 takes VAT 3 for gifts through the widgets; then the window
     // closes, asking first when that would lose the change.
     void editAndClose() {
-        QFETCH(QString, how);
-        QFETCH(int, answer);
-        QFETCH(bool, saved);
+        const auto [how, reply, saving] = caseFields("how", "reply", "saving");
+        const int answer = reply == "none" ? -1
+                           : int(reply == "Yes" ? MsgAnswer::Yes : reply == "No" ? MsgAnswer::No : MsgAnswer::Cancel);
+        const bool saved = saving == "1";
         Window w;
         w.form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.form));
@@ -171,6 +147,7 @@ private slots:
             QTest::keyClick(&w.form, Qt::Key_Escape);
         } else {
             QCOMPARE(w.widget<QPushButton>("Command1")->text(), u"Salvataggio Tabelle"_s);
+            QVERIFY(QFile::remove(w.path("Tb-Iva.xml"))); // written again: it comes back
             w.press("Command1");
         }
         QCOMPARE(w.ui.boxes.size(), answer >= 0 ? 1 : 0);
@@ -184,8 +161,7 @@ private slots:
             return;
         }
         QVERIFY(!w.form.isVisible());
-        QCOMPARE(w.form.result(), how == "save" ? int(QDialog::Accepted) : saved ? int(QDialog::Accepted)
-                                                                                 : int(QDialog::Rejected));
+        QCOMPARE(w.form.result(), saved ? int(QDialog::Accepted) : int(QDialog::Rejected));
         QVERIFY(w.tables.departmentDocument().elementsByTagName("Reparto").isEmpty()); // dropped
 
         QDomDocument onDisk;
@@ -199,6 +175,7 @@ private slots:
             QCOMPARE(w.text("CodiceReparto"), QString());
             QVERIFY(!w.widget<QCheckBox>("FlagOmaggio")->isChecked());
             QCOMPARE(readFile(w.path("Tb-Reparti.xml.bak")), departmentsBefore);
+            QCOMPARE(readFile(w.path("Tb-Iva.xml")), vatBefore); // never changed by the editor
         }
     }
 };

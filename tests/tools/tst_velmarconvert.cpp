@@ -1,6 +1,7 @@
 // velmar-convert as an integrator runs it: arguments, exit status, standard
 // output and standard error.
 
+#include "common/CaseTable.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -56,30 +57,12 @@ private slots:
     }
 
     void convertsToTheBytesOfXon_data() {
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QByteArray>("receipt");
-        QTest::addColumn<QByteArray>("expected");
-        const QByteArray receipt = "PLUD,:Pane,P150,N1;\r\nCHEQ,V150;\r\n";
-        QTest::newRow("default family 0")
-            << QStringList{} << receipt << "\"PANE\"150H1R\r\n150H0T\r\n"_ba;
-        QTest::newRow("family 1") << QStringList{u"--family"_s, u"1"_s} << receipt
-                                  << "\"PANE\"150H1R\r\n150H2T\r\n"_ba;
-        QTest::newRow("family 4, = form")
-            << QStringList{u"--family=4"_s} << receipt << "A\r\n\"PANE\"150H1R\r\n150H0T\r\n"_ba;
-        QTest::newRow("max length")
-            << QStringList{u"--max-len"_s, u"2"_s} << receipt << "\"PA\"150H1R\r\n150H0T\r\n"_ba;
-        QTest::newRow("matricola") << QStringList{u"--matricola"_s, u"99MEX012345"_s}
-                                   << "NDCR,D010125,N00010002,>99MEX012345;\r\n"_ba
-                                   << "\"01012500010002\"102M\r\n"_ba;
-        QTest::newRow("bytes kept") << QStringList{} << "PRNT,:\xb0\xfe;\r\n"_ba
-                                    << "\"\xb0\xde\"@\r\n"_ba;
+        addCaseRows(u"tools/converts.txt"_s, {"options", "receipt", "expected"});
     }
     void convertsToTheBytesOfXon() {
-        QFETCH(QStringList, options);
-        QFETCH(QByteArray, receipt);
-        QFETCH(QByteArray, expected);
+        const auto [options, receipt, expected] = caseFields("options", "receipt", "expected");
         const QString file = receiptFile(dir, u"receipt.txt"_s, receipt);
-        const Run r = run(options << file);
+        const Run r = run(QString::fromLatin1(options).split(u' ', Qt::SkipEmptyParts) << file);
         QCOMPARE(r.err, QByteArray());
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, expected);
@@ -99,28 +82,15 @@ private slots:
         QCOMPARE(readFile(data.filePath(u"scontrino.003"_s), "<missing>"), QByteArray());
     }
 
-    // A refusal, and a fault while converting: one line of reason, and the
-    // exit status tells them apart.
     void refusalGivesOneLineReason_data() {
-        QTest::addColumn<QByteArray>("receipt");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QByteArray>("reasonPart");
-        QTest::newRow("unknown keyword")
-            << "SALE,N1,P100;\r\nBOGO,X;\r\n"_ba << 1 << "riga 2 (BOGO"_ba;
-        QTest::newRow("empty file") << QByteArray() << 1 << "vuoto"_ba;
-        QTest::newRow("READ of the log")
-            << "READ,:VELMARD.LOG;\r\nCASH;\r\n"_ba << 1 << "riga 1"_ba;
-        QTest::newRow("number beyond 16 bits")
-            << "TEND,N99999,V1;\r\n"_ba << 3
-            << "riga 1 (TEND,N99999,V1;): Errore Conv = Overflow"_ba;
+        addCaseRows(u"tools/refusals.txt"_s, {"receipt", "exitCode", "reasonPart"});
     }
     void refusalGivesOneLineReason() {
-        QFETCH(QByteArray, receipt);
-        QFETCH(int, exitCode);
-        QFETCH(QByteArray, reasonPart);
+        const auto [receipt, exitCode, reasonPart] =
+            caseFields("receipt", "exitCode", "reasonPart");
         const QString file = receiptFile(dir, u"bad.txt"_s, receipt);
         const Run r = run({file});
-        QCOMPARE(r.exitCode, exitCode);
+        QCOMPARE(r.exitCode, exitCode.toInt());
         QCOMPARE(r.out, QByteArray());
         QCOMPARE(r.err.count('\n'), 1);
         QVERIFY2(r.err.startsWith("velmar-convert: receipt refused, "), r.err.constData());
