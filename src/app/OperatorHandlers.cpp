@@ -130,10 +130,12 @@ void OperatorHandlers::CMBFile_Click() {
     // no test receipt left behind to block the next test.
     QString why;
     const QString receipt = e_.files.path("SR_DATI", channel);
-    if (!writeLines(receipt, lines, &why) ||
-        !writeLines(e_.files.path("SR_START", channel), {"00000000"}, &why)) {
+    const QString start = e_.files.path("SR_START", channel);
+    const bool receiptWritten = writeLines(receipt, lines, &why);
+    if (!receiptWritten || !writeLines(start, {"00000000"}, &why)) {
         QFile::remove(receipt);
-        p.Text1.setText(QStringLiteral("TEST NON ESEGUITO: ") + why);
+        const QString failed = QFileInfo(receiptWritten ? start : receipt).fileName();
+        p.Text1.setText(QStringLiteral("TEST NON ESEGUITO: %1 non scritto: %2").arg(failed, why));
         e_.link.RawFileMode = false;
         return;
     }
