@@ -236,6 +236,7 @@ void SlConverter::documentStartRule() {
 ConversionResult SlConverter::ConvertSlFile(const QString& InputFilePath,
                                              const ConverterSettings& settings) {
     settings_ = settings;
+    descriptionLength_.reset();
     result_ = {};
     result_.code = convertFile(InputFilePath);
     return result_;
@@ -346,7 +347,10 @@ bool SlConverter::convertLine(const std::string& raw) {
         return createReadFile(raw);
     }
 
-    line_ = NormalizeSlLine(raw, settings_.descriptionLength());
+    if (!descriptionLength_) {
+        descriptionLength_ = settings_.descriptionLength();
+    }
+    line_ = NormalizeSlLine(raw, *descriptionLength_);
     out_.clear();
     SalePrefix_.clear();
     const std::size_t percentAt = text::findNoCase(line_, ",%");

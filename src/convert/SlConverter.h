@@ -12,6 +12,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace velmar {
@@ -122,6 +123,9 @@ private:
 
     ConverterContext ctx_;
     ConverterSettings settings_;   // of the conversion that runs
+    // settings_.descriptionLength(), parsed at the first line that needs it
+    // (so a bad setting refuses the receipt at that line) and kept for the rest.
+    std::optional<std::int16_t> descriptionLength_;
     ConversionResult result_;      // of the conversion that runs
     LineWriter* writer_ = nullptr; // XON.txt, while a conversion runs
     QString inputPath_;            // the receipt being converted
