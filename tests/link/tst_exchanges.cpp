@@ -34,6 +34,7 @@
 
 #include "app/Engine.h"
 #include "ident/WorkstationId.h"
+#include "common/CaseTable.h"
 #include "support/ScriptedPorts.h"
 #include "support/TestSupport.h"
 
@@ -63,21 +64,12 @@ QByteArray unquote(QByteArray& s) {
         s = end < 0 ? QByteArray() : s.mid(end + 1);
         return word;
     }
-    QByteArray out;
+    // The closing quote is the first one no backslash escapes.
     int i = 1;
-    for (; i < s.size() && s[i] != '"'; ++i) {
-        if (s[i] != '\\' || i + 1 >= s.size()) {
-            out += s[i];
-            continue;
-        }
-        const char c = s[++i];
-        if (c == 'x') {
-            out += char(s.mid(i + 1, 2).toInt(nullptr, 16));
-            i += 2;
-        } else {
-            out += c == 'r' ? '\r' : c == 'n' ? '\n' : c;
-        }
+    while (i < s.size() && s[i] != '"') {
+        i += s[i] == '\\' ? 2 : 1;
     }
+    const QByteArray out = unescaped(s.mid(1, i - 1));
     s = s.mid(i + 1).trimmed();
     return out;
 }
